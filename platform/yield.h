@@ -53,6 +53,30 @@ public:
 
     bool active() const { return callback_ != nullptr; }
 
+    // A copy of the countdown for a hot loop. Byte loops write through byte
+    // pointers, which may alias any object, so a countdown kept in the hook would be
+    // reloaded and stored at every unit; a local one stays in a register. The
+    // countdown goes back to the hook when the loop ends.
+    class Local {
+    public:
+        explicit Local(YieldHook& hook) : hook_(hook), countdown_(hook.countdown_) {}
+        Local(const Local&) = delete;
+        Local& operator=(const Local&) = delete;
+        ~Local() { hook_.countdown_ = countdown_; }
+
+        inline void tick()
+        {
+            if (--countdown_ == 0) {
+                hook_.fire();
+                countdown_ = hook_.interval_;
+            }
+        }
+
+    private:
+        YieldHook& hook_;
+        std::uint32_t countdown_;
+    };
+
 private:
     Callback callback_ = nullptr;
     void* context_ = nullptr;

@@ -1,0 +1,239 @@
+#include "archive/archive_ops.h"
+
+#include "archive/archive_paths.h"
+#include "archive/fileio.h"
+#include "platform/codepage.h"
+
+namespace tq {
+namespace {
+
+void report(const ArchiveProgress* progress, const char* text)
+{
+    if (progress != nullptr && progress->status) {
+        progress->status(text);
+    }
+}
+
+void reportStep(const ArchiveProgress* progress, std::size_t index, std::size_t count, int step)
+{
+    if (progress != nullptr && progress->step) {
+        progress->step(index, count, step);
+    }
+}
+
+std::string shownName(const std::string& entryName)
+{
+    return cp1252::toUtf8(entryName);
+}
+
+} // namespace
+
+std::uint8_t kindForFileSize(std::int64_t fileSize)
+{
+    if (fileSize <= kSmallFileLimit) {
+        return kKindSmallStored;
+    }
+    return fileSize <= kCompressLimit ? kKindCompressed : kKindLargeStored;
+}
+
+AddResult addFileToArchive(XFileFrame& frame, TCompress& compressor, const FileToAdd& file,
+                           const AddOptions& options, const ArchiveProgress* progress, std::size_t index,
+                           std::size_t count)
+{
+    // Refuse what the container cannot take before doing any work.
+    frame.CheckNewEntry(file.entryName);
+
+    report(progress, archive_status::kOpenFile);
+    compressor.Reset();
+    if (options.applyTimeLimit) {
+        compressor.Bytes.TimeLimitOn = options.timeLimitOn;
+        compressor.Bytes.TimeLimitMs = options.timeLimitMs;
+    }
+    if (options.tableStatusForEveryFile) {
+        report(progress, archive_status::kBuildTable);
+        reportStep(progress, index, count, 1);
+    }
+
+    // The file is read here rather than by the compressor's loader, which would
+    // strip the trailer from a .X file; every file is stored exactly as it is.
+    archive_io::InputFile in(file.path);
+    const auto room = static_cast<std::uint64_t>(XFileFrame::kMaxDataLength - frame.DataLength());
+    if (in.size() > room) {
+        throw ArchiveError("Cannot add \"" + file.path + "\": the file (" + std::to_string(in.size()) +
+                           " bytes) does not fit in the archive, which can hold at most " +
+                           std::to_string(XFileFrame::kMaxDataLength) + " bytes of data.");
+    }
+    std::vector<std::uint8_t> bytes = archive_io::allocateFor(file.path, in.size());
+    in.read(bytes.data(), bytes.size(), &frame.Yield);
+
+    AddResult result;
+    result.entryName = file.entryName;
+    result.kind = kindForFileSize(static_cast<std::int64_t>(bytes.size()));
+
+    if (result.kind == kKindCompressed) {
+        TDataBytes& work = compressor.Bytes;
+        work.SetData(bytes.data(), bytes.size());
+        report(progress, archive_status::kBuildTable);
+        reportStep(progress, index, count, 1);
+        work.BuildTable(options.skip);
+        report(progress, archive_status::kSortTable);
+        reportStep(progress, index, count, 2);
+        work.SortTable();
+        report(progress, archive_status::kCompress);
+        compressor.CompressData();
+        report(progress, archive_status::kPlaceTable);
+        reportStep(progress, index, count, 3);
+        work.ShiftTable(options.keys.key1, options.keys.key2);
+        work.PrependTable();
+        result.ratio = compressor.Ratio;
+        result.payloadSize = work.DataLength;
+        report(progress, archive_status::kPutInFrame);
+        frame.AppendPayload(work.data(), work.size());
+    } else {
+        reportStep(progress, index, count, 3);
+        result.ratio = 0;
+        result.payloadSize = static_cast<std::int32_t>(bytes.size());
+        report(progress, archive_status::kPutInFrame);
+        frame.AppendPayload(bytes);
+    }
+    frame.AddEntry(result.payloadSize, file.entryName, result.kind);
+
+    report(progress, "");
+    reportStep(progress, index, count, 4);
+    compressor.Bytes.ReleaseSpare();
+    return result;
+}
+
+std::vector<AddResult> addFilesToArchive(XFileFrame& frame, TCompress& compressor,
+                                         const std::vector<FileToAdd>& files, const AddOptions& options,
+                                         const ArchiveProgress* progress, const bool* stop)
+{
+    std::vector<AddResult> results;
+    for (std::size_t i = 0; i < files.size(); ++i) {
+        if (stop != nullptr && *stop) {
+            break;
+        }
+        results.push_back(addFileToArchive(frame, compressor, files[i], options, progress, i, files.size()));
+    }
+    return results;
+}
+
+std::vector<FileToAdd> filesToAdd(const std::vector<std::string>& paths)
+{
+    std::vector<FileToAdd> files;
+    files.reserve(paths.size());
+    for (const std::string& path : paths) {
+        files.push_back(FileToAdd{path, bareEntryName(path)});
+    }
+    return files;
+}
+
+std::vector<FileToAdd> folderFilesToAdd(const std::string& folder, YieldHook* yield)
+{
+    std::vector<FileToAdd> files;
+    for (std::string& path : ListFolderFiles(folder, yield)) {
+        std::string name = folderEntryName(folder, path);
+        files.push_back(FileToAdd{std::move(path), std::move(name)});
+    }
+    return files;
+}
+
+std::int32_t meanRatio(const std::vector<AddResult>& results, std::size_t chosenCount)
+{
+    if (chosenCount == 0 || results.empty()) {
+        return 0;
+    }
+    std::int64_t sum = 0;
+    for (const AddResult& r : results) {
+        sum += r.ratio;
+    }
+    if (chosenCount == 1) {
+        return static_cast<std::int32_t>(sum);
+    }
+    return static_cast<std::int32_t>(sum / static_cast<std::int64_t>(chosenCount));
+}
+
+void decodeEntry(const XFileFrame& frame, TCompress& compressor, std::int32_t n, const ArchiveKeys& keys,
+                 const ArchiveProgress* progress, std::size_t index, std::size_t count)
+{
+    const std::uint8_t kind = frame.GetEntryKind(n);
+    const std::int32_t size = frame.GetEntrySize(n);
+    if (kind != kKindCompressed && kind != kKindSmallStored && kind != kKindLargeStored) {
+        throw ArchiveError("Cannot extract \"" + shownName(frame.GetEntryName(n)) + "\": its kind (" +
+                           std::to_string(kind) + ") is unknown.");
+    }
+    if (kind == kKindCompressed && size < TDataBytes::kTableBytes) {
+        throw ArchiveError("Cannot extract \"" + shownName(frame.GetEntryName(n)) +
+                           "\": its compressed data (" + std::to_string(size) +
+                           " bytes) is shorter than its code table; the entry is damaged.");
+    }
+    compressor.Reset();
+    report(progress, archive_status::kRead);
+    compressor.Bytes.SetData(frame.GetEntryPayload(n), static_cast<std::size_t>(size));
+    reportStep(progress, index, count, 1);
+    if (kind == kKindCompressed) {
+        report(progress, archive_status::kSplitTable);
+        compressor.Bytes.SplitTable();
+        compressor.Bytes.UnshiftTable(keys.key1, keys.key2);
+        reportStep(progress, index, count, 2);
+        report(progress, archive_status::kDecompress);
+        compressor.DecompressData();
+    } else {
+        // Stored bytes are no code stream; a save must not add a trailer.
+        compressor.Compressed = false;
+    }
+}
+
+ExtractResult extractEntryAt(const XFileFrame& frame, TCompress& compressor, std::int32_t n,
+                             const std::string& targetFolder, const ArchiveKeys& keys,
+                             const ArchiveProgress* progress, std::size_t index, std::size_t count)
+{
+    ExtractResult result;
+    result.entryName = frame.GetEntryName(n);
+    result.kind = frame.GetEntryKind(n);
+    // Check the name before any work, so an unsafe entry costs nothing.
+    safeExtractPath(targetFolder, result.entryName);
+
+    const std::uint8_t* bytes = nullptr;
+    std::size_t size = 0;
+    if (result.kind == kKindCompressed) {
+        decodeEntry(frame, compressor, n, keys, progress, index, count);
+        bytes = compressor.Bytes.data();
+        size = compressor.Bytes.size();
+    } else if (result.kind == kKindSmallStored || result.kind == kKindLargeStored) {
+        // Stored entries are written straight from the container: no copy of a
+        // possibly large payload through the compressor's buffers.
+        compressor.Reset();
+        compressor.Compressed = false;
+        report(progress, archive_status::kRead);
+        bytes = frame.GetEntryPayload(n);
+        size = static_cast<std::size_t>(frame.GetEntrySize(n));
+        reportStep(progress, index, count, 1);
+    } else {
+        decodeEntry(frame, compressor, n, keys, progress, index, count); // throws: unknown kind
+    }
+
+    reportStep(progress, index, count, 3);
+    report(progress, archive_status::kSave);
+    result.outputPath = prepareExtractPath(targetFolder, result.entryName);
+    archive_io::writeFileAtomically(result.outputPath, {{bytes, size}}, &compressor.Yield);
+    result.bytesWritten = static_cast<std::int64_t>(size);
+
+    report(progress, "");
+    reportStep(progress, index, count, 4);
+    compressor.Bytes.ReleaseSpare();
+    return result;
+}
+
+ExtractResult extractEntry(const XFileFrame& frame, TCompress& compressor, const std::string& entryName,
+                           const std::string& targetFolder, const ArchiveKeys& keys,
+                           const ArchiveProgress* progress, std::size_t index, std::size_t count)
+{
+    const std::int32_t n = frame.IndexOfName(entryName);
+    if (n == 0) {
+        throw ArchiveError("The archive holds no entry named \"" + shownName(entryName) + "\".");
+    }
+    return extractEntryAt(frame, compressor, n, targetFolder, keys, progress, index, count);
+}
+
+} // namespace tq

@@ -1,0 +1,467 @@
+// tarnquill-cli: the program's engines on the command line.
+//
+//   compress / decompress   one stream of the byte-pair compressor, with its trailer
+//   x add|list|extract|delete   .X archives, as the archive window builds them
+//   encrypt / decrypt       the line cipher, standard input to standard output
+//
+// Exit status: 0 on success, 1 (message on standard error) on failure, 2 on wrong usage.
+#include "archive/archive_ops.h"
+#include "archive/archive_paths.h"
+#include "archive/xfileframe.h"
+#include "compress/compress.h"
+#include "crypto/linecipher.h"
+#include "platform/codepage.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <exception>
+#include <filesystem>
+#include <fstream>
+#include <iostream>
+#include <iterator>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace {
+
+const char* const kUsage =
+    "Usage: tarnquill-cli COMMAND ...\n"
+    "\n"
+    "Commands:\n"
+    "  compress [--skip N] INPUT OUTPUT\n"
+    "      Compress INPUT with the byte-pair compressor (sort time limit off) and\n"
+    "      write the stream with its trailer to OUTPUT. N defaults to 2.\n"
+    "  decompress INPUT OUTPUT\n"
+    "      Remove the trailer (the last 0xFF byte on), decode, write OUTPUT.\n"
+    "  x add [--keys K1,K2] [--skip N] ARCHIVE PATH...\n"
+    "      Add files (under their bare names) and folders (their files under the\n"
+    "      path relative to the folder's parent) to ARCHIVE, creating it if needed.\n"
+    "  x list ARCHIVE\n"
+    "      One line per entry: kind, a tab, size, a tab, name.\n"
+    "  x extract [--keys K1,K2] ARCHIVE FOLDER [NAME...]\n"
+    "      Extract the named entries (first match, letter case ignored), or all.\n"
+    "  x delete ARCHIVE NAME...\n"
+    "      Delete the named entries (first match, letter case ignored).\n"
+    "  encrypt --keys K1,K2,K3,K4 [--passes N]\n"
+    "  decrypt --keys K1,K2,K3,K4 [--passes N]\n"
+    "      Line cipher from standard input to standard output, K4 + 1 passes (or N).\n"
+    "      Keys: K1 5-127, K2 7-31, K3 10-254, K4 1-1000.\n"
+    "\n"
+    "Archive keys K1,K2 are 0-255 (default 97,43).\n";
+
+// Wrong usage: exit status 2.
+class UsageError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+// Failure: exit status 1.
+class CliError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+long parseNumber(const std::string& text, const char* what, long low, long high)
+{
+    if (text.empty() || text.size() > 9 || text.find_first_not_of("0123456789") != std::string::npos) {
+        throw UsageError(std::string(what) + " must be a whole number, not \"" + text + "\"");
+    }
+    const long value = std::stol(text);
+    if (value < low || value > high) {
+        throw UsageError(std::string(what) + " must lie in " + std::to_string(low) + "-" + std::to_string(high) +
+                         ", not " + text);
+    }
+    return value;
+}
+
+std::vector<std::string> splitCommas(const std::string& text)
+{
+    std::vector<std::string> parts;
+    std::size_t start = 0;
+    while (true) {
+        const std::size_t comma = text.find(',', start);
+        parts.push_back(text.substr(start, comma == std::string::npos ? std::string::npos : comma - start));
+        if (comma == std::string::npos) {
+            return parts;
+        }
+        start = comma + 1;
+    }
+}
+
+// Options and operands of one command. Options may stand anywhere before "--".
+struct Arguments {
+    std::vector<std::string> operands;
+    std::optional<std::string> keys;
+    std::optional<std::string> skip;
+    std::optional<std::string> passes;
+};
+
+Arguments parseArguments(const std::vector<std::string>& args, bool allowKeys, bool allowSkip, bool allowPasses)
+{
+    Arguments parsed;
+    bool optionsEnded = false;
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        const std::string& arg = args[i];
+        if (!optionsEnded && arg == "--") {
+            optionsEnded = true;
+            continue;
+        }
+        if (!optionsEnded && arg.size() > 1 && arg[0] == '-') {
+            std::string name = arg;
+            std::optional<std::string> value;
+            const std::size_t eq = arg.find('=');
+            if (eq != std::string::npos) {
+                name = arg.substr(0, eq);
+                value = arg.substr(eq + 1);
+            }
+            std::optional<std::string>* slot = nullptr;
+            if (name == "--keys" && allowKeys) {
+                slot = &parsed.keys;
+            } else if (name == "--skip" && allowSkip) {
+                slot = &parsed.skip;
+            } else if (name == "--passes" && allowPasses) {
+                slot = &parsed.passes;
+            } else {
+                throw UsageError("unknown option " + name);
+            }
+            if (!value) {
+                if (i + 1 >= args.size()) {
+                    throw UsageError("option " + name + " needs a value");
+                }
+                value = args[++i];
+            }
+            *slot = *value;
+            continue;
+        }
+        parsed.operands.push_back(arg);
+    }
+    return parsed;
+}
+
+std::vector<std::uint8_t> readWholeFile(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    if (!in) {
+        throw CliError("Cannot open \"" + path + "\": " + std::strerror(errno));
+    }
+    std::vector<std::uint8_t> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    if (in.bad()) {
+        throw CliError("Cannot read \"" + path + "\"");
+    }
+    return bytes;
+}
+
+std::int32_t checkedLength(std::size_t size, const std::string& path)
+{
+    if (size > 0x7FFFFFFFu / 2) {
+        throw CliError("\"" + path + "\" is too large (" + std::to_string(size) + " bytes)");
+    }
+    return static_cast<std::int32_t>(size);
+}
+
+int runCompress(const std::vector<std::string>& args)
+{
+    const Arguments a = parseArguments(args, false, true, false);
+    if (a.operands.size() != 2) {
+        throw UsageError("compress takes INPUT and OUTPUT");
+    }
+    const std::int32_t skip = a.skip ? static_cast<std::int32_t>(parseNumber(*a.skip, "--skip", 0, 100000000)) : 2;
+    const std::vector<std::uint8_t> input = readWholeFile(a.operands[0]);
+    checkedLength(input.size(), a.operands[0]);
+
+    tq::TCompress compressor;
+    compressor.Reset();
+    compressor.Bytes.AppendBytes(input.data(), input.size());
+    compressor.Bytes.TimeLimitOn = false;
+    compressor.Bytes.BuildTable(skip);
+    compressor.Bytes.SortTable();
+    compressor.CompressData();
+    compressor.Bytes.PrependTable();
+    compressor.SaveToFile(a.operands[1]);
+    return 0;
+}
+
+int runDecompress(const std::vector<std::string>& args)
+{
+    const Arguments a = parseArguments(args, false, false, false);
+    if (a.operands.size() != 2) {
+        throw UsageError("decompress takes INPUT and OUTPUT");
+    }
+    std::vector<std::uint8_t> input = readWholeFile(a.operands[0]);
+    checkedLength(input.size(), a.operands[0]);
+    // The trailer starts at the last 0xFF byte; a stream without one is taken whole.
+    for (std::size_t m = input.size(); m > 0; --m) {
+        if (input[m - 1] == tq::TDataBytes::kTrailerMarker) {
+            input.resize(m - 1);
+            break;
+        }
+    }
+    tq::TCompress compressor;
+    compressor.Reset();
+    compressor.Bytes.SetData(input.data(), input.size());
+    compressor.Bytes.SplitTable();
+    compressor.DecompressData();
+    compressor.SaveToFile(a.operands[1]);
+    return 0;
+}
+
+tq::ArchiveKeys parseArchiveKeys(const std::optional<std::string>& text)
+{
+    tq::ArchiveKeys keys;
+    if (!text) {
+        return keys;
+    }
+    const std::vector<std::string> parts = splitCommas(*text);
+    if (parts.size() != 2) {
+        throw UsageError("--keys takes two archive keys K1,K2");
+    }
+    keys.key1 = static_cast<std::uint8_t>(parseNumber(parts[0], "archive key 1", 0, 255));
+    keys.key2 = static_cast<std::uint8_t>(parseNumber(parts[1], "archive key 2", 0, 255));
+    return keys;
+}
+
+// Entry names on the command line are UTF-8; inside the archive they are Windows-1252.
+std::string entryNameFromArgument(const std::string& arg)
+{
+    std::string name;
+    if (!tq::cp1252::fromUtf8(arg, name)) {
+        throw CliError("\"" + arg + "\" cannot be an entry name: it holds a character outside Windows-1252");
+    }
+    return name;
+}
+
+void loadArchive(tq::XFileFrame& frame, const std::string& path, bool createWhenMissing)
+{
+    frame.Clear();
+    std::error_code ec;
+    if (createWhenMissing && !std::filesystem::exists(path, ec)) {
+        return;
+    }
+    frame.LoadFromFile(path);
+}
+
+std::string withoutTrailingSlashes(std::string path)
+{
+    while (path.size() > 1 && path.back() == '/') {
+        path.pop_back();
+    }
+    return path;
+}
+
+int runArchiveAdd(const std::vector<std::string>& args)
+{
+    const Arguments a = parseArguments(args, true, true, false);
+    if (a.operands.size() < 2) {
+        throw UsageError("x add takes ARCHIVE and at least one PATH");
+    }
+    tq::AddOptions options;
+    options.keys = parseArchiveKeys(a.keys);
+    options.skip = a.skip ? static_cast<std::int32_t>(parseNumber(*a.skip, "--skip", 0, 100000000)) : 2;
+    options.applyTimeLimit = true;
+    options.timeLimitOn = false;
+
+    const std::string& archive = a.operands[0];
+    tq::XFileFrame frame;
+    loadArchive(frame, archive, true);
+
+    std::vector<tq::FileToAdd> files;
+    for (std::size_t i = 1; i < a.operands.size(); ++i) {
+        const std::string path = withoutTrailingSlashes(a.operands[i]);
+        std::error_code ec;
+        const auto status = std::filesystem::status(path, ec);
+        if (ec || !std::filesystem::exists(status)) {
+            throw CliError("Cannot add \"" + path + "\": no such file or folder");
+        }
+        // A folder is named by its own name ("." and ".." are resolved first), so its
+        // files get the same entry names however the folder was written.
+        std::vector<tq::FileToAdd> more =
+            std::filesystem::is_directory(status)
+                ? tq::folderFilesToAdd(withoutTrailingSlashes(
+                      std::filesystem::absolute(path).lexically_normal().string()))
+                : tq::filesToAdd({path});
+        files.insert(files.end(), more.begin(), more.end());
+    }
+    tq::TCompress compressor;
+    tq::addFilesToArchive(frame, compressor, files, options);
+    frame.SaveToFile(archive);
+    return 0;
+}
+
+int runArchiveList(const std::vector<std::string>& args)
+{
+    const Arguments a = parseArguments(args, false, false, false);
+    if (a.operands.size() != 1) {
+        throw UsageError("x list takes ARCHIVE");
+    }
+    tq::XFileFrame frame;
+    loadArchive(frame, a.operands[0], false);
+    std::string out;
+    for (std::int32_t n = 1; n <= frame.EntryCount(); ++n) {
+        out += std::to_string(frame.GetEntryKind(n));
+        out += '\t';
+        out += std::to_string(frame.GetEntrySize(n));
+        out += '\t';
+        out += tq::cp1252::toUtf8(frame.GetEntryName(n));
+        out += '\n';
+    }
+    std::fwrite(out.data(), 1, out.size(), stdout);
+    return 0;
+}
+
+int runArchiveExtract(const std::vector<std::string>& args)
+{
+    const Arguments a = parseArguments(args, true, false, false);
+    if (a.operands.size() < 2) {
+        throw UsageError("x extract takes ARCHIVE, FOLDER and optional entry names");
+    }
+    const tq::ArchiveKeys keys = parseArchiveKeys(a.keys);
+    tq::XFileFrame frame;
+    loadArchive(frame, a.operands[0], false);
+    const std::string target = a.operands[1];
+
+    std::vector<std::int32_t> entries;
+    if (a.operands.size() == 2) {
+        for (std::int32_t n = 1; n <= frame.EntryCount(); ++n) {
+            entries.push_back(n);
+        }
+    } else {
+        for (std::size_t i = 2; i < a.operands.size(); ++i) {
+            const std::int32_t n = frame.IndexOfName(entryNameFromArgument(a.operands[i]));
+            if (n == 0) {
+                throw CliError("The archive has no entry named \"" + a.operands[i] + "\"");
+            }
+            entries.push_back(n);
+        }
+    }
+    std::error_code ec;
+    std::filesystem::create_directories(target, ec);
+
+    // An entry that cannot be extracted (an unsafe name, a failed write) is named
+    // and the others are still extracted.
+    int failures = 0;
+    tq::TCompress compressor;
+    for (std::size_t i = 0; i < entries.size(); ++i) {
+        try {
+            tq::extractEntryAt(frame, compressor, entries[i], target, keys, nullptr, i, entries.size());
+        } catch (const std::exception& e) {
+            ++failures;
+            std::cerr << "tarnquill-cli: " << e.what() << '\n';
+        }
+    }
+    return failures == 0 ? 0 : 1;
+}
+
+int runArchiveDelete(const std::vector<std::string>& args)
+{
+    const Arguments a = parseArguments(args, false, false, false);
+    if (a.operands.size() < 2) {
+        throw UsageError("x delete takes ARCHIVE and at least one entry name");
+    }
+    const std::string& archive = a.operands[0];
+    tq::XFileFrame frame;
+    loadArchive(frame, archive, false);
+    for (std::size_t i = 1; i < a.operands.size(); ++i) {
+        const std::int32_t n = frame.IndexOfName(entryNameFromArgument(a.operands[i]));
+        if (n == 0) {
+            throw CliError("The archive has no entry named \"" + a.operands[i] + "\"; nothing was deleted");
+        }
+        frame.DeleteEntry(n);
+    }
+    frame.SaveToFile(archive);
+    return 0;
+}
+
+int runCipher(const std::vector<std::string>& args, bool encrypt)
+{
+    const Arguments a = parseArguments(args, true, false, true);
+    if (!a.operands.empty()) {
+        throw UsageError(std::string(encrypt ? "encrypt" : "decrypt") + " reads standard input and takes no operands");
+    }
+    if (!a.keys) {
+        throw UsageError("--keys K1,K2,K3,K4 is required");
+    }
+    const std::vector<std::string> parts = splitCommas(*a.keys);
+    if (parts.size() != 4) {
+        throw UsageError("--keys takes four keys K1,K2,K3,K4");
+    }
+    tq::CipherKeys keys;
+    keys.key1 = static_cast<std::uint8_t>(parseNumber(parts[0], "key 1", 5, 127));
+    keys.key2 = static_cast<std::uint8_t>(parseNumber(parts[1], "key 2", 7, 31));
+    keys.key3 = static_cast<std::uint8_t>(parseNumber(parts[2], "key 3", 10, 254));
+    const long key4 = parseNumber(parts[3], "key 4", 1, 1000);
+    const int passes = a.passes ? static_cast<int>(parseNumber(*a.passes, "--passes", 1, 100000))
+                                : static_cast<int>(key4 + 1);
+
+    std::string input((std::istreambuf_iterator<char>(std::cin)), std::istreambuf_iterator<char>());
+    tq::LineCipher cipher;
+    const std::string output =
+        encrypt ? cipher.CodeLinePasses(input, keys, passes) : cipher.DeCodeLinePasses(input, keys, passes);
+    if (std::fwrite(output.data(), 1, output.size(), stdout) != output.size() || std::fflush(stdout) != 0) {
+        throw CliError(std::string("Cannot write standard output: ") + std::strerror(errno));
+    }
+    return 0;
+}
+
+int run(const std::vector<std::string>& args)
+{
+    if (args.empty()) {
+        throw UsageError("no command given");
+    }
+    const std::string& command = args[0];
+    const std::vector<std::string> rest(args.begin() + 1, args.end());
+    if (command == "--help" || command == "-h" || command == "help") {
+        std::fputs(kUsage, stdout);
+        return 0;
+    }
+    if (command == "compress") {
+        return runCompress(rest);
+    }
+    if (command == "decompress") {
+        return runDecompress(rest);
+    }
+    if (command == "encrypt" || command == "decrypt") {
+        return runCipher(rest, command == "encrypt");
+    }
+    if (command == "x") {
+        if (rest.empty()) {
+            throw UsageError("x needs a subcommand: add, list, extract or delete");
+        }
+        const std::string& sub = rest[0];
+        const std::vector<std::string> subArgs(rest.begin() + 1, rest.end());
+        if (sub == "add") {
+            return runArchiveAdd(subArgs);
+        }
+        if (sub == "list") {
+            return runArchiveList(subArgs);
+        }
+        if (sub == "extract") {
+            return runArchiveExtract(subArgs);
+        }
+        if (sub == "delete") {
+            return runArchiveDelete(subArgs);
+        }
+        throw UsageError("unknown x subcommand \"" + sub + "\"");
+    }
+    throw UsageError("unknown command \"" + command + "\"");
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    std::ios::sync_with_stdio(false);
+    std::cin.tie(nullptr);
+    const std::vector<std::string> args(argv + 1, argv + argc);
+    try {
+        return run(args);
+    } catch (const UsageError& e) {
+        std::cerr << "tarnquill-cli: " << e.what() << "\n\n" << kUsage;
+        return 2;
+    } catch (const std::exception& e) {
+        std::cerr << "tarnquill-cli: " << e.what() << '\n';
+        return 1;
+    }
+}

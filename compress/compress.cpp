@@ -1,0 +1,859 @@
+#include "compress/compress.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <limits>
+#include <new>
+#include <random>
+#include <system_error>
+#include <utility>
+
+#ifdef _WIN32
+#include <share.h>
+#include <stdio.h>
+#else
+#include <unistd.h>
+#endif
+
+namespace tq {
+
+namespace {
+
+constexpr std::int64_t kMaxBufferBytes = std::numeric_limits<std::int32_t>::max();
+constexpr std::size_t kFileChunk = 64 * 1024;
+
+std::string displayPath(const std::filesystem::path& path)
+{
+    return path.u8string();
+}
+
+std::string reasonOf(int error)
+{
+    return std::generic_category().message(error);
+}
+
+[[noreturn]] void throwFileError(const char* action, const std::filesystem::path& path, int error,
+                                 const std::string& reason)
+{
+    throw CompressFileError(std::string("Cannot ") + action + " \"" + displayPath(path) + "\": " + reason, path,
+                            error);
+}
+
+[[noreturn]] void throwFileError(const char* action, const std::filesystem::path& path, int error)
+{
+    throwFileError(action, path, error, reasonOf(error));
+}
+
+inline unsigned pairKey(std::uint8_t first, std::uint8_t second)
+{
+    return (static_cast<unsigned>(first) << 8) | second;
+}
+
+std::FILE* openForReading(const std::filesystem::path& path)
+{
+#ifdef _WIN32
+    // Others may read the file meanwhile but not write it.
+    return _wfsopen(path.c_str(), L"rb", _SH_DENYWR);
+#else
+    return std::fopen(path.c_str(), "rb");
+#endif
+}
+
+// Creates a new file exclusively (fails when the name exists).
+std::FILE* createExclusive(const std::filesystem::path& path)
+{
+#ifdef _WIN32
+    return _wfopen(path.c_str(), L"wbx");
+#else
+    return std::fopen(path.c_str(), "wbx");
+#endif
+}
+
+// Closes a file when the scope ends, whatever way it ends.
+struct FileCloser {
+    std::FILE* file;
+    ~FileCloser()
+    {
+        if (file != nullptr) {
+            std::fclose(file);
+        }
+    }
+    // Closes now and reports the result (0 on success).
+    int close()
+    {
+        const int result = std::fclose(file);
+        file = nullptr;
+        return result;
+    }
+};
+
+// Removes a temporary file when the scope ends unless it was committed.
+struct TempRemover {
+    const std::filesystem::path& path;
+    bool committed = false;
+    ~TempRemover()
+    {
+        if (!committed) {
+            std::error_code ignored;
+            std::filesystem::remove(path, ignored);
+        }
+    }
+};
+
+// True for a file name whose extension, in upper case, is ".X".
+bool hasArchiveExtension(const std::filesystem::path& path)
+{
+    const std::string name = path.filename().u8string();
+    const std::size_t dot = name.rfind('.');
+    if (dot == std::string::npos || name.size() - dot != 2) {
+        return false;
+    }
+    return name[dot + 1] == 'x' || name[dot + 1] == 'X';
+}
+
+// Slot exchange of the pair table: both pair bytes and the count.
+inline void exchangeSlots(std::uint8_t* table, std::int32_t* counts, std::int32_t a, std::int32_t b)
+{
+    std::swap(table[2 * a], table[2 * b]);
+    std::swap(table[2 * a + 1], table[2 * b + 1]);
+    std::swap(counts[a], counts[b]);
+}
+
+using Clock = std::chrono::steady_clock;
+
+inline bool timeUp(Clock::time_point start, std::uint8_t limitMs)
+{
+    return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count() >= limitMs;
+}
+
+// Reading the clock costs more than an exchange, so a scan looks at it after its
+// first step (a limit already passed, say during a long host callback, ends the
+// scan at once) and then after every 16th step: a cut comes at most 15 steps,
+// a few microseconds, after the limit.
+inline bool clockDue(std::int32_t stepsDone)
+{
+    return stepsDone == 1 || (stepsDone & 15) == 0;
+}
+
+} // namespace
+
+// ---------------------------------------------------------------------------
+// Errors
+
+CompressMemoryError::CompressMemoryError(std::int64_t requestedBytes)
+    : std::runtime_error("Out of memory: the compressor's buffers could not grow to " +
+                         std::to_string(requestedBytes) + " bytes")
+    , requested_(requestedBytes)
+{
+}
+
+CompressFileError::CompressFileError(const std::string& message, std::filesystem::path path, int errorCode)
+    : std::runtime_error(message)
+    , path_(std::move(path))
+    , errorCode_(errorCode)
+{
+}
+
+// ---------------------------------------------------------------------------
+// Helpers
+
+namespace compress_detail {
+
+std::int32_t chooseCapacity(std::int32_t start, const std::function<void(std::int32_t)>& allocate)
+{
+    std::int32_t capacity = start;
+    for (;;) {
+        try {
+            allocate(capacity);
+            return capacity;
+        } catch (const std::bad_alloc&) {
+            if (capacity == 0) {
+                throw CompressMemoryError(0);
+            }
+            capacity /= 2;
+        }
+    }
+}
+
+std::int32_t ratioOf(std::int64_t codeBytes, std::int64_t inputLength)
+{
+    if (codeBytes < 1 || inputLength <= 0) {
+        return 0;
+    }
+    const double value = 100.0 - static_cast<double>(codeBytes + TDataBytes::kTableBytes) /
+                                     static_cast<double>(inputLength) * 100.0;
+    // Nearest integer, halves to the even neighbour.
+    double rounded = std::floor(value);
+    const double fraction = value - rounded;
+    if (fraction > 0.5 || (fraction == 0.5 && std::fmod(rounded, 2.0) != 0.0)) {
+        rounded += 1.0;
+    }
+    return static_cast<std::int32_t>(rounded);
+}
+
+} // namespace compress_detail
+
+// ---------------------------------------------------------------------------
+// TDataBytes
+
+TDataBytes::TDataBytes()
+{
+    try {
+        PairTable.assign(2 * static_cast<std::size_t>(kPairSlots), 0);
+        PairCounts.assign(kPairSlots, 0);
+        slotOfPair_.assign(kPairSlots, kNoSlot);
+        buildIndex_.assign(kPairSlots, -1);
+    } catch (const std::bad_alloc&) {
+        throw CompressMemoryError(2 * static_cast<std::int64_t>(kPairSlots) +
+                                  static_cast<std::int64_t>(sizeof(std::int32_t)) * kPairSlots);
+    }
+    // Release what an earlier attempt obtained before asking again with half the size.
+    baseCapacity_ = compress_detail::chooseCapacity(kBaseCapacity, [this](std::int32_t capacity) {
+        Data.release();
+        Scratch.release();
+        Data.allocateZeroed(static_cast<std::size_t>(capacity));
+        Scratch.allocateZeroed(static_cast<std::size_t>(capacity));
+    });
+    extraCapacity_ = 0;
+    TimeLimitOn = true;
+    Reset();
+}
+
+void TDataBytes::Reset()
+{
+    Abort = false;
+    DataLength = 0;
+    PairCount = 0;
+    PairTableLength = 0;
+    TimeLimitMs = kDefaultTimeLimitMs;
+    ReleaseSpare();
+}
+
+void TDataBytes::resizeBuffers(std::int64_t bytes)
+{
+    if (bytes > kMaxBufferBytes || bytes < 0) {
+        throw CompressMemoryError(bytes);
+    }
+    const std::size_t size = static_cast<std::size_t>(bytes);
+    const std::size_t oldSize = Data.size();
+    try {
+        Data.resize(size); // unchanged when it fails
+    } catch (const std::bad_alloc&) {
+        throw CompressMemoryError(bytes);
+    }
+    try {
+        // Scratch carries nothing between passes, so it need not be kept.
+        if (Scratch.size() < size) {
+            Scratch.discardAndResize(size);
+        } else {
+            Scratch.resize(size);
+        }
+    } catch (const std::bad_alloc&) {
+        // Back to the old size; should even that fail, Capacity() (the smaller of
+        // the two) stays honest and the next EnsureCapacity tries again.
+        try {
+            Data.resize(oldSize);
+            Scratch.discardAndResize(oldSize);
+        } catch (const std::bad_alloc&) {
+        }
+        extraCapacity_ = static_cast<std::int32_t>(Capacity() - baseCapacity_);
+        throw CompressMemoryError(bytes);
+    }
+    extraCapacity_ = static_cast<std::int32_t>(bytes - baseCapacity_);
+}
+
+void TDataBytes::EnsureCapacity(std::int64_t bytes)
+{
+    const std::int64_t current = Capacity();
+    if (bytes <= current) {
+        return;
+    }
+    if (bytes > kMaxBufferBytes) {
+        throw CompressMemoryError(bytes);
+    }
+    // Grow by at least half the current size so that many small appends stay linear.
+    const std::int64_t wanted = std::min(kMaxBufferBytes, std::max(bytes, current + current / 2));
+    try {
+        resizeBuffers(wanted);
+    } catch (const CompressMemoryError&) {
+        if (wanted == bytes) {
+            throw;
+        }
+        resizeBuffers(bytes);
+    }
+}
+
+void TDataBytes::Grow(std::int32_t n)
+{
+    if (n <= 0) {
+        return;
+    }
+    resizeBuffers(Capacity() + 2 * static_cast<std::int64_t>(n));
+}
+
+void TDataBytes::ReleaseSpare()
+{
+    if (extraCapacity_ <= 0) {
+        return;
+    }
+    // Never cut off bytes still in use.
+    const std::int64_t keep = std::max<std::int64_t>(baseCapacity_, DataLength);
+    if (keep >= Capacity()) {
+        return;
+    }
+    const std::size_t size = static_cast<std::size_t>(keep);
+    // Shrinking in place cannot fail for lack of memory.
+    Data.resize(size);
+    Scratch.resize(size);
+    extraCapacity_ = static_cast<std::int32_t>(keep - baseCapacity_);
+}
+
+void TDataBytes::AppendBytes(const std::uint8_t* bytes, std::size_t count)
+{
+    if (count == 0) {
+        return;
+    }
+    const std::int64_t newLength = static_cast<std::int64_t>(DataLength) + static_cast<std::int64_t>(count);
+    if (count > static_cast<std::size_t>(kMaxBufferBytes) || newLength > kMaxBufferBytes) {
+        throw CompressMemoryError(newLength);
+    }
+    EnsureCapacity(newLength);
+    std::memcpy(Data.data() + DataLength, bytes, count);
+    DataLength = static_cast<std::int32_t>(newLength);
+}
+
+void TDataBytes::AppendText(std::string_view bytes)
+{
+    AppendBytes(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size());
+}
+
+void TDataBytes::SetData(const std::uint8_t* bytes, std::size_t count)
+{
+    DataLength = 0;
+    AppendBytes(bytes, count);
+}
+
+void TDataBytes::SetLength(std::int32_t length)
+{
+    if (length < 0) {
+        length = 0;
+    }
+    EnsureCapacity(length);
+    DataLength = length;
+}
+
+std::string TDataBytes::GetText() const
+{
+    return std::string(reinterpret_cast<const char*>(Data.data()), static_cast<std::size_t>(DataLength));
+}
+
+void TDataBytes::BuildTable(std::int32_t skip)
+{
+    // Step: skip rounded up to even, in 8 bits. A step of 0 would never advance and
+    // is taken as the smallest step.
+    std::uint32_t rounded = static_cast<std::uint32_t>(skip);
+    rounded += rounded & 1u;
+    std::int64_t step = rounded & 0xFFu;
+    if (step == 0) {
+        step = 2;
+    }
+
+    std::uint8_t* table = PairTable.data();
+    std::int32_t* counts = PairCounts.data();
+    std::memset(table, 0, kTableBytes);
+    std::fill(counts, counts + kTableSlots, 0);
+    PairCount = 0;
+    PairTableLength = 0;
+    TableChanged();
+
+    // Every pair gets one slot at its first appearance, so an index over all 65,536
+    // pairs finds the slot the ascending search over slots 0..PairCount-1 would find.
+    std::int32_t* slotOf = buildIndex_.data();
+    std::fill(slotOf, slotOf + kPairSlots, -1);
+
+    const std::uint8_t* data = Data.data();
+    const std::int64_t length = DataLength;
+    std::int32_t pairCount = 0;
+    YieldHook::Local ticker(Yield);
+    for (std::int64_t p = 0; p + step < length && !Abort; p += step) {
+        const unsigned key = pairKey(data[p], data[p + 1]);
+        const std::int32_t slot = slotOf[key];
+        if (slot >= 0) {
+            if (counts[slot] < kCountCap) {
+                ++counts[slot];
+            }
+        } else {
+            slotOf[key] = pairCount;
+            table[2 * pairCount] = data[p];
+            table[2 * pairCount + 1] = data[p + 1];
+            counts[pairCount] = 1;
+            ++pairCount;
+        }
+        ticker.tick();
+    }
+    PairCount = pairCount;
+    PairTableLength = 2 * pairCount;
+}
+
+// One scan of the exchange procedure for slot i, step by step.
+void TDataBytes::sortPlainScan(std::int32_t i)
+{
+    std::uint8_t* table = PairTable.data();
+    std::int32_t* counts = PairCounts.data();
+    const Clock::time_point start = TimeLimitOn ? Clock::now() : Clock::time_point();
+    for (std::int32_t l = 0; l < kTableSlots; ++l) {
+        if (Abort) {
+            return;
+        }
+        if (counts[l] <= counts[i]) {
+            exchangeSlots(table, counts, l, i);
+        }
+        Yield.tick();
+        if (TimeLimitOn && clockDue(l + 1) && timeUp(start, TimeLimitMs)) {
+            return;
+        }
+    }
+}
+
+// The exchange procedure
+//
+//     for i in 0..PairCount-1: for l in 0..252: if count[l] <= count[i]: exchange(l, i)
+//
+// decides the table layout, ties included. It is simulated here without its
+// 253 comparisons per pair:
+//
+// * Slots 0..252 are scanned in full for every i <= 252 (at most 253 * 253 steps,
+//   done plainly). Exchanging equal counts does not change the count sequence, so
+//   the counts evolve exactly as in the "for i, for j: if A[i] < A[j] swap" sort on
+//   the negated counts, which is known to sort a whole array of n entries when both
+//   indices run over all n. Hence, once i = 0..252 have run uncut, counts 0..252 are
+//   in descending order.
+// * For i > 252 with slots 0..252 descending, call the value in slot i x (the slot
+//   acts as a carried value). Steps l with count[l] > x do nothing. At the first l
+//   with count[l] <= x the exchange puts x into slot l and carries the old count[l];
+//   the next slot is <= that (descending), so it is exchanged too, and so on to 252:
+//   x is inserted before the first count <= x, the rest shift down by one, and the
+//   old slot 252 ends in slot i. When x < count[252] nothing changes. Slots 0..252
+//   stay descending, also when a scan is cut short after k exchanges (the value
+//   removed from the table is then the old count[k] instead of count[252]).
+//
+// The insertion is done as the very exchanges the procedure makes (so pairs of equal
+// counts move exactly as they would), skipping only the comparisons whose outcome is
+// known. When a cut in the plain phase leaves slots 0..252 out of order, the plain
+// scan is used until they are in order again.
+void TDataBytes::SortTable()
+{
+    std::uint8_t* table = PairTable.data();
+    std::int32_t* counts = PairCounts.data();
+    const std::int32_t pairCount = std::min(PairCount, kPairSlots);
+    const std::int32_t plainEnd = std::min(pairCount, kTableSlots);
+
+    for (std::int32_t i = 0; i < plainEnd && !Abort; ++i) {
+        sortPlainScan(i);
+    }
+
+    const auto descending = [counts]() {
+        for (std::int32_t l = 1; l < kTableSlots; ++l) {
+            if (counts[l] > counts[l - 1]) {
+                return false;
+            }
+        }
+        return true;
+    };
+    bool ordered = pairCount > kTableSlots && descending();
+
+    for (std::int32_t i = kTableSlots; i < pairCount && !Abort; ++i) {
+        if (!ordered) {
+            sortPlainScan(i);
+            ordered = descending();
+            continue;
+        }
+        const std::int32_t x = counts[i];
+        if (x < counts[kTableSlots - 1]) {
+            Yield.tick();
+            continue;
+        }
+        const Clock::time_point start = TimeLimitOn ? Clock::now() : Clock::time_point();
+        const std::int32_t first = static_cast<std::int32_t>(
+            std::partition_point(counts, counts + kTableSlots, [x](std::int32_t c) { return c > x; }) - counts);
+        // The steps before `first` compare and do nothing.
+        if (first > 0 && TimeLimitOn && timeUp(start, TimeLimitMs)) {
+            continue;
+        }
+        for (std::int32_t l = first; l < kTableSlots; ++l) {
+            if (Abort) {
+                break;
+            }
+            exchangeSlots(table, counts, l, i);
+            Yield.tick();
+            if (TimeLimitOn && clockDue(l - first + 1) && timeUp(start, TimeLimitMs)) {
+                break;
+            }
+        }
+    }
+    TableChanged();
+}
+
+void TDataBytes::PrependTable()
+{
+    const std::int64_t newLength = static_cast<std::int64_t>(DataLength) + kTableBytes;
+    EnsureCapacity(newLength);
+    std::memmove(Data.data() + kTableBytes, Data.data(), static_cast<std::size_t>(DataLength));
+    std::memcpy(Data.data(), PairTable.data(), kTableBytes);
+    DataLength = static_cast<std::int32_t>(newLength);
+    Yield.tick();
+}
+
+void TDataBytes::SplitTable()
+{
+    if (DataLength < kTableBytes) {
+        return;
+    }
+    std::memcpy(PairTable.data(), Data.data(), kTableBytes);
+    TableChanged();
+    RemoveFront(0, kTableBytes);
+}
+
+void TDataBytes::RemoveFront(std::int32_t from, std::int32_t count)
+{
+    if (from < 0 || count <= 0 || from >= DataLength) {
+        return;
+    }
+    count = std::min(count, DataLength - from);
+    const std::int32_t rest = DataLength - from - count;
+    std::memmove(Data.data() + from, Data.data() + from + count, static_cast<std::size_t>(rest));
+    DataLength -= count;
+    Yield.tick();
+}
+
+void TDataBytes::ShiftTable(std::uint8_t a, std::uint8_t b)
+{
+    for (int k = 0; k < kTableBytes; k += 2) {
+        PairTable[k] = static_cast<std::uint8_t>(PairTable[k] + a);
+        PairTable[k + 1] = static_cast<std::uint8_t>(PairTable[k + 1] + b);
+    }
+    TableChanged();
+}
+
+void TDataBytes::UnshiftTable(std::uint8_t a, std::uint8_t b)
+{
+    for (int k = 0; k < kTableBytes; k += 2) {
+        PairTable[k] = static_cast<std::uint8_t>(PairTable[k] - a);
+        PairTable[k + 1] = static_cast<std::uint8_t>(PairTable[k + 1] - b);
+    }
+    TableChanged();
+}
+
+void TDataBytes::rebuildIndex()
+{
+    std::fill(slotOfPair_.begin(), slotOfPair_.end(), kNoSlot);
+    // Descending, so that the lowest slot of a pair held twice wins.
+    for (int s = kLargestSlot; s >= 0; --s) {
+        slotOfPair_[pairKey(PairTable[2 * s], PairTable[2 * s + 1])] = static_cast<std::uint8_t>(s);
+    }
+    indexValid_ = true;
+}
+
+std::uint8_t TDataBytes::FindPair(std::uint8_t first, std::uint8_t second)
+{
+    if (!indexValid_) {
+        rebuildIndex();
+    }
+    return slotOfPair_[pairKey(first, second)];
+}
+
+bool TDataBytes::PairAt(std::uint8_t code, std::uint8_t& first, std::uint8_t& second) const
+{
+    if (code > kLargestSlot) {
+        return false;
+    }
+    first = PairTable[2 * code];
+    second = PairTable[2 * code + 1];
+    return true;
+}
+
+// ---------------------------------------------------------------------------
+// TCompress
+
+TCompress::TCompress()
+{
+    Name = " ";
+    Cancel = false;
+    Bytes.Reset();
+    Compressed = false;
+}
+
+void TCompress::Reset()
+{
+    Bytes.Reset();
+    Bytes.Abort = false;
+    Cancel = false;
+}
+
+void TCompress::CompressData()
+{
+    TDataBytes& b = Bytes;
+    const std::int64_t length = b.DataLength;
+    // Up to 3 code bytes for every 2 input bytes.
+    b.EnsureCapacity(std::max<std::int64_t>(length, 3 * ((length + 1) / 2)));
+    // The table may have been written directly (SplitTable of a foreign stream,
+    // ShiftTable, a caller); index it afresh.
+    b.rebuildIndex();
+
+    const std::uint8_t* in = b.Data.data();
+    std::uint8_t* out = b.Scratch.data();
+    const std::uint8_t* slotOf = b.slotOfPair_.data();
+    std::int64_t n = 0;
+    YieldHook::Local ticker(b.Yield);
+    for (std::int64_t j = 0; j < length; j += 2) {
+        const std::uint8_t first = in[j];
+        // An odd length pads the last pair with 0x00.
+        const std::uint8_t second = j + 1 < length ? in[j + 1] : 0;
+        const std::uint8_t slot = slotOf[pairKey(first, second)];
+        if (slot != TDataBytes::kNoSlot) {
+            out[n++] = slot;
+        } else {
+            out[n++] = TDataBytes::kEscape;
+            out[n++] = first;
+            out[n++] = second;
+        }
+        ticker.tick();
+    }
+    b.Data.swap(b.Scratch);
+    b.DataLength = static_cast<std::int32_t>(n);
+    Ratio = compress_detail::ratioOf(n, length);
+    Compressed = true;
+}
+
+void TCompress::DecompressData()
+{
+    TDataBytes& b = Bytes;
+    const std::int64_t length = b.DataLength;
+    b.EnsureCapacity(2 * length);
+
+    const std::uint8_t* in = b.Data.data();
+    std::uint8_t* out = b.Scratch.data();
+    const std::uint8_t* table = b.PairTable.data();
+    std::int64_t n = 0;
+    std::int64_t i = 0;
+    YieldHook::Local ticker(b.Yield);
+    while (i < length) {
+        const std::uint8_t code = in[i];
+        if (code <= TDataBytes::kLargestSlot) {
+            out[n++] = table[2 * code];
+            out[n++] = table[2 * code + 1];
+            i += 1;
+        } else {
+            // An escape at the very end has fewer than two literal bytes; only the
+            // bytes present are taken.
+            if (i + 1 < length) {
+                out[n++] = in[i + 1];
+            }
+            if (i + 2 < length) {
+                out[n++] = in[i + 2];
+            }
+            i += 3;
+        }
+        ticker.tick();
+    }
+    b.Data.swap(b.Scratch);
+    b.DataLength = static_cast<std::int32_t>(n);
+    Compressed = false;
+}
+
+std::int32_t TCompress::DecodedSize() const
+{
+    const TDataBytes& b = Bytes;
+    const std::uint8_t* in = b.Data.data();
+    const std::int64_t length = b.DataLength;
+    std::int64_t size = 0;
+    std::int64_t i = 0;
+    YieldHook::Local ticker(b.Yield);
+    while (i < length) {
+        if (in[i] <= TDataBytes::kLargestSlot) {
+            size += 2;
+            i += 1;
+        } else {
+            size += std::min<std::int64_t>(2, length - i - 1);
+            i += 3;
+        }
+        ticker.tick();
+    }
+    return static_cast<std::int32_t>(size);
+}
+
+std::int32_t TCompress::LoadFromFile(const std::filesystem::path& path)
+{
+    TDataBytes& b = Bytes;
+    FileCloser closer{openForReading(path)};
+    if (closer.file == nullptr) {
+        throwFileError("open", path, errno);
+    }
+    // The old content goes as soon as the new one starts coming in.
+    b.DataLength = 0;
+    std::int64_t length = 0;
+    std::error_code sizeError;
+    const std::uintmax_t expected = std::filesystem::file_size(path, sizeError);
+    // Room for the whole file at once when its size is known (one byte more to see
+    // the end); otherwise the buffers grow as the reads need.
+    if (!sizeError && expected < static_cast<std::uintmax_t>(kMaxBufferBytes)) {
+        b.EnsureCapacity(static_cast<std::int64_t>(expected) + 1);
+    }
+    for (;;) {
+        if (length >= b.Capacity()) {
+            if (length >= kMaxBufferBytes) {
+                throwFileError("read", path, EFBIG);
+            }
+            b.EnsureCapacity(std::min(kMaxBufferBytes, length + static_cast<std::int64_t>(kFileChunk)));
+        }
+        const std::size_t want = static_cast<std::size_t>(
+            std::min<std::int64_t>(static_cast<std::int64_t>(kFileChunk), b.Capacity() - length));
+        errno = 0;
+        const std::size_t got = std::fread(b.Data.data() + length, 1, want, closer.file);
+        const int readError = errno;
+        length += static_cast<std::int64_t>(got);
+        if (got < want) {
+            if (std::ferror(closer.file)) {
+                throwFileError("read", path, readError != 0 ? readError : EIO);
+            }
+            break;
+        }
+        b.Yield.fire();
+    }
+    closer.close();
+    b.DataLength = static_cast<std::int32_t>(length);
+
+    if (hasArchiveExtension(path)) {
+        Name.clear();
+        const std::uint8_t* data = b.Data.data();
+        for (std::int64_t m = length - 1; m >= 0; --m) {
+            if (data[m] == TDataBytes::kTrailerMarker) {
+                if (m + 2 < length) {
+                    Name.assign(reinterpret_cast<const char*>(data + m + 2), static_cast<std::size_t>(length - m - 2));
+                }
+                b.DataLength = static_cast<std::int32_t>(m);
+                break;
+            }
+        }
+    }
+    return b.DataLength;
+}
+
+void TCompress::SaveToFile(const std::filesystem::path& path)
+{
+    if (Cancel) {
+        return;
+    }
+    std::error_code ec;
+    // Write through a symbolic link to the file it names.
+    std::filesystem::path target = path;
+    if (std::filesystem::is_symlink(path, ec)) {
+        const std::filesystem::path resolved = std::filesystem::weakly_canonical(path, ec);
+        if (!ec) {
+            target = resolved;
+        }
+    }
+    if (std::filesystem::is_directory(target, ec)) {
+        throwFileError("create", path, EISDIR);
+    }
+    std::filesystem::path folder = target.parent_path();
+    if (folder.empty()) {
+        folder = ".";
+    }
+
+    // The temporary file lives next to the target so that the rename cannot cross
+    // file systems. Its name does not depend on the target's, so that a long name
+    // cannot make it too long.
+    std::random_device seed;
+    std::mt19937 random(seed());
+    std::filesystem::path temp;
+    FileCloser closer{nullptr};
+    int openError = 0;
+    for (int attempt = 0; attempt < 100 && closer.file == nullptr; ++attempt) {
+        temp = folder / (".tarnquill-" + std::to_string(random() % 100000000u) + ".tmp");
+        errno = 0;
+        closer.file = createExclusive(temp);
+        openError = errno;
+        if (closer.file == nullptr && openError != EEXIST) {
+            break;
+        }
+    }
+    if (closer.file == nullptr) {
+        throwFileError("create", path, openError != 0 ? openError : EIO);
+    }
+    TempRemover remover{temp};
+
+    // Writes in chunks, letting the host run after each; false when the write
+    // failed (error in writeError) or Cancel was set meanwhile.
+    int writeError = 0;
+    const auto writeBytes = [&](const std::uint8_t* bytes, std::size_t count) {
+        while (count > 0) {
+            const std::size_t part = std::min(count, kFileChunk);
+            errno = 0;
+            if (std::fwrite(bytes, 1, part, closer.file) != part) {
+                writeError = errno != 0 ? errno : EIO;
+                return false;
+            }
+            bytes += part;
+            count -= part;
+            Yield.fire();
+            if (Cancel) {
+                return false;
+            }
+        }
+        return true;
+    };
+
+    bool ok = writeBytes(Bytes.Data.data(), static_cast<std::size_t>(std::max(Bytes.DataLength, 0)));
+    if (ok && Compressed) {
+        std::string trailer;
+        trailer.reserve(Name.size() + 2);
+        trailer.push_back(static_cast<char>(TDataBytes::kTrailerMarker));
+        trailer.push_back('\0');
+        for (const char c : Name) {
+            trailer.push_back(static_cast<unsigned char>(c) == 0xFF ? ' ' : c);
+        }
+        ok = writeBytes(reinterpret_cast<const std::uint8_t*>(trailer.data()), trailer.size());
+    }
+    if (!ok && writeError == 0) {
+        return; // cancelled: the temporary file goes, the target stays as it was
+    }
+    if (ok) {
+        errno = 0;
+        if (std::fflush(closer.file) != 0) {
+            ok = false;
+            writeError = errno != 0 ? errno : EIO;
+        }
+#ifndef _WIN32
+        else if (::fsync(fileno(closer.file)) != 0 && errno != EINVAL && errno != EROFS) {
+            ok = false;
+            writeError = errno;
+        }
+#endif
+    }
+    errno = 0;
+    if (closer.close() != 0 && ok) {
+        ok = false;
+        writeError = errno != 0 ? errno : EIO;
+    }
+    if (!ok) {
+        throwFileError("write", path, writeError);
+    }
+
+    // Keep the permissions of the file being replaced.
+    const std::filesystem::file_status old = std::filesystem::status(target, ec);
+    if (!ec && std::filesystem::is_regular_file(old)) {
+        std::filesystem::permissions(temp, old.permissions(), ec);
+    }
+    std::filesystem::rename(temp, target, ec);
+    if (ec) {
+        throwFileError("replace", path, ec.value(), ec.message());
+    }
+    remover.committed = true;
+}
+
+} // namespace tq

@@ -1,0 +1,316 @@
+// tarnquill-cli run as a process: exit codes, byte-exact outputs, archive commands.
+#include "archive/xfileframe.h"
+
+#include <gtest/gtest.h>
+
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <initializer_list>
+#include <iterator>
+#include <random>
+#include <string>
+#include <vector>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+using Bytes = std::vector<unsigned char>;
+
+struct Result {
+    int status = -1;
+    std::string out;
+    std::string err;
+};
+
+class CliTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        dir_ = fs::temp_directory_path() /
+               ("tq-cli-" + std::to_string(::getpid()) + "-" +
+                ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        fs::remove_all(dir_);
+        fs::create_directories(dir_);
+    }
+    void TearDown() override { fs::remove_all(dir_); }
+
+    static std::string quote(const std::string& s)
+    {
+        std::string q = "'";
+        for (char c : s) {
+            if (c == '\'') {
+                q += "'\\''";
+            } else {
+                q += c;
+            }
+        }
+        return q + "'";
+    }
+
+    // Runs the tool with `args`, feeding `input` to standard input.
+    Result run(const std::vector<std::string>& args, const std::string& input = "")
+    {
+        const fs::path in = dir_ / "stdin";
+        const fs::path out = dir_ / "stdout";
+        const fs::path err = dir_ / "stderr";
+        write(in, Bytes(input.begin(), input.end()));
+        std::string cmd = quote(TQ_CLI_PATH);
+        for (const auto& a : args) {
+            cmd += " " + quote(a);
+        }
+        cmd += " <" + quote(in.string()) + " >" + quote(out.string()) + " 2>" + quote(err.string());
+        const int raw = std::system(cmd.c_str());
+        Result r;
+        r.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+        const Bytes o = read(out);
+        const Bytes e = read(err);
+        r.out.assign(o.begin(), o.end());
+        r.err.assign(e.begin(), e.end());
+        return r;
+    }
+
+    static void write(const fs::path& p, const Bytes& bytes)
+    {
+        fs::create_directories(p.parent_path());
+        std::ofstream f(p, std::ios::binary);
+        f.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    }
+    static void write(const fs::path& p, const std::string& text) { write(p, Bytes(text.begin(), text.end())); }
+    static Bytes read(const fs::path& p)
+    {
+        std::ifstream f(p, std::ios::binary);
+        return Bytes((std::istreambuf_iterator<char>(f)), std::istreambuf_iterator<char>());
+    }
+    std::string path(const std::string& name) const { return (dir_ / name).string(); }
+
+    fs::path dir_;
+};
+
+Bytes randomBytes(std::size_t n, unsigned seed)
+{
+    std::mt19937 rng(seed);
+    Bytes b(n);
+    for (auto& x : b) {
+        x = static_cast<unsigned char>(rng());
+    }
+    return b;
+}
+
+Bytes textBytes(std::size_t n)
+{
+    const std::string words = "the quick brown fox jumps over the lazy dog, and the memo stays safe. ";
+    Bytes b;
+    while (b.size() < n) {
+        b.insert(b.end(), words.begin(), words.end());
+    }
+    b.resize(n);
+    return b;
+}
+
+TEST_F(CliTest, CompressWritesTheStreamAndTrailerByteForByte)
+{
+    write(dir_ / "in", std::string("abababcd"));
+    const Result r = run({"compress", path("in"), path("out")});
+    ASSERT_EQ(r.status, 0) << r.err;
+    Bytes expected(506, 0);
+    expected[2] = 'a';
+    expected[3] = 'b';
+    for (int c : std::initializer_list<int>{0x01, 0x01, 0x01, 0xFE, 0x63, 0x64, 0xFF, 0x00, 0x20}) {
+        expected.push_back(static_cast<unsigned char>(c));
+    }
+    EXPECT_EQ(read(dir_ / "out"), expected);
+
+    ASSERT_EQ(run({"decompress", path("out"), path("back")}).status, 0);
+    EXPECT_EQ(read(dir_ / "back"), Bytes({'a', 'b', 'a', 'b', 'a', 'b', 'c', 'd'}));
+}
+
+TEST_F(CliTest, CompressRoundTripsWithEverySkipAndPadsOddLengths)
+{
+    const Bytes text = textBytes(40001);
+    write(dir_ / "in", text);
+    for (const char* skip : {"2", "3", "254", "255", "300"}) {
+        ASSERT_EQ(run({"compress", "--skip", skip, path("in"), path("out")}).status, 0) << skip;
+        ASSERT_EQ(run({"decompress", path("out"), path("back")}).status, 0) << skip;
+        Bytes expected = text;
+        expected.push_back(0);
+        EXPECT_EQ(read(dir_ / "back"), expected) << "skip " << skip;
+    }
+}
+
+TEST_F(CliTest, DecompressStripsFromTheLastFFByte)
+{
+    // A stream of the zero table and the codes 00 01, then a trailer holding 0xFF
+    // in what would be the name: everything from the last 0xFF on is removed.
+    Bytes stream(506, 0);
+    stream[2] = 'x';
+    stream[3] = 'y';
+    stream.push_back(0x00);
+    stream.push_back(0x01);
+    write(dir_ / "s", stream);
+    ASSERT_EQ(run({"decompress", path("s"), path("a")}).status, 0);
+    EXPECT_EQ(read(dir_ / "a"), Bytes({0, 0, 'x', 'y'}));
+
+    Bytes trailed = stream;
+    for (int c : std::initializer_list<int>{0xFF, 0x00, 'n', 0xFF, 0x00, 'm'}) {
+        trailed.push_back(static_cast<unsigned char>(c));
+    }
+    write(dir_ / "t", trailed);
+    ASSERT_EQ(run({"decompress", path("t"), path("b")}).status, 0);
+    // Cut at the last 0xFF: the codes 00 01 FF 00 6E remain; FF is an escape of (00, 6E).
+    EXPECT_EQ(read(dir_ / "b"), Bytes({0, 0, 'x', 'y', 0, 'n'}));
+}
+
+TEST_F(CliTest, CipherRoundTripsAndChecksKeyRanges)
+{
+    std::string all;
+    for (int c = 0; c < 256; ++c) {
+        all.push_back(static_cast<char>(c));
+    }
+    const Result enc = run({"encrypt", "--keys", "5,7,92,1"}, all);
+    ASSERT_EQ(enc.status, 0) << enc.err;
+    EXPECT_EQ(enc.out.size(), all.size() * 16); // two passes, four codes a character each
+    EXPECT_EQ(enc.out.find('\n'), std::string::npos);
+    const Result dec = run({"decrypt", "--keys", "5,7,92,1"}, enc.out);
+    ASSERT_EQ(dec.status, 0);
+    EXPECT_EQ(dec.out, all);
+
+    const Result once = run({"encrypt", "--keys", "127,31,254,1000", "--passes", "1"}, "abc");
+    ASSERT_EQ(once.status, 0);
+    EXPECT_EQ(once.out.size(), 12u);
+    EXPECT_EQ(run({"decrypt", "--keys", "127,31,254,1000", "--passes", "1"}, once.out).out, "abc");
+
+    for (const char* bad : {"4,7,10,1", "128,7,10,1", "5,6,10,1", "5,32,10,1", "5,7,9,1", "5,7,255,1",
+                            "5,7,10,0", "5,7,10,1001", "5,7,10", "5,x,10,1"}) {
+        const Result r = run({"encrypt", "--keys", bad}, "abc");
+        EXPECT_EQ(r.status, 2) << bad;
+        EXPECT_TRUE(r.out.empty()) << bad;
+    }
+    EXPECT_EQ(run({"encrypt"}, "abc").status, 2);
+    EXPECT_EQ(run({"decrypt", "--keys", "5,7,92,1", "--passes", "0"}, "abc").status, 2);
+}
+
+TEST_F(CliTest, UsageErrorsExitWithTwo)
+{
+    EXPECT_EQ(run({}).status, 2);
+    EXPECT_EQ(run({"frobnicate"}).status, 2);
+    EXPECT_EQ(run({"compress", path("only-one")}).status, 2);
+    EXPECT_EQ(run({"x"}).status, 2);
+    EXPECT_EQ(run({"x", "add", path("a.X")}).status, 2);
+    EXPECT_EQ(run({"x", "add", "--keys", "1,256", path("a.X"), path("f")}).status, 2);
+    const Result help = run({"--help"});
+    EXPECT_EQ(help.status, 0);
+    for (const char* command : {"compress", "decompress", "x add", "x list", "x extract", "x delete", "encrypt",
+                                "decrypt"}) {
+        EXPECT_NE(help.out.find(command), std::string::npos) << command;
+    }
+}
+
+TEST_F(CliTest, FailuresExitWithOneAndAMessage)
+{
+    const Result missing = run({"compress", path("nope"), path("out")});
+    EXPECT_EQ(missing.status, 1);
+    EXPECT_NE(missing.err.find("nope"), std::string::npos);
+    EXPECT_FALSE(fs::exists(dir_ / "out"));
+
+    write(dir_ / "bad.X", Bytes({0x00, 0x30, 0x00, 0x01, 'x'}));
+    const Result corrupt = run({"x", "list", path("bad.X")});
+    EXPECT_EQ(corrupt.status, 1);
+    EXPECT_FALSE(corrupt.err.empty());
+}
+
+TEST_F(CliTest, ArchiveAddListExtractDelete)
+{
+    const Bytes small = textBytes(500);
+    const Bytes medium = textBytes(5001);
+    const Bytes large = randomBytes(200000, 3);
+    write(dir_ / "data/docs/a.txt", small);
+    write(dir_ / "data/docs/sub/B.txt", medium);
+    write(dir_ / "data/docs/sub/c.bin", large);
+    write(dir_ / "data/docs/Z.txt", std::string("zz"));
+    write(dir_ / "single.log", std::string("one"));
+
+    const Result add = run({"x", "add", path("arc.X"), path("data/docs"), path("single.log")});
+    ASSERT_EQ(add.status, 0) << add.err;
+    const Result list = run({"x", "list", path("arc.X")});
+    ASSERT_EQ(list.status, 0);
+    // Breadth-first: the folder's own files (sorted without regard to case) before
+    // those of its sub-folder; the payload size of the compressed entry is its stream.
+    const std::string lines = list.out;
+    EXPECT_EQ(lines.find("2\t500\tdocs\\a.txt\n"), 0u) << lines;
+    EXPECT_NE(lines.find("2\t2\tdocs\\Z.txt\n1\t"), std::string::npos) << lines;
+    EXPECT_NE(lines.find("\tdocs\\sub\\B.txt\n3\t200000\tdocs\\sub\\c.bin\n2\t3\tsingle.log\n"), std::string::npos)
+        << lines;
+
+    ASSERT_EQ(run({"x", "extract", path("arc.X"), path("out")}).status, 0);
+    EXPECT_EQ(read(dir_ / "out/docs/a.txt"), small);
+    Bytes mediumPadded = medium;
+    mediumPadded.push_back(0); // decoding yields an even length
+    EXPECT_EQ(read(dir_ / "out/docs/sub/B.txt"), mediumPadded);
+    EXPECT_EQ(read(dir_ / "out/docs/sub/c.bin"), large);
+    EXPECT_EQ(read(dir_ / "out/single.log"), Bytes({'o', 'n', 'e'}));
+
+    // Named extraction finds entries without regard to case.
+    ASSERT_EQ(run({"x", "extract", path("arc.X"), path("named"), "DOCS\\SUB\\b.TXT"}).status, 0);
+    EXPECT_TRUE(fs::exists(dir_ / "named/docs/sub/B.txt"));
+    EXPECT_FALSE(fs::exists(dir_ / "named/docs/a.txt"));
+
+    EXPECT_EQ(run({"x", "extract", path("arc.X"), path("none"), "missing.txt"}).status, 1);
+    EXPECT_EQ(run({"x", "delete", path("arc.X"), "missing.txt"}).status, 1);
+    ASSERT_EQ(run({"x", "delete", path("arc.X"), "DOCS\\A.TXT"}).status, 0);
+    const std::string after = run({"x", "list", path("arc.X")}).out;
+    EXPECT_EQ(after.find("docs\\a.txt"), std::string::npos);
+    EXPECT_EQ(after.find("2\t2\tdocs\\Z.txt\n"), 0u) << after;
+}
+
+TEST_F(CliTest, ArchiveKeysChangeOnlyCompressedEntries)
+{
+    const Bytes medium = textBytes(3000);
+    write(dir_ / "m.txt", medium);
+    write(dir_ / "s.txt", std::string("short"));
+    ASSERT_EQ(run({"x", "add", "--keys", "12,200", path("k.X"), path("m.txt"), path("s.txt")}).status, 0);
+
+    ASSERT_EQ(run({"x", "extract", "--keys", "12,200", path("k.X"), path("right")}).status, 0);
+    EXPECT_EQ(read(dir_ / "right/m.txt"), medium);
+    // Wrong keys give other bytes and no error; stored entries do not depend on keys.
+    ASSERT_EQ(run({"x", "extract", path("k.X"), path("wrong")}).status, 0);
+    EXPECT_NE(read(dir_ / "wrong/m.txt"), medium);
+    EXPECT_EQ(read(dir_ / "wrong/s.txt"), Bytes({'s', 'h', 'o', 'r', 't'}));
+}
+
+TEST_F(CliTest, ArchiveStoresXFilesUnchanged)
+{
+    Bytes trailed = textBytes(900);
+    for (int c : std::initializer_list<int>{0xFF, 0x00, 'n', 'a', 'm', 'e'}) {
+        trailed.push_back(static_cast<unsigned char>(c));
+    }
+    write(dir_ / "inner.X", trailed);
+    ASSERT_EQ(run({"x", "add", path("outer.X"), path("inner.X")}).status, 0);
+    ASSERT_EQ(run({"x", "extract", path("outer.X"), path("out")}).status, 0);
+    EXPECT_EQ(read(dir_ / "out/inner.X"), trailed);
+}
+
+TEST_F(CliTest, ExtractRefusesUnsafeNamesAndExtractsTheRest)
+{
+    tq::XFileFrame frame;
+    const std::string payload = "data";
+    for (const char* name : {"..\\evil.txt", "ok.txt", "C:\\win.txt", "a\\..\\..\\x.txt"}) {
+        frame.AppendPayload(reinterpret_cast<const std::uint8_t*>(payload.data()), payload.size());
+        frame.AddEntry(static_cast<std::int32_t>(payload.size()), name, 2);
+    }
+    frame.SaveToFile(path("unsafe.X"));
+    const Result r = run({"x", "extract", path("unsafe.X"), path("target/inside")});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("evil.txt"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("win.txt"), std::string::npos) << r.err;
+    EXPECT_TRUE(fs::exists(dir_ / "target/inside/ok.txt"));
+    EXPECT_FALSE(fs::exists(dir_ / "target/evil.txt"));
+    EXPECT_FALSE(fs::exists(dir_ / "target/x.txt"));
+    EXPECT_FALSE(fs::exists(dir_ / "x.txt"));
+}
+
+} // namespace
