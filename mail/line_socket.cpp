@@ -1,0 +1,398 @@
+#include "mail/line_socket.h"
+
+#include "mail/mail_errors.h"
+#include "platform/codepage.h"
+
+#include <QCoreApplication>
+#include <QEventLoop>
+#include <QHostInfo>
+
+#include <memory>
+
+namespace tq {
+namespace {
+
+// State of one host lookup, shared with Qt's callback (which may outlive the wait).
+struct Lookup {
+    bool done = false;
+    QHostInfo info;
+};
+
+} // namespace
+
+TLineSocket::TLineSocket(QObject* parent) : QObject(parent)
+{
+    // Qt's sockets need an application object (its event dispatcher); without
+    // it no socket can work.
+    if (QCoreApplication::instance() == nullptr) {
+        throw ESockError("Initializaton of windows sockets failed");
+    }
+    report(8, "Create");
+    timer_.setSingleShot(true);
+    QObject::connect(&timer_, &QTimer::timeout, this, [this] {
+        report(8, "Timer Triggered");
+        timer_.stop();
+        timedOut_ = true;
+        lookupDone_ = true;
+        wake();
+    });
+    auto wakeUp = [this] { wake(); };
+    QObject::connect(&socket_, &QAbstractSocket::connected, this, wakeUp);
+    QObject::connect(&socket_, &QAbstractSocket::disconnected, this, wakeUp);
+    QObject::connect(&socket_, &QAbstractSocket::errorOccurred, this, wakeUp);
+    QObject::connect(&socket_, &QAbstractSocket::stateChanged, this, wakeUp);
+    QObject::connect(&socket_, &QIODevice::readyRead, this, wakeUp);
+    QObject::connect(&socket_, &QIODevice::bytesWritten, this, wakeUp);
+}
+
+TLineSocket::~TLineSocket()
+{
+    // No status report or event from here on: the handlers' owners may be
+    // gone already.
+    destroying_ = true;
+    OnStatus = nullptr;
+    cancel_ = true;
+    wake();
+    socket_.abort();
+}
+
+void TLineSocket::report(int level, const std::string& text)
+{
+    if (level <= ReportLevel && OnStatus) {
+        OnStatus(this, text);
+    }
+}
+
+void TLineSocket::wake()
+{
+    if (loop_ != nullptr) {
+        loop_->quit();
+    }
+}
+
+void TLineSocket::timerOn()
+{
+    report(8, "Timer On");
+    timedOut_ = false;
+    timer_.start(effectiveTimeOut());
+}
+
+void TLineSocket::timerOff()
+{
+    report(8, "Timer Off");
+    timer_.stop();
+}
+
+template <typename Done>
+TLineSocket::WaitEnd TLineSocket::waitUntil(Done done)
+{
+    timerOn();
+    WaitEnd end = WaitEnd::Done;
+    for (;;) {
+        if (cancel_) {
+            end = WaitEnd::Canceled;
+            break;
+        }
+        if (timedOut_) {
+            end = WaitEnd::TimedOut;
+            break;
+        }
+        if (done()) {
+            break;
+        }
+        QEventLoop loop;
+        QEventLoop* outer = loop_;
+        loop_ = &loop;
+        loop.exec();
+        loop_ = outer;
+    }
+    timerOff();
+    return end;
+}
+
+void TLineSocket::Abort()
+{
+    report(8, "Abort");
+    cancel_ = true;
+    wake();
+}
+
+void TLineSocket::Cancel()
+{
+    report(8, "Canceling");
+    cancel_ = true;
+    wake();
+}
+
+bool TLineSocket::Connected() const
+{
+    return connected_ && socket_.state() == QAbstractSocket::ConnectedState;
+}
+
+std::int16_t TLineSocket::replyNumberOf(const std::string& reply)
+{
+    long long value = 0;
+    std::size_t digits = 0;
+    while (digits < reply.size() && digits < 10 && reply[digits] >= '0' && reply[digits] <= '9') {
+        value = value * 10 + (reply[digits] - '0');
+        ++digits;
+    }
+    if (value > 32767) {
+        value = 32767;
+    }
+    return static_cast<std::int16_t>(value);
+}
+
+QHostAddress TLineSocket::resolve()
+{
+    report(8, "Resolve Host");
+    const QString host = QString::fromStdString(cp1252::toUtf8(Host)).trimmed();
+    QHostAddress address;
+    if (host.isEmpty()) {
+        return address;
+    }
+    // A dotted address is used at once.
+    if (address.setAddress(host)) {
+        return address;
+    }
+    auto lookup = std::make_shared<Lookup>();
+    lookupDone_ = false;
+    const int id = QHostInfo::lookupHost(host, this, [this, lookup](const QHostInfo& info) {
+        lookup->info = info;
+        lookup->done = true;
+        lookupDone_ = true;
+        wake();
+    });
+    const WaitEnd end = waitUntil([&] { return lookup->done; });
+    if (end != WaitEnd::Done) {
+        QHostInfo::abortHostLookup(id);
+        throw ESockError(end == WaitEnd::Canceled ? "Host Lookup Canceled" : "Host Lookup Timed Out");
+    }
+    const QHostInfo& info = lookup->info;
+    if (info.error() != QHostInfo::NoError && info.error() != QHostInfo::HostNotFound) {
+        throw ESockError("Host Lookup Failed");
+    }
+    // The first address, IPv4 before IPv6.
+    for (const QHostAddress& a : info.addresses()) {
+        if (a.protocol() == QAbstractSocket::IPv4Protocol) {
+            address = a;
+            break;
+        }
+    }
+    if (address.isNull() && !info.addresses().isEmpty()) {
+        address = info.addresses().first();
+    }
+    if (!address.isNull() && OnHostResolved) {
+        OnHostResolved();
+    }
+    return address; // null when the name is unknown
+}
+
+void TLineSocket::socketConnect()
+{
+    report(8, "Connecting");
+    if (Connected()) {
+        throw EMailError("Already connected");
+    }
+    connected_ = false;
+    socket_.abort();
+
+    QHostAddress address;
+    bool offered = false;
+    for (;;) {
+        try {
+            address = resolve();
+        } catch (const ESockError& e) {
+            // A lookup that ran out of time gives no address; the user may then
+            // correct the name. A cancel ends the connect.
+            if (std::string(e.what()) != "Host Lookup Timed Out") {
+                throw;
+            }
+            address = QHostAddress();
+        }
+        if (!address.isNull()) {
+            break;
+        }
+        if (!offered && OnInvalidHost) {
+            offered = true;
+            bool handled = false;
+            OnInvalidHost(handled);
+            if (handled) {
+                continue;
+            }
+        }
+        throw ESockError("Null Remote Address");
+    }
+    peer_ = address;
+
+    socket_.connectToHost(address, Port);
+    const WaitEnd end = waitUntil([this] {
+        const auto state = socket_.state();
+        return state == QAbstractSocket::ConnectedState || state == QAbstractSocket::UnconnectedState;
+    });
+    if (end == WaitEnd::Done && socket_.state() == QAbstractSocket::ConnectedState) {
+        connected_ = true;
+        socket_.setSocketOption(QAbstractSocket::LowDelayOption, 1);
+        return;
+    }
+    socket_.abort();
+    if (OnConnectionFailed) {
+        OnConnectionFailed();
+    }
+    switch (end) {
+    case WaitEnd::TimedOut:
+        throw ESockError("Connection Timed out");
+    case WaitEnd::Canceled:
+        throw ESockError("Connection Canceled");
+    case WaitEnd::Done:
+        break;
+    }
+    throw ESockError("Connection Failed");
+}
+
+void TLineSocket::Connect()
+{
+    BusyScope busy(*this);
+    if (!busy.entered()) {
+        return;
+    }
+    resetCancel();
+    socketConnect();
+    if (OnConnect) {
+        OnConnect();
+    }
+}
+
+void TLineSocket::closeSocket(bool notify)
+{
+    report(8, "Disconnecting");
+    if (loop_ != nullptr) {
+        // Called from within a wait: that wait ends as cancelled.
+        cancel_ = true;
+        wake();
+    }
+    report(4, "Request Close Socket");
+    socket_.abort();
+    connected_ = false;
+    if (notify && !destroying_ && OnDisconnect) {
+        OnDisconnect();
+    }
+}
+
+void TLineSocket::Disconnect()
+{
+    closeSocket(true);
+}
+
+[[noreturn]] void TLineSocket::raiseSocketError(const std::string& prefix)
+{
+    const std::string text = prefix + socket_.errorString().toStdString();
+    report(1, text);
+    throw ESockError(text);
+}
+
+void TLineSocket::Write(const std::string& text)
+{
+    report(8, "Write");
+    if (!Connected()) {
+        throw ESockError("Socket is not connected");
+    }
+    if (cancel_) {
+        throw EAbortError("Socket send aborted");
+    }
+    std::size_t pos = 0;
+    while (pos < text.size()) {
+        const std::size_t n = std::min(kBufferSize, text.size() - pos);
+        report(4, "Sending Buffer");
+        if (socket_.write(text.data() + pos, static_cast<qint64>(n)) != static_cast<qint64>(n)) {
+            raiseSocketError("Socket send failed: ");
+        }
+        pos += n;
+        const WaitEnd end = waitUntil([this] {
+            return socket_.bytesToWrite() == 0 || socket_.state() != QAbstractSocket::ConnectedState;
+        });
+        if (end == WaitEnd::Canceled) {
+            throw EAbortError("Socket send aborted");
+        }
+        if (end == WaitEnd::TimedOut) {
+            throw ESockError("Socket send timed out");
+        }
+        if (socket_.bytesToWrite() > 0) {
+            raiseSocketError("Socket send failed: ");
+        }
+    }
+}
+
+void TLineSocket::Writeln(const std::string& text)
+{
+    report(8, "Writeln");
+    // One line: a line break inside would let a value (a user name, an
+    // address) write commands of its own.
+    if (text.find_first_of("\r\n") != std::string::npos) {
+        throw EMailError("A line break inside \"" + text.substr(0, text.find_first_of("\r\n")) +
+                         "...\" was refused; nothing was sent");
+    }
+    Write(text + "\r\n");
+}
+
+std::string TLineSocket::ReadLn()
+{
+    report(8, "ReadLn");
+    const WaitEnd end = waitUntil([this] {
+        return socket_.canReadLine() || socket_.bytesAvailable() >= static_cast<qint64>(kBufferSize) ||
+               socket_.state() != QAbstractSocket::ConnectedState;
+    });
+    if (end == WaitEnd::Canceled) {
+        throw EAbortError("Socket readln aborted");
+    }
+    if (end == WaitEnd::TimedOut) {
+        throw ESockError("Socket readln timed out");
+    }
+    QByteArray line;
+    if (socket_.canReadLine()) {
+        line = socket_.readLine(static_cast<qint64>(kBufferSize));
+    } else if (socket_.bytesAvailable() >= static_cast<qint64>(kBufferSize)) {
+        // An overlong line comes in pieces of 64 KiB.
+        line = socket_.read(static_cast<qint64>(kBufferSize));
+    } else {
+        // The connection closed: a line cut off by the close is no reply.
+        socket_.readAll();
+    }
+    return std::string(line.constData(), static_cast<std::size_t>(line.size()));
+}
+
+std::string TLineSocket::Transaction(const std::string& command)
+{
+    report(8, "Transaction");
+    replyNumber_ = 0;
+    Writeln(command);
+    lastReply_ = ReadLn();
+    report(1, lastReply_);
+    replyNumber_ = replyNumberOf(lastReply_);
+    return lastReply_;
+}
+
+void TLineSocket::SendStream(const std::string& data)
+{
+    report(8, "SendStream");
+    Write(data);
+}
+
+bool TLineSocket::DataAvailable()
+{
+    report(8, "Data Available");
+    if (socket_.bytesAvailable() == 0 && socket_.state() == QAbstractSocket::ConnectedState) {
+        socket_.waitForReadyRead(0);
+    }
+    return socket_.bytesAvailable() > 0;
+}
+
+void TLineSocket::ClearInput()
+{
+    report(8, "Clearing Input");
+    if (DataAvailable()) {
+        socket_.read(static_cast<qint64>(kBufferSize));
+    }
+}
+
+} // namespace tq

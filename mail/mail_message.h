@@ -1,0 +1,93 @@
+// Reading a retrieved message: header fields, MIME multipart split, decoding of
+// attachments into files.
+//
+// Plain C++: the POP3 reader collects the header and body lines of a message
+// (without CR LF, "." stuffing removed) and hands them to parseMessage, which
+// fills the message record and writes attachment files. Attachment names come
+// from strangers, so each one is reduced to a plain file name before it is used,
+// and files are only ever written inside the attachment folder, under a name
+// that does not overwrite an existing file.
+#pragma once
+
+#include <filesystem>
+#include <functional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace tq {
+
+// What a retrieval found. Texts are 8-bit as they came from the server.
+struct TMailMessage {
+    std::string From;
+    std::string Subject;
+    std::string MessageId;
+    std::string ContentType;
+    std::string Boundary;
+    std::vector<std::string> Header;
+    // The readable text: the raw lines of a plain message, or the text part of a
+    // multipart message followed by one entry "\r\nFile \"name\" extracted" for
+    // each attachment written.
+    std::vector<std::string> Body;
+    std::vector<std::string> RawBody;
+    // Names (without folder) of the attachment files written.
+    std::vector<std::string> Attachments;
+
+    void Clear();
+};
+
+namespace mail {
+
+// Header fields as read from the lines of one header (message or part).
+struct HeaderFields {
+    std::string subject;
+    std::string from;
+    std::string contentType;
+    std::string messageId;
+    std::string boundary;
+    std::string transferEncoding;
+    std::string disposition;
+    std::string fileName;
+    bool hasFileName = false;
+};
+
+// Values longer than this are cut.
+constexpr std::size_t kMaxFieldLength = 256;
+
+// Takes what one header line says into `fields` (field names without regard to
+// case; the first line of each field counts).
+void scanHeaderLine(std::string_view line, HeaderFields& fields);
+
+// Reduces an attachment name from a message to a plain file name: no folders,
+// no drive, no "..", no control or reserved characters, no device names (CON,
+// NUL, COM1, ...), no trailing dots or blanks, at most 200 bytes. Returns an
+// empty string when nothing usable is left.
+std::string sanitizeAttachmentName(std::string_view name);
+
+// `name` when no file of that name is in `folder`; otherwise the name with
+// "_1", "_2", ... inserted before its extension, the first that is free.
+std::string freeAttachmentName(const std::filesystem::path& folder, const std::string& name);
+
+// The file-system path of an 8-bit name inside `folder`.
+std::filesystem::path pathInFolder(const std::filesystem::path& folder, const std::string& name);
+
+struct ParseOptions {
+    // Decode single-part bodies (multipart messages are always split).
+    bool parse = false;
+    // Where attachment files go; created when needed.
+    std::filesystem::path folder;
+    // May change the proposed name and the folder before the file is written.
+    std::function<void(std::string& fileName, std::filesystem::path& folder)> decodeStart;
+    std::function<void(const std::string& fileName)> decodeEnd;
+    // Progress texts ("Decoding file", "Extracting file").
+    std::function<void(const std::string& status)> status;
+};
+
+// Fills `message` from the header lines (up to the empty line) and the body
+// lines (up to the final "."). Throws EMailError when an attachment file cannot
+// be written.
+void parseMessage(const std::vector<std::string>& header, const std::vector<std::string>& body,
+                  const ParseOptions& options, TMailMessage& message);
+
+} // namespace mail
+} // namespace tq

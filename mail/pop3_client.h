@@ -1,0 +1,79 @@
+// TPop3Client: reads messages from a POP3 mailbox.
+//
+// Connect greets the server, logs in with USER and PASS and asks STAT for the
+// message count; RetrieveMessage(n) fetches message n with RETR, fills
+// `MailMessage` and writes its attachments into `AttachFilePath()`;
+// DeleteMessage(n) marks a message with DELE (the server removes it at QUIT);
+// Disconnect says QUIT.
+#pragma once
+
+#include "mail/line_socket.h"
+#include "mail/mail_message.h"
+
+#include <QString>
+
+#include <cstdint>
+#include <string>
+
+namespace tq {
+
+class TPop3Client : public TLineSocket {
+public:
+    explicit TPop3Client(QObject* parent = nullptr);
+
+    std::string UserID;
+    std::string Password;
+    // Decode single-part bodies too (multipart messages are always split).
+    bool Parse = true;
+    // Send DELE after each retrieval.
+    bool DeleteOnRead = false;
+
+    // The folder for decoded attachments, always ending with a separator. By
+    // default a folder of the program's own under the user's cache location (or
+    // the temporary folder), created when the first attachment is written.
+    QString AttachFilePath() const { return attachFilePath_; }
+    void SetAttachFilePath(const QString& folder);
+
+    // The message count STAT reported at Connect.
+    int MessageCount() const { return messageCount_; }
+    // Octets read of the message being retrieved, and its size from RETR's reply.
+    std::int64_t BytesRecvd = 0;
+    std::int64_t BytesTotal = 0;
+
+    // Filled by RetrieveMessage.
+    TMailMessage MailMessage;
+
+    std::function<void()> OnConnectionRequired;
+    std::function<void(bool& Handled)> OnAuthenticationNeeded;
+    std::function<void(bool& Handled)> OnAuthenticationFailed;
+    std::function<void()> OnRetrieveStart;
+    std::function<void()> OnRetrieveEnd;
+    // May change the name (8-bit, without folder) an attachment is saved under,
+    // and may change AttachFilePath for it and later ones.
+    std::function<void(std::string& FileName)> OnDecodeStart;
+    std::function<void(const std::string& FileName)> OnDecodeEnd;
+    std::function<void()> OnSuccess;
+    std::function<void()> OnFailure;
+    // Raised for every line of a message read.
+    std::function<void()> OnPacketRecvd;
+
+    void Connect() override;
+    void Disconnect() override;
+    // Returns at once when a retrieval is already running.
+    void RetrieveMessage(int number);
+    void DeleteMessage(int number);
+
+    // The longest line accepted from the server.
+    static constexpr std::size_t kMaxLine = 1 << 20;
+
+private:
+    std::string readLine();
+    std::string command(const std::string& text);
+    [[noreturn]] void raiseReply(const std::string& reply);
+    void requireConnection();
+
+    QString attachFilePath_;
+    int messageCount_ = 0;
+};
+
+} // namespace tq

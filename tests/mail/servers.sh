@@ -1,0 +1,271 @@
+#!/usr/bin/env bash
+# Starts or stops the mail servers the mail tests talk to: OpenSMTPD (plain SMTP,
+# delivering into a Maildir) and Dovecot (POP3 on that Maildir), both in the
+# foreground mode as background processes on free loopback ports.
+#
+#   bash tests/mail/servers.sh start DIR   # writes DIR/env and DIR/*.pid
+#   bash tests/mail/servers.sh stop DIR    # stops them by PID and waits
+#
+# DIR is a fresh folder (for example from mktemp -d under /tmp). The servers'
+# configuration, logs and the Maildir live in DIR/work, which is made reachable
+# by `nobody`: both servers refuse to deliver or read mail as root, so the test
+# user is mapped to uid/gid 65534. Must run as root (OpenSMTPD's queue and
+# control socket are machine-wide).
+set -euo pipefail
+
+MAIL_USER=tester
+MAIL_PASSWORD=quill-secret
+MAIL_DOMAIN=test.local
+NOBODY_UID=65534
+NOBODY_GID=65534
+SMTPD_SPOOL=/var/spool/smtpd
+# Machine-wide record of the OpenSMTPD this script started last.
+SMTPD_MARKER=/tmp/tarnquill-mail-smtpd.pid
+
+die() {
+    echo "servers.sh: $*" >&2
+    exit 1
+}
+
+usage() {
+    echo "usage: bash tests/mail/servers.sh start|stop DIR" >&2
+    exit 2
+}
+
+# True when something accepts TCP connections on 127.0.0.1:$1.
+port_open() {
+    (exec 3<>"/dev/tcp/127.0.0.1/$1") 2>/dev/null
+}
+
+# A loopback port nothing listens on, from the range above the usual ephemeral
+# start so that it is unlikely to be taken by an outgoing connection meanwhile.
+free_port() {
+    local port tries=0
+    while [ $tries -lt 200 ]; do
+        port=$((20000 + RANDOM % 12000))
+        tries=$((tries + 1))
+        if [ -n "${USED_PORT:-}" ] && [ "$port" = "$USED_PORT" ]; then continue; fi
+        if command -v ss >/dev/null 2>&1; then
+            if ss -Htln "sport = :$port" 2>/dev/null | grep -q .; then continue; fi
+        fi
+        if port_open "$port"; then continue; fi
+        echo "$port"
+        return 0
+    done
+    die "no free loopback port found"
+}
+
+pid_alive() {
+    [ -n "$1" ] && kill -0 "$1" 2>/dev/null
+}
+
+# Waits (bounded) until the process is gone; returns 1 when it is still there.
+wait_gone() {
+    local pid=$1 tenths=$2 i=0
+    while pid_alive "$pid"; do
+        [ $i -ge "$tenths" ] && return 1
+        sleep 0.1
+        i=$((i + 1))
+    done
+    return 0
+}
+
+stop_pidfile() {
+    local file=$1 pid
+    [ -f "$file" ] || return 0
+    pid=$(cat "$file" 2>/dev/null || true)
+    if pid_alive "$pid"; then
+        kill -TERM "$pid" 2>/dev/null || true
+        # Dovecot takes about 1.5 s to stop; allow well beyond that.
+        if ! wait_gone "$pid" 100; then
+            kill -KILL "$pid" 2>/dev/null || true
+            wait_gone "$pid" 50 || echo "servers.sh: process $pid did not exit" >&2
+        fi
+    fi
+    rm -f "$file"
+}
+
+do_stop() {
+    local dir=$1
+    [ -d "$dir" ] || return 0
+    if [ -f "$dir/smtpd.pid" ] && cmp -s "$dir/smtpd.pid" "$SMTPD_MARKER"; then
+        rm -f "$SMTPD_MARKER"
+    fi
+    stop_pidfile "$dir/smtpd.pid"
+    stop_pidfile "$dir/dovecot.pid"
+}
+
+# OpenSMTPD keeps its queue under a fixed path; an earlier run that was killed
+# may have left messages or a control socket behind. Only cleared when no
+# smtpd runs.
+clear_stale_smtpd() {
+    # An OpenSMTPD that an earlier start left running (its folder gone or its
+    # stop never called) is stopped by the PID this script recorded.
+    local old
+    old=$(cat "$SMTPD_MARKER" 2>/dev/null || true)
+    if pid_alive "$old" && tr '\0' ' ' < "/proc/$old/cmdline" 2>/dev/null | grep -q 'smtpd -d -f .*/work/smtpd.conf'; then
+        echo "servers.sh: stopping OpenSMTPD $old left by an earlier run" >&2
+        kill -TERM "$old" 2>/dev/null || true
+        wait_gone "$old" 100 || kill -KILL "$old" 2>/dev/null || true
+        wait_gone "$old" 50 || true
+    fi
+    rm -f "$SMTPD_MARKER"
+    if pgrep -x smtpd >/dev/null 2>&1; then
+        die "an OpenSMTPD (smtpd) is already running on this machine; only one can run at a time"
+    fi
+    local sub
+    for sub in queue corrupt incoming offline purge temporary; do
+        if [ -d "$SMTPD_SPOOL/$sub" ]; then
+            find "$SMTPD_SPOOL/$sub" -mindepth 1 -delete 2>/dev/null || true
+        fi
+    done
+    rm -f /run/smtpd.sock /var/run/smtpd.sock 2>/dev/null || true
+}
+
+write_configs() {
+    local work=$1 smtp_port=$2 pop3_port=$3
+
+    mkdir -p "$work/Maildir/cur" "$work/Maildir/new" "$work/Maildir/tmp" \
+             "$work/dovecot-run" "$work/dovecot-state"
+    chown -R "$NOBODY_UID:$NOBODY_GID" "$work/Maildir"
+    chmod 0700 "$work/Maildir"
+
+    printf '%s@%s\n' "$MAIL_USER" "$MAIL_DOMAIN" > "$work/recipients"
+    printf '%s %s:%s:%s\n' "$MAIL_USER" "$NOBODY_UID" "$NOBODY_GID" "$work" > "$work/userbase"
+    chmod 0644 "$work/recipients" "$work/userbase"
+
+    cat > "$work/smtpd.conf" <<EOF
+table recipients file:$work/recipients
+table ubase file:$work/userbase
+listen on 127.0.0.1 port $smtp_port
+action "deliver" maildir "$work/Maildir" userbase <ubase>
+match from any for domain "$MAIL_DOMAIN" rcpt-to <recipients> action "deliver"
+EOF
+    chmod 0644 "$work/smtpd.conf"
+
+    printf '%s:{PLAIN}%s:%s:%s::%s::\n' "$MAIL_USER" "$MAIL_PASSWORD" \
+        "$NOBODY_UID" "$NOBODY_GID" "$work" > "$work/passwd"
+    chgrp dovecot "$work/passwd" 2>/dev/null || true
+    chmod 0640 "$work/passwd"
+
+    cat > "$work/dovecot.conf" <<EOF
+base_dir = $work/dovecot-run
+state_dir = $work/dovecot-state
+log_path = $work/dovecot.log
+protocols = pop3
+listen = 127.0.0.1
+ssl = no
+disable_plaintext_auth = no
+auth_mechanisms = plain
+auth_failure_delay = 0s
+first_valid_uid = 1
+mail_location = maildir:$work/Maildir
+passdb {
+  driver = passwd-file
+  args = scheme=PLAIN $work/passwd
+}
+userdb {
+  driver = passwd-file
+  args = $work/passwd
+}
+service pop3-login {
+  inet_listener pop3 {
+    address = 127.0.0.1
+    port = $pop3_port
+  }
+  inet_listener pop3s {
+    port = 0
+  }
+}
+service anvil {
+  unix_listener anvil-auth-penalty {
+    mode = 0
+  }
+}
+EOF
+    chmod 0644 "$work/dovecot.conf"
+}
+
+# Waits (bounded) until the port accepts connections while the process lives.
+wait_listening() {
+    local pid=$1 port=$2 name=$3 log=$4 i=0
+    while ! port_open "$port"; do
+        if ! pid_alive "$pid"; then
+            echo "servers.sh: $name exited during start-up; its log:" >&2
+            tail -n 30 "$log" >&2 2>/dev/null || true
+            return 1
+        fi
+        if [ $i -ge 150 ]; then
+            echo "servers.sh: $name does not accept connections on port $port; its log:" >&2
+            tail -n 30 "$log" >&2 2>/dev/null || true
+            return 1
+        fi
+        sleep 0.1
+        i=$((i + 1))
+    done
+}
+
+do_start() {
+    local dir=$1
+    [ "$(id -u)" -eq 0 ] || die "must run as root (the mail servers need it)"
+    command -v smtpd >/dev/null 2>&1 || [ -x /usr/sbin/smtpd ] || die "smtpd not found (install opensmtpd)"
+    command -v dovecot >/dev/null 2>&1 || [ -x /usr/sbin/dovecot ] || die "dovecot not found (install dovecot-core dovecot-pop3d)"
+    export PATH="/usr/sbin:/sbin:$PATH"
+
+    mkdir -p "$dir"
+    # Servers of an earlier start with the same folder are stopped first.
+    do_stop "$dir"
+    clear_stale_smtpd
+
+    # The folder and the work folder must be reachable by nobody; every parent
+    # up to / must be searchable too (true for /tmp).
+    chmod 0755 "$dir"
+    local work="$dir/work"
+    rm -rf "$work"
+    mkdir -p "$work"
+    chmod 0755 "$work"
+
+    local smtp_port pop3_port
+    smtp_port=$(free_port)
+    USED_PORT=$smtp_port
+    pop3_port=$(free_port)
+    write_configs "$work" "$smtp_port" "$pop3_port"
+
+    smtpd -n -f "$work/smtpd.conf" > "$work/smtpd-check.log" 2>&1 ||
+        { cat "$work/smtpd-check.log" >&2; die "OpenSMTPD rejects its configuration"; }
+
+    smtpd -d -f "$work/smtpd.conf" > "$work/smtpd.log" 2>&1 < /dev/null &
+    echo $! > "$dir/smtpd.pid"
+    cp "$dir/smtpd.pid" "$SMTPD_MARKER"
+    dovecot -F -c "$work/dovecot.conf" > "$work/dovecot-stdout.log" 2>&1 < /dev/null &
+    echo $! > "$dir/dovecot.pid"
+
+    local ok=1
+    wait_listening "$(cat "$dir/smtpd.pid")" "$smtp_port" OpenSMTPD "$work/smtpd.log" || ok=0
+    if [ $ok -eq 1 ]; then
+        wait_listening "$(cat "$dir/dovecot.pid")" "$pop3_port" Dovecot "$work/dovecot.log" || ok=0
+    fi
+    if [ $ok -eq 0 ]; then
+        do_stop "$dir"
+        die "the mail servers did not start"
+    fi
+
+    cat > "$dir/env" <<EOF
+export TQ_SMTP_HOST=127.0.0.1
+export TQ_SMTP_PORT=$smtp_port
+export TQ_POP3_HOST=127.0.0.1
+export TQ_POP3_PORT=$pop3_port
+export TQ_MAIL_USER=$MAIL_USER
+export TQ_MAIL_PASSWORD=$MAIL_PASSWORD
+export TQ_MAIL_ADDRESS=$MAIL_USER@$MAIL_DOMAIN
+export TQ_MAILDIR=$work/Maildir
+EOF
+    echo "Mail servers running: SMTP 127.0.0.1:$smtp_port, POP3 127.0.0.1:$pop3_port (state in $dir)"
+}
+
+[ $# -eq 2 ] || usage
+case "$1" in
+    start) do_start "$2" ;;
+    stop) do_stop "$2" ;;
+    *) usage ;;
+esac
