@@ -1,0 +1,1038 @@
+#include "app/mainwindow.h"
+
+#include "app/guard.h"
+#include "app/help_window.h"
+#include "app/info_window.h"
+#include "app/memoview.h"
+#include "app/printing.h"
+#include "app/program.h"
+#include "app/prompts.h"
+#include "app/search.h"
+#include "archive/compressie_window.h"
+#include "compress/compress.h"
+#include "crypto/sleutel_window.h"
+#include "mail/mail_window.h"
+#include "mail/mailontvangen_window.h"
+#include "platform/autostart.h"
+#include "platform/codepage.h"
+#include "platform/settings.h"
+
+#include <QAbstractPrintDialog>
+#include <QApplication>
+#include <QClipboard>
+#include <QCloseEvent>
+#include <QCoreApplication>
+#include <QFileInfo>
+#include <QFrame>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMenuBar>
+#include <QMimeData>
+#include <QPainter>
+#include <QPrintDialog>
+#include <QPrinter>
+#include <QSpinBox>
+#include <QSystemTrayIcon>
+#include <QTimer>
+#include <QVBoxLayout>
+
+#include <algorithm>
+
+namespace tq {
+namespace {
+
+// Client width the tool row's right-anchored group was designed for.
+constexpr int kDesignClientWidth = 703;
+constexpr int kToolRowHeight = 33;
+constexpr int kSearchWidthLimit = 674; // wider: search box shown
+constexpr int kKeysWidthLimit = 515;   // wider: key fields shown
+constexpr int kMinWidth = 210;
+constexpr int kMinHeight = 180;
+
+const char* const kCreditLine = "Tarnquill - memo protection by the Tarnquill authors";
+
+TfrmMemo::PrintDialogRunner& printDialogRunner()
+{
+    static TfrmMemo::PrintDialogRunner runner;
+    return runner;
+}
+
+bool runStandardPrintDialog(QPrinter& printer, QWidget* parent)
+{
+    QPrintDialog dialog(&printer, parent);
+    // Printing to a file is not offered.
+    dialog.setOption(QAbstractPrintDialog::PrintToFile, false);
+    return dialog.exec() == QDialog::Accepted;
+}
+
+QString upperExtension(const QString& path)
+{
+    const QString suffix = QFileInfo(path).suffix();
+    return suffix.isEmpty() ? QString() : QStringLiteral(".") + suffix.toUpper();
+}
+
+bool namesExistingFile(const QString& path)
+{
+    if (path.isEmpty()) {
+        return false;
+    }
+    const QFileInfo info(path);
+    return info.exists() && info.isFile();
+}
+
+} // namespace
+
+// ---------------------------------------------------------------------------
+// Creation
+
+TfrmMemo::TfrmMemo(TProgram& program, const QString& argument)
+    : QMainWindow(nullptr)
+    , program_(program)
+    , argument_(argument)
+{
+    setObjectName(QStringLiteral("frmMemo"));
+    setWindowTitle(QStringLiteral("Tarnquill"));
+    setWindowIcon(QIcon(programIcon(32)));
+
+    auto* central = new QWidget(this);
+    auto* layout = new QVBoxLayout(central);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(0);
+    toolRow_ = new QWidget(central);
+    toolRow_->setFixedHeight(kToolRowHeight);
+    layout->addWidget(toolRow_);
+    buildToolRow();
+    Memo = new MemoView(central);
+    Memo->setObjectName(QStringLiteral("Memo"));
+    layout->addWidget(Memo, 1);
+    StatusBar = new TStatusBar(central);
+    StatusBar->setObjectName(QStringLiteral("StatusBar"));
+    layout->addWidget(StatusBar);
+    setCentralWidget(central);
+    StatusBar->setOverlay([this](QPainter& p) { paintProgress(p); });
+    connect(StatusBar, &TStatusBar::resized, this, [this] { drawStatusBar(); });
+
+    buildMenus();
+    buildContextMenu();
+    buildTray();
+    connectMemo();
+
+    CursorTimer = new QTimer(this);
+    CursorTimer->setObjectName(QStringLiteral("CursorTimer"));
+    CursorTimer->setInterval(10);
+    connect(CursorTimer, &QTimer::timeout, this, [this] { runCommand([this] { CursorTimerTimer(); }); });
+    delayedClear = new QTimer(this);
+    delayedClear->setObjectName(QStringLiteral("delayedClear"));
+    delayedClear->setInterval(100);
+    delayedClear->setSingleShot(true);
+    connect(delayedClear, &QTimer::timeout, this, [this] { runCommand([this] { Memo->clear(); }); });
+    Statustimer = new QTimer(this);
+    Statustimer->setObjectName(QStringLiteral("Statustimer"));
+    Statustimer->setInterval(1000);
+    connect(Statustimer, &QTimer::timeout, this, [this] { drawStatusBar(); });
+
+    yield_.setRedraw([this] { UpdateStatusBar(); });
+
+    // Clipboard reader: the caret timer's Paste rule reads this state.
+    if (QClipboard* clipboard = QGuiApplication::clipboard()) {
+        connect(clipboard, &QClipboard::dataChanged, this, [this] { refreshClipboardState(); });
+    }
+
+    // Design size and place.
+    resize(711, 492);
+    move(204, 180);
+
+    runCommand([this] { FormCreate(); });
+
+    CursorTimer->start();
+    delayedClear->start();
+    Statustimer->start();
+}
+
+TfrmMemo::~TfrmMemo()
+{
+    setGuardRecovery({});
+    if (Systray != nullptr) {
+        Systray->hide();
+    }
+}
+
+void TfrmMemo::FormCreate()
+{
+    // 1. A .X archive on the command line: the main window stays invisible, so
+    //    that only the archive window is seen.
+    if (upperExtension(argument_) == QStringLiteral(".X")) {
+        invisible_ = true;
+        setWindowFlag(Qt::FramelessWindowHint, true);
+        resize(0, 0);
+    }
+    // 2. The main engine, ticking this window's event pump.
+    engine_ = std::make_unique<TCompress>();
+    yield_.attach(engine_->Yield);
+    // 3. Start-at-logon entry that names an existing file.
+    const std::string entry = autostart::entryPath();
+    Ladentijdensopstarten1->setChecked(!entry.empty() && QFileInfo::exists(QString::fromStdString(entry)));
+    // 4. Start minimized?
+    const bool minimizedSetting = settings::readBool("startMinimized", false);
+    // 5.
+    ClosingConfirmed = false;
+    LineBackup.clear();
+    refreshClipboardState();
+    // 6. Save as and Send wait for text.
+    Verzenden1->setEnabled(false);
+    Opslaan1->setEnabled(false);
+    // 7.
+    showCaretPosition();
+    // 8.-9. The working key set and the dialogs' folders belong to the key and
+    //       file features.
+    // 10.
+    setPanel(4, QString::fromLatin1(kCreditLine));
+    // 11.
+    ControlsEnabled = true;
+    // 12.
+    if (argument_.isEmpty() && minimizedSetting) {
+        startMinimized_ = true;
+        setWindowState(windowState() | Qt::WindowMinimized);
+        Startgeminimalizeerd1->setChecked(true);
+    }
+    // The guard's recovery returns this window to the idle state (and takes away
+    // a progress bar and wait cursor a failed command left behind).
+    setGuardRecovery([this] {
+        ProgressShown = false;
+        setPanel(0, QString());
+        if (Memo != nullptr) {
+            Memo->setBusy(false);
+        }
+        if (StatusBar != nullptr) {
+            StatusBar->update();
+        }
+        EnableAll();
+    });
+}
+
+void TfrmMemo::buildToolRow()
+{
+    auto pair = [this](QWidget* parent, ToolArt art, TImage*& colour, TImage*& grey, const char* name,
+                       const QString& hint, int x) {
+        const QPixmap pixmap = toolPixmap(art);
+        colour = new TImage(pixmap, parent);
+        colour->setObjectName(QString::fromLatin1(name));
+        colour->setToolTip(hint);
+        colour->move(x, (kToolRowHeight - pixmap.height()) / 2);
+        grey = new TImage(greyTwin(pixmap), parent);
+        grey->setObjectName(QString::fromLatin1(name) + QStringLiteral("BW"));
+        grey->setToolTip(hint);
+        grey->move(colour->pos());
+        grey->hide();
+    };
+
+    IOFunctions = new QWidget(toolRow_);
+    IOFunctions->setObjectName(QStringLiteral("IOFunctions"));
+    IOFunctions->setGeometry(8, 0, 72, kToolRowHeight);
+    pair(IOFunctions, ToolArt::New, imgBtnLeegmaken, imgBtnLeegmakenBW, "imgBtnLeegmaken", QStringLiteral("New"), 0);
+    pair(IOFunctions, ToolArt::Open, imgOpenen, imgOpenenBW, "imgOpenen", QStringLiteral("Open"), 24);
+    pair(IOFunctions, ToolArt::Save, imgOpslaan, imgOpslaanBw, "imgOpslaan", QStringLiteral("Save as..."), 48);
+    imgOpslaanBw->setObjectName(QStringLiteral("imgOpslaanBw"));
+    pair(toolRow_, ToolArt::Abort, imgBtnStop, imgBtnStopBW, "imgBtnStop", QStringLiteral("Abort"), 80);
+    // Idle: the grey Abort image shows.
+    imgBtnStop->hide();
+    imgBtnStopBW->show();
+
+    const QPixmap encrypt = toolPixmap(ToolArt::Encrypt);
+    imgBtnCoderen = new TImage(encrypt, toolRow_);
+    imgBtnCoderen->setObjectName(QStringLiteral("imgBtnCoderen"));
+    imgBtnCoderen->setToolTip(QStringLiteral("Encrypt (CTRL + E)"));
+    imgBtnCoderen->move(114, (kToolRowHeight - encrypt.height()) / 2);
+    const QPixmap decrypt = toolPixmap(ToolArt::Decrypt);
+    imgButtonDecoderen = new TImage(decrypt, toolRow_);
+    imgButtonDecoderen->setObjectName(QStringLiteral("imgButtonDecoderen"));
+    imgButtonDecoderen->setToolTip(QStringLiteral("Decrypt (CTRL + D)"));
+    imgButtonDecoderen->move(152, (kToolRowHeight - decrypt.height()) / 2);
+
+    txtZoekWoord = new QLineEdit(QStringLiteral("Search"), toolRow_);
+    txtZoekWoord->setObjectName(QStringLiteral("txtZoekWoord"));
+    txtZoekWoord->setToolTip(QStringLiteral("Search (F3)"));
+    txtZoekWoord->setGeometry(200, 6, 121, 21);
+    txtZoekWoord->installEventFilter(this);
+    pair(toolRow_, ToolArt::Search, imgBtnZoeken, imgBtnZoekenBW, "imgBtnZoeken", QStringLiteral("Search (F3)"), 328);
+
+    Bevel2 = new QFrame(toolRow_);
+    Bevel2->setObjectName(QStringLiteral("Bevel2"));
+    Bevel2->setFrameShape(QFrame::VLine);
+    Bevel2->setFrameShadow(QFrame::Sunken);
+    Bevel2->resize(2, 26);
+    pair(toolRow_, ToolArt::OpenKeys, imgCodeOpenen, imgCodeOpenenBW, "imgCodeOpenen", QStringLiteral("Open keys"), 389);
+    pair(toolRow_, ToolArt::SaveKeys, imgCodeOpslaan, imgCodeOpslaanBW, "imgCodeOpslaan", QStringLiteral("Save keys"), 413);
+    lblSleutel = new QLabel(QStringLiteral("Keys:"), toolRow_);
+    lblSleutel->setObjectName(QStringLiteral("lblSleutel"));
+    lblSleutel->adjustSize();
+
+    // Four masked key fields, each coupled to an up-down that steps by one within
+    // its range without wrapping around.
+    struct KeyDesign {
+        QLineEdit** edit;
+        QSpinBox** upDown;
+        const char* editName;
+        const char* upDownName;
+        int minimum;
+        int maximum;
+        int start;
+    };
+    const KeyDesign keys[] = {
+        {&CodeKey1, &Scale1, "CodeKey1", "Scale1", 5, 127, 5},
+        {&codeKey2, &scale2, "codeKey2", "scale2", 7, 31, 7},
+        {&codeKey3, &Scale3, "codeKey3", "Scale3", 10, 254, 10},
+        {&CodeKey4, &Scale4, "CodeKey4", "Scale4", 1, 1000, 1},
+    };
+    int n = 1;
+    for (const KeyDesign& k : keys) {
+        auto* edit = new QLineEdit(QString::number(k.start), toolRow_);
+        edit->setObjectName(QString::fromLatin1(k.editName));
+        edit->setEchoMode(QLineEdit::Password);
+        edit->setToolTip(QStringLiteral("Key %1").arg(n++));
+        edit->resize(33, 21);
+        auto* upDown = new QSpinBox(toolRow_);
+        upDown->setObjectName(QString::fromLatin1(k.upDownName));
+        upDown->setRange(k.minimum, k.maximum);
+        upDown->setValue(k.start);
+        upDown->setWrapping(false);
+        upDown->setButtonSymbols(QAbstractSpinBox::UpDownArrows);
+        upDown->setToolTip(edit->toolTip());
+        // Only the arrows of the up-down show; the value lives in the masked field.
+        if (auto* inner = upDown->findChild<QLineEdit*>()) {
+            inner->setEchoMode(QLineEdit::NoEcho);
+        }
+        upDown->resize(17, 21);
+        connect(upDown, qOverload<int>(&QSpinBox::valueChanged), edit, [edit](int value) {
+            const QString text = QString::number(value);
+            if (edit->text() != text) {
+                edit->setText(text);
+            }
+        });
+        connect(edit, &QLineEdit::textEdited, upDown, [upDown](const QString& text) {
+            bool ok = false;
+            const int value = text.toInt(&ok);
+            if (ok && value >= upDown->minimum() && value <= upDown->maximum()) {
+                upDown->setValue(value);
+            }
+        });
+        *k.edit = edit;
+        *k.upDown = upDown;
+        keyEdits_.push_back(edit);
+        keyUpDowns_.push_back(upDown);
+    }
+
+    auto clickTo = [this](TImage* image, const std::function<void()>& command) {
+        connect(image, &TImage::clicked, this, [this, command] { runCommand(command); });
+    };
+    clickTo(imgBtnLeegmaken, [this] { NewMemo(true); });
+    clickTo(imgBtnLeegmakenBW, [this] { NewMemo(true); });
+    clickTo(imgOpenen, [this] { runHook(OpenenClick); });
+    clickTo(imgOpenenBW, [this] { runHook(OpenenClick); });
+    clickTo(imgOpslaan, [this] { runHook(imgOpslaanClick); });
+    clickTo(imgOpslaanBw, [this] { runHook(imgOpslaanClick); });
+    clickTo(imgBtnStop, [this] { btnStopClick(); });
+    clickTo(imgBtnCoderen, [this] { runHook(imgBtnCoderenClick); });
+    clickTo(imgButtonDecoderen, [this] { runHook(imgButtonDecoderenClick); });
+    clickTo(imgBtnZoeken, [this] { imgBtnZoekenClick(); });
+    clickTo(imgCodeOpenen, [this] { runHook(imgCodeOpenenClick); });
+    clickTo(imgCodeOpslaan, [this] { runHook(imgCodeOpslaanClick); });
+    connect(txtZoekWoord, &QLineEdit::returnPressed, this, [this] { runCommand([this] { imgBtnZoekenClick(); }); });
+    placeToolRow();
+}
+
+void TfrmMemo::placeToolRow()
+{
+    // The right-anchored group keeps its distance to the right edge.
+    const int shift = width() - kDesignClientWidth;
+    const int y = (kToolRowHeight - 26) / 2;
+    Bevel2->move(381 + shift, y);
+    imgCodeOpenen->move(389 + shift, imgCodeOpenen->y());
+    imgCodeOpenenBW->move(imgCodeOpenen->pos());
+    imgCodeOpslaan->move(413 + shift, imgCodeOpslaan->y());
+    imgCodeOpslaanBW->move(imgCodeOpslaan->pos());
+    lblSleutel->move(445 + shift, (kToolRowHeight - lblSleutel->height()) / 2);
+    for (std::size_t i = 0; i < keyEdits_.size(); ++i) {
+        const int x = 485 + static_cast<int>(i) * 54 + shift;
+        keyEdits_[i]->move(x, 6);
+        keyUpDowns_[i]->move(x + 33, 6);
+    }
+}
+
+QAction* TfrmMemo::addItem(QMenu* menu, QAction*& slot, const char* name, const QString& caption,
+                           const QKeySequence& shortcut, const std::function<void()>& command)
+{
+    slot = menu->addAction(caption);
+    slot->setObjectName(QString::fromLatin1(name));
+    if (!shortcut.isEmpty()) {
+        slot->setShortcut(shortcut);
+        slot->setShortcutContext(Qt::WindowShortcut);
+    }
+    connect(slot, &QAction::triggered, this, [this, command] { runCommand(command); });
+    return slot;
+}
+
+void TfrmMemo::buildMenus()
+{
+    QMenuBar* bar = menuBar();
+    Bestand1 = bar->addMenu(QStringLiteral("&File"));
+    Bestand1->setObjectName(QStringLiteral("Bestand1"));
+    addItem(Bestand1, Leegmaken1, "Leegmaken1", QStringLiteral("&New"), QKeySequence(Qt::CTRL | Qt::Key_N),
+            [this] { NewMemo(false); });
+    Bestand1->addSeparator();
+    addItem(Bestand1, open1, "open1", QStringLiteral("&Open"), QKeySequence(Qt::CTRL | Qt::Key_O),
+            [this] { runHook(OpenenClick); });
+    addItem(Bestand1, Opslaan1, "Opslaan1", QStringLiteral("&Save as..."), QKeySequence(Qt::CTRL | Qt::Key_S),
+            [this] { runHook(imgOpslaanClick); });
+    Bestand1->addSeparator();
+    addItem(Bestand1, Afdrukken1, "Afdrukken1", QStringLiteral("&Print"), QKeySequence(Qt::CTRL | Qt::Key_P),
+            [this] { Afdrukken1Click(); });
+    Bestand1->addSeparator();
+    addItem(Bestand1, Afsluiten1, "Afsluiten1", QStringLiteral("Close"), QKeySequence(Qt::CTRL | Qt::Key_Q),
+            [this] { close(); });
+
+    Bewerken1 = bar->addMenu(QStringLiteral("&Edit"));
+    Bewerken1->setObjectName(QStringLiteral("Bewerken1"));
+    addItem(Bewerken1, Ongedaanmaken1, "Ongedaanmaken1", QStringLiteral("Undo"), QKeySequence(Qt::CTRL | Qt::Key_Z),
+            [this] { Memo->undo(); });
+    Bewerken1->addSeparator();
+    addItem(Bewerken1, Sleutels1, "Sleutels1", QStringLiteral("Keys"), QKeySequence(Qt::CTRL | Qt::Key_K), [this] {
+        TfrmSleutel& keys = program_.frmSleutel();
+        keys.show();
+        keys.raise();
+    });
+    Bewerken1->addSeparator();
+    addItem(Bewerken1, Coderen1, "Coderen1", QStringLiteral("Encrypt"), QKeySequence(Qt::CTRL | Qt::Key_E),
+            [this] { runHook(imgBtnCoderenClick); });
+    addItem(Bewerken1, Decoderen1, "Decoderen1", QStringLiteral("Decrypt"), QKeySequence(Qt::CTRL | Qt::Key_D),
+            [this] { runHook(imgButtonDecoderenClick); });
+    Bewerken1->addSeparator();
+    addItem(Bewerken1, Knippen1, "Knippen1", QStringLiteral("&Cut"), QKeySequence(Qt::CTRL | Qt::Key_X),
+            [this] { Memo->cut(); });
+    addItem(Bewerken1, Kopieren1, "Kopieren1", QStringLiteral("&Copy"), QKeySequence(Qt::CTRL | Qt::Key_C),
+            [this] { Memo->copy(); });
+    addItem(Bewerken1, Plakken1, "Plakken1", QStringLiteral("&Paste"), QKeySequence(Qt::CTRL | Qt::Key_V),
+            [this] { Memo->paste(); });
+    Bewerken1->addSeparator();
+    addItem(Bewerken1, Verwijderen1, "Verwijderen1", QStringLiteral("Delete"), QKeySequence(Qt::Key_Delete),
+            [this] { Memo->deleteSelection(); });
+    addItem(Bewerken1, Allesselecteren1, "Allesselecteren1", QStringLiteral("Select all"),
+            QKeySequence(Qt::CTRL | Qt::Key_A), [this] { Memo->selectAll(); });
+    // Opening the Edit menu stops the caret timer.
+    connect(Bewerken1, &QMenu::aboutToShow, this, [this] { CursorTimer->stop(); });
+
+    Mail1 = bar->addMenu(QStringLiteral("&Mail"));
+    Mail1->setObjectName(QStringLiteral("Mail1"));
+    addItem(Mail1, mnuOntvangen, "mnuOntvangen", QStringLiteral("&Receive"), QKeySequence(Qt::CTRL | Qt::Key_R),
+            [this] {
+                auto& w = program_.mailOntvangen();
+                w.show();
+                w.raise();
+            });
+    addItem(Mail1, Verzenden1, "Verzenden1", QStringLiteral("&Send"), QKeySequence(Qt::CTRL | Qt::Key_M), [this] {
+        auto& w = program_.mail();
+        w.show();
+        w.raise();
+    });
+
+    Opties1 = bar->addMenu(QStringLiteral("&Options"));
+    Opties1->setObjectName(QStringLiteral("Opties1"));
+    addItem(Opties1, Startgeminimalizeerd1, "Startgeminimalizeerd1", QStringLiteral("Start minimized"), {},
+            [this] { settings::writeBool("startMinimized", Startgeminimalizeerd1->isChecked()); });
+    Startgeminimalizeerd1->setCheckable(true);
+    addItem(Opties1, Ladentijdensopstarten1, "Ladentijdensopstarten1", QStringLiteral("&Load on windows start"), {},
+            [this] {
+                if (Ladentijdensopstarten1->isChecked()) {
+                    autostart::install(QCoreApplication::applicationFilePath().toStdString());
+                } else {
+                    autostart::uninstall();
+                }
+            });
+    Ladentijdensopstarten1->setCheckable(true);
+
+    Info1 = bar->addMenu(QStringLiteral("&Help"));
+    Info1->setObjectName(QStringLiteral("Info1"));
+    addItem(Info1, Help1, "Help1", QStringLiteral("&Help"), QKeySequence(Qt::Key_F1), [this] {
+        auto& w = program_.frmHelp();
+        w.show();
+        w.raise();
+    });
+    Info1->addSeparator();
+    addItem(Info1, Info2, "Info2", QStringLiteral("&About"), QKeySequence(Qt::CTRL | Qt::Key_F1), [this] {
+        auto& w = program_.info();
+        w.show();
+        w.raise();
+    });
+}
+
+void TfrmMemo::buildContextMenu()
+{
+    MemoPopUp = new QMenu(this);
+    MemoPopUp->setObjectName(QStringLiteral("MemoPopUp"));
+    addItem(MemoPopUp, Ongedaanmaken2, "Ongedaanmaken2", QStringLiteral("Undo"), {}, [this] { Memo->undo(); });
+    MemoPopUp->addSeparator();
+    addItem(MemoPopUp, Coderen2, "Coderen2", QStringLiteral("&Encrypt"), {}, [this] { runHook(imgBtnCoderenClick); });
+    addItem(MemoPopUp, Decoderen2, "Decoderen2", QStringLiteral("&Decrypt"), {},
+            [this] { runHook(imgButtonDecoderenClick); });
+    MemoPopUp->addSeparator();
+    addItem(MemoPopUp, Knippen2, "Knippen2", QStringLiteral("&Cut"), {}, [this] { Memo->cut(); });
+    addItem(MemoPopUp, Kopieren2, "Kopieren2", QStringLiteral("&Copy"), {}, [this] { Memo->copy(); });
+    addItem(MemoPopUp, Plakken2, "Plakken2", QStringLiteral("&Paste"), {}, [this] { Memo->paste(); });
+    addItem(MemoPopUp, Verwijderen2, "Verwijderen2", QStringLiteral("&Delete"), {},
+            [this] { Memo->deleteSelection(); });
+    MemoPopUp->addSeparator();
+    addItem(MemoPopUp, Allesselecteren2, "Allesselecteren2", QStringLiteral("Select all"), {},
+            [this] { Memo->selectAll(); });
+}
+
+void TfrmMemo::buildTray()
+{
+    PopupMenu = new QMenu(this);
+    PopupMenu->setObjectName(QStringLiteral("PopupMenu"));
+    addItem(PopupMenu, Compressieniveau2, "Compressieniveau2", QStringLiteral("Compress"), {}, [this] {
+        auto& w = program_.frmCompressie();
+        w.show();
+        w.raise();
+        w.activateWindow();
+    });
+    PopupMenu->addSeparator();
+    addItem(PopupMenu, Afsluiten2, "Afsluiten2", QStringLiteral("&Close"), {}, [this] { close(); });
+    if (QSystemTrayIcon::isSystemTrayAvailable()) {
+        Systray = new QSystemTrayIcon(QIcon(programIcon(16)), this);
+        Systray->setToolTip(QStringLiteral("Tarnquill(Compressie, Encryptie)"));
+        Systray->setContextMenu(PopupMenu);
+        connect(Systray, &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason reason) {
+            if (reason == QSystemTrayIcon::DoubleClick || reason == QSystemTrayIcon::Trigger) {
+                runCommand([this] { restoreFromTray(); });
+            }
+        });
+    }
+}
+
+void TfrmMemo::connectMemo()
+{
+    Memo->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(Memo, &QWidget::customContextMenuRequested, this, [this](const QPoint& pos) {
+        runCommand([this, pos] { MemoPopUp->popup(Memo->viewport()->mapToGlobal(pos)); });
+    });
+    connect(Memo, &MemoView::keyPressed, this, [this](int key, bool) {
+        runCommand([this, key] {
+            showCaretPosition();
+            applySelectionRule();
+            if (key == Qt::Key_F3 && txtZoekWoord->isVisible()) {
+                txtZoekWoord->setFocus(Qt::ShortcutFocusReason);
+            }
+        });
+    });
+    connect(Memo, &MemoView::characterTyped, this, [this] {
+        runCommand([this] {
+            applySelectionRule();
+            Opslaan1->setEnabled(true);
+            setPanel(1, QStringLiteral("File changed(Save)."));
+        });
+    });
+    connect(Memo, &MemoView::mousePressed, this, [this] {
+        runCommand([this] {
+            applySelectionRule();
+            CursorTimer->start();
+        });
+    });
+    connect(Memo, &MemoView::focusReceived, this, [this] {
+        runCommand([this] {
+            showCaretPosition();
+            CursorTimer->start();
+        });
+    });
+}
+
+// ---------------------------------------------------------------------------
+// Busy protocol
+
+void TfrmMemo::DisableAll()
+{
+    ControlsEnabled = false;
+    imgBtnZoeken->hide();
+    imgBtnZoekenBW->show();
+    imgCodeOpenenBW->show();
+    imgCodeOpslaanBW->show();
+    imgCodeOpenenBW->setEnabled(false);
+    imgCodeOpslaanBW->setEnabled(false);
+    imgCodeOpenen->hide();
+    imgCodeOpslaan->hide();
+    imgBtnLeegmaken->hide();
+    imgBtnLeegmakenBW->show();
+    imgOpslaan->hide();
+    imgOpslaanBw->show();
+    imgOpenen->hide();
+    imgOpenenBW->show();
+    imgBtnCoderen->setEnabled(false);
+    imgButtonDecoderen->setEnabled(false);
+    imgBtnStopBW->hide();
+    imgBtnStop->show();
+    imgBtnZoeken->setEnabled(false);
+    imgCodeOpenen->setEnabled(false);
+    imgCodeOpslaan->setEnabled(false);
+    IOFunctions->setEnabled(false);
+    txtZoekWoord->setEnabled(false);
+    Memo->setEnabled(false);
+    for (QLineEdit* e : keyEdits_) {
+        e->setEnabled(false);
+    }
+    for (QSpinBox* u : keyUpDowns_) {
+        u->setEnabled(false);
+    }
+    if (isVisible()) {
+        for (QAction* a : mainMenuItems()) {
+            a->setEnabled(false);
+        }
+    }
+    CursorTimer->stop();
+    Afsluiten1->setEnabled(true);
+}
+
+void TfrmMemo::EnableAll()
+{
+    ControlsEnabled = true;
+    imgBtnZoeken->show();
+    imgBtnZoekenBW->hide();
+    imgCodeOpenen->show();
+    imgCodeOpslaan->show();
+    imgCodeOpenenBW->hide();
+    imgCodeOpslaanBW->hide();
+    imgBtnLeegmaken->show();
+    imgBtnLeegmakenBW->hide();
+    imgOpslaan->show();
+    imgOpslaanBw->hide();
+    imgOpenen->show();
+    imgOpenenBW->hide();
+    imgBtnCoderen->setEnabled(true);
+    imgButtonDecoderen->setEnabled(true);
+    imgBtnStop->hide();
+    imgBtnStopBW->show();
+    imgBtnZoeken->setEnabled(true);
+    for (QLineEdit* e : keyEdits_) {
+        e->setEnabled(true);
+    }
+    for (QSpinBox* u : keyUpDowns_) {
+        u->setEnabled(true);
+    }
+    imgCodeOpenen->setEnabled(true);
+    imgCodeOpslaan->setEnabled(true);
+    Memo->setEnabled(true);
+    IOFunctions->setEnabled(true);
+    txtZoekWoord->setEnabled(true);
+    if (isVisible()) {
+        for (QAction* a : mainMenuItems()) {
+            a->setEnabled(true);
+        }
+    }
+    Afsluiten1->setEnabled(true);
+    CursorTimer->start();
+}
+
+void TfrmMemo::beginBusy()
+{
+    AbortRequested = false;
+    DisableAll();
+    Memo->setBusy(true);
+}
+
+void TfrmMemo::startProgress()
+{
+    ProgressPercent = 0;
+    ProgressShown = true;
+    drawStatusBar();
+}
+
+void TfrmMemo::endBusy()
+{
+    ProgressShown = false;
+    setPanel(0, QString());
+    StatusBar->update();
+    Memo->setBusy(false);
+    EnableAll();
+    Memo->setFocus();
+}
+
+void TfrmMemo::drawStatusBar()
+{
+    if (ProgressPercent > 98) {
+        ProgressPercent = 98;
+    }
+    if (!ProgressShown) {
+        return;
+    }
+    // Frame and fill are painted by the status bar's overlay (paintProgress).
+    StatusBar->update(QRect(5, 4, 101, 14));
+}
+
+void TfrmMemo::UpdateStatusBar()
+{
+    if (ProgressPercent > 98) {
+        ProgressPercent = 98;
+    }
+    if (!ProgressShown) {
+        return;
+    }
+    StatusBar->update(QRect(6, 5, 99, 12));
+}
+
+void TfrmMemo::paintProgress(QPainter& p)
+{
+    if (!ProgressShown) {
+        return;
+    }
+    const double percent = std::clamp(ProgressPercent, 0.0, 98.0);
+    // Frame from (5, 4) to (105, 17), outline in the dark shadow colour, inside in
+    // the inactive-caption colour (right and bottom edges exclusive).
+    p.fillRect(QRect(QPoint(5, 4), QPoint(104, 16)), palette().color(QPalette::Shadow));
+    p.fillRect(QRect(QPoint(6, 5), QPoint(103, 15)), palette().color(QPalette::Mid));
+    // Fill from (6, 5) to (6 + trunc(ProgressPercent), 16) in the highlight colour.
+    const int fill = static_cast<int>(percent);
+    if (fill > 0) {
+        p.fillRect(QRect(6, 5, fill, 11), palette().color(QPalette::Highlight));
+    }
+}
+
+void TfrmMemo::btnStopClick()
+{
+    if (engine_) {
+        if (engine_->Bytes.Abort) {
+            engine_->Cancel = true;
+        } else {
+            engine_->Bytes.Abort = true;
+        }
+    }
+    Memo->setBusy(false);
+    AbortRequested = true;
+}
+
+void TfrmMemo::runCommand(const std::function<void()>& command)
+{
+    runGuarded(this, command);
+}
+
+void TfrmMemo::runHook(const std::function<void()>& hook)
+{
+    if (hook) {
+        hook();
+    }
+}
+
+std::vector<QAction*> TfrmMemo::mainMenuItems() const
+{
+    std::vector<QAction*> items;
+    for (QMenu* menu : {Bestand1, Bewerken1, Mail1, Opties1, Info1}) {
+        for (QAction* a : menu->actions()) {
+            if (!a->isSeparator()) {
+                items.push_back(a);
+            }
+        }
+    }
+    return items;
+}
+
+// ---------------------------------------------------------------------------
+// Layout, showing, closing
+
+void TfrmMemo::FormResize()
+{
+    drawStatusBar();
+    if (ControlsEnabled) {
+        EnableAll();
+    } else {
+        DisableAll();
+    }
+    placeToolRow();
+    const int w = width();
+    if (w > kSearchWidthLimit) {
+        txtZoekWoord->show();
+        Bevel2->show();
+        if (ControlsEnabled) {
+            imgBtnZoeken->show();
+            imgBtnZoekenBW->hide();
+            imgCodeOpenen->show();
+            imgCodeOpslaan->show();
+        } else {
+            imgBtnZoekenBW->show();
+            imgBtnZoeken->hide();
+            imgCodeOpenen->hide();
+            imgCodeOpslaan->hide();
+            imgCodeOpenenBW->show();
+            imgCodeOpslaanBW->show();
+        }
+    } else {
+        txtZoekWoord->hide();
+        imgBtnZoeken->hide();
+        imgBtnZoekenBW->hide();
+        Bevel2->hide();
+    }
+    if (w <= kKeysWidthLimit) {
+        imgCodeOpenen->hide();
+        imgCodeOpenenBW->hide();
+        imgCodeOpslaan->hide();
+        imgCodeOpslaanBW->hide();
+        imgBtnZoeken->hide();
+        imgBtnZoekenBW->hide();
+        setKeyFieldsVisible(false);
+    } else {
+        setKeyFieldsVisible(true);
+    }
+}
+
+void TfrmMemo::setKeyFieldsVisible(bool visible)
+{
+    lblSleutel->setVisible(visible);
+    for (QLineEdit* e : keyEdits_) {
+        e->setVisible(visible);
+    }
+    for (QSpinBox* u : keyUpDowns_) {
+        u->setVisible(visible);
+    }
+}
+
+void TfrmMemo::resizeEvent(QResizeEvent* event)
+{
+    QMainWindow::resizeEvent(event);
+    runCommand([this] { FormResize(); });
+}
+
+void TfrmMemo::showEvent(QShowEvent* event)
+{
+    QMainWindow::showEvent(event);
+    runCommand([this] { FormResize(); });
+    if (!shownOnce_) {
+        shownOnce_ = true;
+        runCommand([this] { FormShow(); });
+    }
+}
+
+void TfrmMemo::FormShow()
+{
+    shownOnce_ = true;
+    drawStatusBar();
+    if (namesExistingFile(argument_)) {
+        const QString ext = upperExtension(argument_);
+        if (ext == QStringLiteral(".X")) {
+            TfrmCompressie& archive = program_.frmCompressie();
+            archive.setWindowFlag(Qt::WindowStaysOnTopHint, true);
+            archive.show();
+            archive.ReadFile(argument_);
+            archive.setWindowFlag(Qt::WindowStaysOnTopHint, false);
+            archive.show(); // changing the flag hides a window; show it again
+            archive.activateWindow();
+        } else if (ext == QStringLiteral(".CRP")) {
+            AbortRequested = false;
+            TfrmSleutel& keys = program_.frmSleutel();
+            keys.show();
+            keys.raise();
+            keys.activateWindow();
+        }
+        return;
+    }
+    Memo->setFocus();
+}
+
+void TfrmMemo::closeEvent(QCloseEvent* event)
+{
+    if (ClosingConfirmed) {
+        event->accept();
+        QTimer::singleShot(0, qApp, &QCoreApplication::quit);
+        return;
+    }
+    bool yes = false;
+    runGuarded(this, [&] {
+        yes = prompts::askYesNo(this, QStringLiteral("Tarnquill"),
+                                QStringLiteral("Are you sure you want to close Tarnquill ?"));
+    });
+    if (!yes) {
+        event->ignore();
+        return;
+    }
+    AbortRequested = true;
+    if (engine_) {
+        engine_->Cancel = true;
+        engine_->Bytes.Abort = true;
+    }
+    setPanel(0, QStringLiteral("Closing..."));
+    ClosingConfirmed = true;
+    event->accept();
+    if (Systray != nullptr) {
+        Systray->hide();
+    }
+    // The program ends once control is back in the main event loop; a command
+    // still running inside its event pump stops at its next test of the flags.
+    QTimer::singleShot(0, qApp, &QCoreApplication::quit);
+}
+
+void TfrmMemo::changeEvent(QEvent* event)
+{
+    QMainWindow::changeEvent(event);
+    if (event->type() == QEvent::WindowStateChange && (windowState() & Qt::WindowMinimized) &&
+        Systray != nullptr && !invisible_) {
+        // Minimized: the window goes to the tray (where the desktop has one).
+        QTimer::singleShot(0, this, [this] { runCommand([this] { showTrayIcon(); }); });
+    }
+}
+
+void TfrmMemo::showTrayIcon()
+{
+    if (Systray == nullptr || !(windowState() & Qt::WindowMinimized)) {
+        return;
+    }
+    Systray->show();
+    hide();
+}
+
+void TfrmMemo::restoreFromTray()
+{
+    setWindowState(windowState() & ~Qt::WindowMinimized);
+    showNormal();
+    raise();
+    activateWindow();
+    if (Systray != nullptr) {
+        Systray->hide();
+    }
+}
+
+void TfrmMemo::mousePressEvent(QMouseEvent* event)
+{
+    // A click on the window's free area starts the caret timer.
+    CursorTimer->start();
+    QMainWindow::mousePressEvent(event);
+}
+
+bool TfrmMemo::eventFilter(QObject* watched, QEvent* event)
+{
+    if (watched == txtZoekWoord) {
+        if (event->type() == QEvent::MouseButtonRelease) {
+            // A click into the search box selects its text, so typing replaces it.
+            CursorTimer->start();
+            QTimer::singleShot(0, txtZoekWoord, [box = txtZoekWoord] { box->selectAll(); });
+        } else if (event->type() == QEvent::KeyPress) {
+            const int key = static_cast<QKeyEvent*>(event)->key();
+            if (key == Qt::Key_F3 || key == Qt::Key_Escape) {
+                Memo->setFocus(Qt::ShortcutFocusReason);
+                return true;
+            }
+        }
+    }
+    return QMainWindow::eventFilter(watched, event);
+}
+
+// ---------------------------------------------------------------------------
+// Editing, caret timer, search, printing
+
+void TfrmMemo::setPanel(int panel, const QString& text)
+{
+    StatusBar->setPanelText(panel, text);
+}
+
+QString TfrmMemo::panel(int panel) const
+{
+    return StatusBar->panelText(panel);
+}
+
+void TfrmMemo::showCaretPosition()
+{
+    setPanel(2, QStringLiteral("Line: ") + QString::number(Memo->caretLine()));
+    setPanel(3, QStringLiteral("Col: ") + QString::number(Memo->caretColumn()));
+}
+
+void TfrmMemo::applySelectionRule()
+{
+    const bool selected = Memo->selLength() > 0;
+    for (QAction* a : {Knippen1, Kopieren1, Verwijderen1, Knippen2, Kopieren2, Verwijderen2}) {
+        a->setEnabled(selected);
+    }
+}
+
+void TfrmMemo::refreshClipboardState()
+{
+    const QClipboard* clipboard = QGuiApplication::clipboard();
+    clipboardHasText_ = clipboard != nullptr && !clipboard->text().isEmpty();
+}
+
+void TfrmMemo::CursorTimerTimer()
+{
+    if (ClosingConfirmed) {
+        close();
+        return;
+    }
+    if (!ControlsEnabled) {
+        return;
+    }
+    Plakken1->setEnabled(clipboardHasText_);
+    Plakken2->setEnabled(clipboardHasText_);
+    if (!invisible_ && (width() <= kMinWidth || height() <= kMinHeight)) {
+        resize(width() <= kMinWidth ? kMinWidth : width(), height() <= kMinHeight ? kMinHeight : height());
+    }
+    QCoreApplication::processEvents();
+    if (!ControlsEnabled) {
+        return; // a command started while events were processed
+    }
+    const bool hasText = Memo->lineCount() > 0 || Memo->lineLength(0) > 0;
+    Verzenden1->setEnabled(hasText);
+    Opslaan1->setEnabled(hasText);
+    showCaretPosition();
+    applySelectionRule();
+}
+
+void TfrmMemo::NewMemo(bool fromImage)
+{
+    if (fromImage) {
+        CursorTimer->start();
+    }
+    setWindowTitle(QStringLiteral("Tarnquill"));
+    Opslaan1->setEnabled(false);
+    setPanel(2, QStringLiteral("Line: 0"));
+    setPanel(3, QStringLiteral("Col: 0"));
+    setPanel(1, QStringLiteral("New file."));
+    AbortRequested = true;
+    Memo->clear();
+    if (fromImage) {
+        Memo->setFocus();
+    }
+    // Text that a stopping command writes back within 100 ms is removed too.
+    delayedClear->start();
+}
+
+void TfrmMemo::imgBtnZoekenClick()
+{
+    CursorTimer->start();
+    const std::string word = cp1252::fromUtf8Lossy(txtZoekWoord->text().toStdString());
+    const auto hit = searchLines(
+        Memo->lineCount(), Memo->caretLine(), word, [this](int i) { return Memo->line(i); },
+        [this](int i) { return static_cast<std::int64_t>(Memo->lineLength(i)); },
+        [this] { yield_.maybePump(); });
+    if (!hit) {
+        return;
+    }
+    Memo->setFocus();
+    Memo->setSelection(static_cast<int>(hit->offset), static_cast<int>(word.size()));
+}
+
+void TfrmMemo::setPrintDialogRunner(PrintDialogRunner runner)
+{
+    printDialogRunner() = std::move(runner);
+}
+
+void TfrmMemo::Afdrukken1Click()
+{
+    QPrinter printer(QPrinter::HighResolution);
+    const bool accepted = printDialogRunner() ? printDialogRunner()(printer, this)
+                                              : runStandardPrintDialog(printer, this);
+    if (!accepted) {
+        return;
+    }
+    // The copies are written by the program itself, one after the other, so the
+    // printer must not multiply them again.
+    const int copies = std::max(1, printer.copyCount());
+    printer.setCopyCount(1);
+    printer.setDocName(windowTitle());
+    printPlainText(printer, Memo->lines(), copies);
+}
+
+} // namespace tq

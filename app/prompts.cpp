@@ -1,0 +1,54 @@
+#include "app/prompts.h"
+
+#include <QMessageBox>
+
+namespace tq::prompts {
+namespace {
+
+QuestionHandler& questionHandler()
+{
+    static QuestionHandler handler;
+    return handler;
+}
+
+ErrorHandler& errorHandler()
+{
+    static ErrorHandler handler;
+    return handler;
+}
+
+} // namespace
+
+bool askYesNo(QWidget* parent, const QString& title, const QString& text)
+{
+    if (questionHandler()) {
+        return questionHandler()(parent, title, text);
+    }
+    return QMessageBox::question(parent, title, text, QMessageBox::Yes | QMessageBox::No,
+                                 QMessageBox::No) == QMessageBox::Yes;
+}
+
+void showError(QWidget* parent, const QString& title, const QString& text)
+{
+    if (errorHandler()) {
+        errorHandler()(parent, title, text);
+        return;
+    }
+    QMessageBox::critical(parent, title, text);
+}
+
+QuestionHandler setQuestionHandler(QuestionHandler handler)
+{
+    QuestionHandler old = std::move(questionHandler());
+    questionHandler() = std::move(handler);
+    return old;
+}
+
+ErrorHandler setErrorHandler(ErrorHandler handler)
+{
+    ErrorHandler old = std::move(errorHandler());
+    errorHandler() = std::move(handler);
+    return old;
+}
+
+} // namespace tq::prompts

@@ -1,0 +1,24 @@
+// The memo key dialog: shows and edits the four key values and opens a .crp file given on the command line once the keys are confirmed.
+//
+// Created once at start-up with the other windows and only shown and hidden
+// afterwards; its controls and commands are added with its own feature.
+#pragma once
+
+#include <QWidget>
+
+namespace tq {
+
+class TfrmSleutel : public QWidget {
+    Q_OBJECT
+public:
+    // `owner` is the main window, over which the window is centred when shown.
+    explicit TfrmSleutel(QWidget* owner = nullptr);
+
+protected:
+    void showEvent(QShowEvent* event) override;
+
+private:
+    QWidget* owner_;
+};
+
+} // namespace tq

@@ -1,0 +1,28 @@
+// The program's start-at-logon entry for the current user.
+//
+// Windows: the value "Tarnquill" under the current user's key
+// Software\Microsoft\Windows\CurrentVersion\Run, holding the program path.
+// Elsewhere: the desktop entry tarnquill.desktop in the XDG autostart folder
+// ($XDG_CONFIG_HOME/autostart or ~/.config/autostart), whose Exec line names the
+// program path. TARNQUILL_AUTOSTART_DIR, or setFolderOverride(), points it at
+// another folder (tests use this).
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace tq::autostart {
+
+// The program path the entry names; empty when there is no entry.
+std::string entryPath();
+
+// Writes the entry for the program at `programPath` (no arguments).
+void install(std::string_view programPath);
+
+// Deletes the entry; deleting a missing entry does nothing.
+void uninstall();
+
+// Points the entry at another folder (empty: back to the default).
+void setFolderOverride(std::string_view folder);
+
+} // namespace tq::autostart

@@ -1,0 +1,154 @@
+#include "platform/settings.h"
+
+#include "platform/codepage.h"
+
+#include <QByteArray>
+#include <QDir>
+#include <QFileInfo>
+#include <QSettings>
+#include <QStandardPaths>
+#include <QString>
+
+#include <memory>
+#include <stdexcept>
+
+namespace tq::settings {
+namespace {
+
+std::string& overridePath()
+{
+    static std::string path;
+    return path;
+}
+
+QString fromBytes(std::string_view bytes)
+{
+    // The Windows-1252 mapping is lossless for all 256 codes, so any byte string
+    // comes back unchanged after a round trip through Unicode.
+    return QString::fromStdString(cp1252::toUtf8(bytes));
+}
+
+std::string toBytes(const QString& text)
+{
+    return cp1252::fromUtf8Lossy(text.toStdString());
+}
+
+QString iniPath()
+{
+    if (!overridePath().empty()) {
+        return QString::fromStdString(overridePath());
+    }
+    const QByteArray env = qgetenv("TARNQUILL_SETTINGS");
+    if (!env.isEmpty()) {
+        return QString::fromLocal8Bit(env);
+    }
+    QString base = QString::fromLocal8Bit(qgetenv("XDG_CONFIG_HOME"));
+    if (base.isEmpty() || QDir::isRelativePath(base)) {
+        base = QDir::homePath() + QStringLiteral("/.config");
+    }
+    return base + QStringLiteral("/Tarnquill/tarnquill.ini");
+}
+
+std::unique_ptr<QSettings> open()
+{
+#ifdef _WIN32
+    if (overridePath().empty() && qgetenv("TARNQUILL_SETTINGS").isEmpty()) {
+        return std::make_unique<QSettings>(QStringLiteral("HKEY_CURRENT_USER\\Software\\Tarnquill"),
+                                           QSettings::NativeFormat);
+    }
+#endif
+    return std::make_unique<QSettings>(iniPath(), QSettings::IniFormat);
+}
+
+QString key(std::string_view name)
+{
+    return QString::fromUtf8(name.data(), static_cast<int>(name.size()));
+}
+
+void commit(QSettings& s)
+{
+    s.sync();
+    if (s.status() != QSettings::NoError) {
+        throw std::runtime_error("Cannot write the settings to \"" + location() + "\"");
+    }
+}
+
+} // namespace
+
+std::string readString(std::string_view name, std::string_view fallback)
+{
+    auto s = open();
+    const QVariant v = s->value(key(name));
+    if (!v.isValid()) {
+        return std::string(fallback);
+    }
+    return toBytes(v.toString());
+}
+
+long long readInt(std::string_view name, long long fallback)
+{
+    auto s = open();
+    const QVariant v = s->value(key(name));
+    if (!v.isValid()) {
+        return fallback;
+    }
+    bool ok = false;
+    const long long n = v.toString().trimmed().toLongLong(&ok, 10);
+    return ok ? n : fallback;
+}
+
+bool readBool(std::string_view name, bool fallback)
+{
+    auto s = open();
+    const QVariant v = s->value(key(name));
+    if (!v.isValid()) {
+        return fallback;
+    }
+    bool ok = false;
+    const long long n = v.toString().trimmed().toLongLong(&ok, 10);
+    return ok ? n != 0 : fallback;
+}
+
+void writeString(std::string_view name, std::string_view value)
+{
+    auto s = open();
+#ifndef _WIN32
+    // QSettings does not create missing folders on every platform; make sure the
+    // configuration folder exists before the first write.
+    QDir().mkpath(QFileInfo(s->fileName()).absolutePath());
+#endif
+    s->setValue(key(name), fromBytes(value));
+    commit(*s);
+}
+
+void writeBool(std::string_view name, bool value)
+{
+    writeString(name, value ? "1" : "0");
+}
+
+void remove(std::string_view name)
+{
+    auto s = open();
+    if (!s->contains(key(name))) {
+        return;
+    }
+    s->remove(key(name));
+    commit(*s);
+}
+
+bool contains(std::string_view name)
+{
+    return open()->contains(key(name));
+}
+
+std::string location()
+{
+    return open()->fileName().toStdString();
+}
+
+void setStorageOverride(std::string_view iniPath)
+{
+    overridePath() = std::string(iniPath);
+}
+
+} // namespace tq::settings

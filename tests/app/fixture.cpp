@@ -1,0 +1,70 @@
+#include "tests/app/fixture.h"
+
+#include "app/prompts.h"
+#include "platform/autostart.h"
+#include "platform/settings.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QFile>
+#include <QMenu>
+
+namespace tqtest {
+
+void WindowTest::SetUp()
+{
+    ASSERT_TRUE(dir.isValid());
+    tq::settings::setStorageOverride(dir.filePath("config/tarnquill.ini").toStdString());
+    tq::autostart::setFolderOverride(dir.filePath("autostart").toStdString());
+    tq::prompts::setQuestionHandler([this](QWidget*, const QString&, const QString& text) {
+        ++questions;
+        lastQuestion = text;
+        return answerYes;
+    });
+    tq::prompts::setErrorHandler([this](QWidget*, const QString&, const QString& text) { errors.push_back(text); });
+}
+
+void WindowTest::TearDown()
+{
+    program_.reset();
+    tq::prompts::setQuestionHandler({});
+    tq::prompts::setErrorHandler({});
+    tq::settings::setStorageOverride({});
+    tq::autostart::setFolderOverride({});
+    tq::TfrmMemo::setPrintDialogRunner({});
+}
+
+tq::TfrmMemo& WindowTest::create(const QStringList& arguments)
+{
+    program_ = std::make_unique<tq::TProgram>(arguments);
+    return program_->frmMemo();
+}
+
+tq::TfrmMemo& WindowTest::start(const QStringList& arguments)
+{
+    create(arguments);
+    program_->start();
+    QApplication::processEvents();
+    return program_->frmMemo();
+}
+
+QString WindowTest::makeFile(const QString& name, const QByteArray& content)
+{
+    const QString path = dir.filePath(name);
+    QFile f(path);
+    if (f.open(QIODevice::WriteOnly)) {
+        f.write(content);
+    }
+    return path;
+}
+
+std::vector<QString> captions(const QMenu* menu)
+{
+    std::vector<QString> out;
+    for (QAction* a : menu->actions()) {
+        out.push_back(a->isSeparator() ? QStringLiteral("-") : a->text());
+    }
+    return out;
+}
+
+} // namespace tqtest
