@@ -667,6 +667,11 @@ void TCompress::DecompressData()
 
 std::int32_t TCompress::DecodedSize() const
 {
+    // The archive window's size estimate runs this over a whole payload, the table
+    // included, so it counts exactly as the estimate is defined: two bytes for every
+    // code, where the escape 254 spans three bytes of Data and any other byte one.
+    // For the code bytes the coder writes (it never emits 253 or 255) this is the
+    // length DecompressData gives.
     const TDataBytes& b = Bytes;
     const std::uint8_t* in = b.Data.data();
     const std::int64_t length = b.DataLength;
@@ -674,13 +679,8 @@ std::int32_t TCompress::DecodedSize() const
     std::int64_t i = 0;
     YieldHook::Local ticker(b.Yield);
     while (i < length) {
-        if (in[i] <= TDataBytes::kLargestSlot) {
-            size += 2;
-            i += 1;
-        } else {
-            size += std::min<std::int64_t>(2, length - i - 1);
-            i += 3;
-        }
+        size += 2;
+        i += in[i] == TDataBytes::kEscape ? 3 : 1;
         ticker.tick();
     }
     return static_cast<std::int32_t>(size);

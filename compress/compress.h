@@ -326,8 +326,9 @@ public:
     // Codes 253..255 are escapes; an escape cut off by the end of the data gives
     // only the literal bytes present (never reads past DataLength).
     void DecompressData();
-    // The number of bytes DecompressData would produce from Data: 2 for every code,
-    // escapes (253..255) taking 3 bytes of Data, a cut-off escape the bytes present.
+    // The size estimate of Data as decoded: 2 for every code, where the escape 254
+    // takes 3 bytes of Data and any other byte 1. For the codes CompressData writes
+    // (never 253 or 255, no cut-off escape) it is the length DecompressData gives.
     std::int32_t DecodedSize() const;
 };
 
