@@ -1,8 +1,8 @@
 #include "archive/fileio.h"
 
-#include <atomic>
+#include "platform/atomicfile.h"
+
 #include <cerrno>
-#include <chrono>
 #include <new>
 #include <string>
 #include <system_error>
@@ -11,10 +11,7 @@
 #include <sys/types.h>
 
 #ifdef _WIN32
-#include <io.h>
 #include <share.h>
-#else
-#include <unistd.h>
 #endif
 
 namespace tq::archive_io {
@@ -27,39 +24,14 @@ std::string errnoText(int err)
     return std::generic_category().message(err);
 }
 
-std::FILE* openFile(const std::filesystem::path& path, bool forWriting)
+std::FILE* openForReading(const std::filesystem::path& path)
 {
 #ifdef _WIN32
-    if (forWriting) {
-        return _wfopen(path.c_str(), L"wbx");
-    }
     // Others may read the file meanwhile, but not write it.
     return _wfsopen(path.c_str(), L"rb", _SH_DENYWR);
 #else
-    return std::fopen(path.c_str(), forWriting ? "wbx" : "rb");
+    return std::fopen(path.c_str(), "rb");
 #endif
-}
-
-int flushToDisk(std::FILE* file)
-{
-#ifdef _WIN32
-    return _commit(_fileno(file));
-#else
-    return fsync(fileno(file));
-#endif
-}
-
-// A name for a temporary file beside `target` that is unlikely to exist.
-std::filesystem::path temporaryName(const std::filesystem::path& target, unsigned attempt)
-{
-    static std::atomic<unsigned> counter{0};
-    const auto now = static_cast<unsigned long long>(
-        std::chrono::steady_clock::now().time_since_epoch().count());
-    std::filesystem::path name = target;
-    name += std::filesystem::path(".tq" + std::to_string((now ^ (now >> 20)) % 1000000) + "-" +
-                                  std::to_string(counter++) + "-" + std::to_string(attempt) +
-                                  ".tmp");
-    return name;
 }
 
 } // namespace
@@ -89,7 +61,7 @@ InputFile::InputFile(const std::string& path) : path_(path)
         throw fileError("open", path_, "It is not a regular file");
     }
 #endif
-    file_ = openFile(toPath(path), false);
+    file_ = openForReading(toPath(path));
     if (file_ == nullptr) {
         throw fileError("open", path_, errnoText(errno));
     }
@@ -146,75 +118,23 @@ void InputFile::read(std::uint8_t* out, std::size_t count, YieldHook* yield)
 void writeFileAtomically(const std::string& path, const std::vector<ByteSpan>& pieces,
                          YieldHook* yield)
 {
-    namespace fs = std::filesystem;
-    const fs::path target = toPath(path);
-
-    std::error_code ec;
-    const fs::file_status oldStatus = fs::status(target, ec);
-    const bool replacing = !ec && fs::exists(oldStatus);
-    if (replacing && fs::is_directory(oldStatus)) {
-        throw fileError("write", path, "A folder of that name exists");
-    }
-
-    fs::path temp;
-    std::FILE* file = nullptr;
-    for (unsigned attempt = 0; attempt < 100 && file == nullptr; ++attempt) {
-        temp = temporaryName(target, attempt);
-        file = openFile(temp, true);
-        if (file == nullptr && errno != EEXIST) {
-            break;
-        }
-    }
-    if (file == nullptr) {
-        throw fileError("create", path, errnoText(errno));
-    }
-
-    auto fail = [&](const char* verb, int err) {
-        if (file != nullptr) {
-            std::fclose(file);
-            file = nullptr;
-        }
-        std::error_code ignored;
-        fs::remove(temp, ignored);
-        return fileError(verb, path, errnoText(err));
-    };
-
-    for (const ByteSpan& piece : pieces) {
-        std::size_t done = 0;
-        while (done < piece.size) {
-            const std::size_t want = piece.size - done < kChunk ? piece.size - done : kChunk;
-            if (std::fwrite(piece.data + done, 1, want, file) != want) {
-                throw fail("write", errno);
-            }
-            done += want;
-            if (yield != nullptr) {
-                yield->tick();
+    try {
+        // A link in the file's place is replaced, never followed: an archive must not
+        // be able to write through a link it planted itself.
+        AtomicFile file(toPath(path), AtomicFile::Links::Replace);
+        for (const ByteSpan& piece : pieces) {
+            for (std::size_t done = 0; done < piece.size;) {
+                const std::size_t want = piece.size - done < kChunk ? piece.size - done : kChunk;
+                file.write(piece.data + done, want);
+                done += want;
+                if (yield != nullptr) {
+                    yield->tick();
+                }
             }
         }
-    }
-    if (std::fflush(file) != 0) {
-        throw fail("write", errno);
-    }
-    // When an existing file is replaced, make sure the new content is on disk
-    // before the rename, so that a crash cannot leave neither version.
-    if (replacing && flushToDisk(file) != 0) {
-        throw fail("write", errno);
-    }
-    if (std::fclose(file) != 0) {
-        file = nullptr;
-        throw fail("write", errno);
-    }
-    file = nullptr;
-
-    if (replacing) {
-        std::error_code permError;
-        fs::permissions(temp, oldStatus.permissions(), fs::perm_options::replace, permError);
-    }
-    fs::rename(temp, target, ec);
-    if (ec) {
-        std::error_code ignored;
-        fs::remove(temp, ignored);
-        throw fileError("write", path, ec.message());
+        file.commit();
+    } catch (const FileError& e) {
+        throw ArchiveError(e.what());
     }
 }
 

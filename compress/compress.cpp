@@ -1,5 +1,7 @@
 #include "compress/compress.h"
 
+#include "platform/atomicfile.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
@@ -8,7 +10,6 @@
 #include <cstring>
 #include <limits>
 #include <new>
-#include <random>
 #include <system_error>
 #include <utility>
 
@@ -63,16 +64,6 @@ std::FILE* openForReading(const std::filesystem::path& path)
 #endif
 }
 
-// Creates a new file exclusively (fails when the name exists).
-std::FILE* createExclusive(const std::filesystem::path& path)
-{
-#ifdef _WIN32
-    return _wfopen(path.c_str(), L"wbx");
-#else
-    return std::fopen(path.c_str(), "wbx");
-#endif
-}
-
 // Closes a file when the scope ends, whatever way it ends.
 struct FileCloser {
     std::FILE* file;
@@ -88,19 +79,6 @@ struct FileCloser {
         const int result = std::fclose(file);
         file = nullptr;
         return result;
-    }
-};
-
-// Removes a temporary file when the scope ends unless it was committed.
-struct TempRemover {
-    const std::filesystem::path& path;
-    bool committed = false;
-    ~TempRemover()
-    {
-        if (!committed) {
-            std::error_code ignored;
-            std::filesystem::remove(path, ignored);
-        }
     }
 };
 
@@ -748,112 +726,42 @@ void TCompress::SaveToFile(const std::filesystem::path& path)
     if (Cancel) {
         return;
     }
-    std::error_code ec;
-    // Write through a symbolic link to the file it names.
-    std::filesystem::path target = path;
-    if (std::filesystem::is_symlink(path, ec)) {
-        const std::filesystem::path resolved = std::filesystem::weakly_canonical(path, ec);
-        if (!ec) {
-            target = resolved;
-        }
-    }
-    if (std::filesystem::is_directory(target, ec)) {
-        throwFileError("create", path, EISDIR);
-    }
-    std::filesystem::path folder = target.parent_path();
-    if (folder.empty()) {
-        folder = ".";
-    }
-
-    // The temporary file lives next to the target so that the rename cannot cross
-    // file systems. Its name does not depend on the target's, so that a long name
-    // cannot make it too long.
-    std::random_device seed;
-    std::mt19937 random(seed());
-    std::filesystem::path temp;
-    FileCloser closer{nullptr};
-    int openError = 0;
-    for (int attempt = 0; attempt < 100 && closer.file == nullptr; ++attempt) {
-        temp = folder / (".tarnquill-" + std::to_string(random() % 100000000u) + ".tmp");
-        errno = 0;
-        closer.file = createExclusive(temp);
-        openError = errno;
-        if (closer.file == nullptr && openError != EEXIST) {
-            break;
-        }
-    }
-    if (closer.file == nullptr) {
-        throwFileError("create", path, openError != 0 ? openError : EIO);
-    }
-    TempRemover remover{temp};
-
-    // Writes in chunks, letting the host run after each; false when the write
-    // failed (error in writeError) or Cancel was set meanwhile.
-    int writeError = 0;
-    const auto writeBytes = [&](const std::uint8_t* bytes, std::size_t count) {
-        while (count > 0) {
-            const std::size_t part = std::min(count, kFileChunk);
-            errno = 0;
-            if (std::fwrite(bytes, 1, part, closer.file) != part) {
-                writeError = errno != 0 ? errno : EIO;
-                return false;
+    try {
+        AtomicFile file(path);
+        // Writes in chunks, letting the host run after each; false when Cancel was
+        // set meanwhile (the temporary file then goes and the target stays).
+        const auto writeBytes = [&](const std::uint8_t* bytes, std::size_t count) {
+            while (count > 0) {
+                const std::size_t part = std::min(count, kFileChunk);
+                file.write(bytes, part);
+                bytes += part;
+                count -= part;
+                Yield.fire();
+                if (Cancel) {
+                    return false;
+                }
             }
-            bytes += part;
-            count -= part;
-            Yield.fire();
-            if (Cancel) {
-                return false;
+            return true;
+        };
+        if (!writeBytes(Bytes.Data.data(), static_cast<std::size_t>(std::max(Bytes.DataLength, 0)))) {
+            return;
+        }
+        if (Compressed) {
+            std::string trailer;
+            trailer.reserve(Name.size() + 2);
+            trailer.push_back(static_cast<char>(TDataBytes::kTrailerMarker));
+            trailer.push_back('\0');
+            for (const char c : Name) {
+                trailer.push_back(static_cast<unsigned char>(c) == 0xFF ? ' ' : c);
+            }
+            if (!writeBytes(reinterpret_cast<const std::uint8_t*>(trailer.data()), trailer.size())) {
+                return;
             }
         }
-        return true;
-    };
-
-    bool ok = writeBytes(Bytes.Data.data(), static_cast<std::size_t>(std::max(Bytes.DataLength, 0)));
-    if (ok && Compressed) {
-        std::string trailer;
-        trailer.reserve(Name.size() + 2);
-        trailer.push_back(static_cast<char>(TDataBytes::kTrailerMarker));
-        trailer.push_back('\0');
-        for (const char c : Name) {
-            trailer.push_back(static_cast<unsigned char>(c) == 0xFF ? ' ' : c);
-        }
-        ok = writeBytes(reinterpret_cast<const std::uint8_t*>(trailer.data()), trailer.size());
+        file.commit();
+    } catch (const FileError& e) {
+        throw CompressFileError(e.what(), e.path(), e.errorCode());
     }
-    if (!ok && writeError == 0) {
-        return; // cancelled: the temporary file goes, the target stays as it was
-    }
-    if (ok) {
-        errno = 0;
-        if (std::fflush(closer.file) != 0) {
-            ok = false;
-            writeError = errno != 0 ? errno : EIO;
-        }
-#ifndef _WIN32
-        else if (::fsync(fileno(closer.file)) != 0 && errno != EINVAL && errno != EROFS) {
-            ok = false;
-            writeError = errno;
-        }
-#endif
-    }
-    errno = 0;
-    if (closer.close() != 0 && ok) {
-        ok = false;
-        writeError = errno != 0 ? errno : EIO;
-    }
-    if (!ok) {
-        throwFileError("write", path, writeError);
-    }
-
-    // Keep the permissions of the file being replaced.
-    const std::filesystem::file_status old = std::filesystem::status(target, ec);
-    if (!ec && std::filesystem::is_regular_file(old)) {
-        std::filesystem::permissions(temp, old.permissions(), ec);
-    }
-    std::filesystem::rename(temp, target, ec);
-    if (ec) {
-        throwFileError("replace", path, ec.value(), ec.message());
-    }
-    remover.committed = true;
 }
 
 } // namespace tq

@@ -1,0 +1,160 @@
+#include "platform/atomicfile.h"
+
+#include <cerrno>
+#include <random>
+#include <system_error>
+
+#ifdef _WIN32
+#include <io.h>
+#else
+#include <unistd.h>
+#endif
+
+namespace tq {
+namespace {
+
+std::string reasonOf(int error)
+{
+    return std::generic_category().message(error);
+}
+
+std::FILE* createExclusive(const std::filesystem::path& path)
+{
+#ifdef _WIN32
+    return _wfopen(path.c_str(), L"wbx");
+#else
+    return std::fopen(path.c_str(), "wbx");
+#endif
+}
+
+int syncToDisk(std::FILE* file)
+{
+#ifdef _WIN32
+    return _commit(_fileno(file));
+#else
+    if (::fsync(fileno(file)) != 0 && errno != EINVAL && errno != EROFS) {
+        return -1;
+    }
+    return 0;
+#endif
+}
+
+} // namespace
+
+FileError::FileError(const std::string& verb, const std::filesystem::path& path, int errorCode,
+                     const std::string& reason)
+    : std::runtime_error("Cannot " + verb + " \"" + path.u8string() + "\": " + reason),
+      path_(path),
+      errorCode_(errorCode)
+{
+}
+
+FileError::FileError(const std::string& verb, const std::filesystem::path& path, int errorCode)
+    : FileError(verb, path, errorCode, reasonOf(errorCode))
+{
+}
+
+AtomicFile::AtomicFile(const std::filesystem::path& target, Links links) : shown_(target), target_(target)
+{
+    std::error_code ec;
+    if (links == Links::Follow && std::filesystem::is_symlink(target, ec)) {
+        const std::filesystem::path resolved = std::filesystem::weakly_canonical(target, ec);
+        if (!ec) {
+            target_ = resolved;
+        }
+    }
+    const std::filesystem::file_status status = std::filesystem::symlink_status(target_, ec);
+    if (!ec && std::filesystem::is_directory(status)) {
+        throw FileError("create", shown_, EISDIR);
+    }
+    std::filesystem::path folder = target_.parent_path();
+    if (folder.empty()) {
+        folder = ".";
+    }
+    // The temporary file lives next to the target so that the rename cannot cross
+    // file systems; its name does not grow with the target's, so a long name cannot
+    // make it too long.
+    std::random_device seed;
+    std::mt19937 random(seed());
+    int error = 0;
+    for (int attempt = 0; attempt < 100 && file_ == nullptr; ++attempt) {
+        temp_ = folder / (".tarnquill-" + std::to_string(random() % 100000000u) + ".tmp");
+        errno = 0;
+        file_ = createExclusive(temp_);
+        error = errno;
+        if (file_ == nullptr && error != EEXIST) {
+            break;
+        }
+    }
+    if (file_ == nullptr) {
+        throw FileError("create", shown_, error != 0 ? error : EIO);
+    }
+}
+
+AtomicFile::~AtomicFile()
+{
+    discard();
+}
+
+void AtomicFile::write(const void* bytes, std::size_t count)
+{
+    if (file_ == nullptr || count == 0) {
+        return;
+    }
+    errno = 0;
+    if (std::fwrite(bytes, 1, count, file_) != count) {
+        const int error = errno != 0 ? errno : EIO;
+        discard();
+        throw FileError("write", shown_, error);
+    }
+}
+
+void AtomicFile::commit()
+{
+    if (file_ == nullptr) {
+        return;
+    }
+    std::error_code ec;
+    const std::filesystem::file_status old = std::filesystem::symlink_status(target_, ec);
+    const bool replacing = !ec && std::filesystem::exists(old);
+    // When a file is replaced, its new content must be on disk before the rename, so
+    // that a crash cannot leave neither version; a new file needs no such care.
+    errno = 0;
+    int error = 0;
+    if (std::fflush(file_) != 0 || (replacing && syncToDisk(file_) != 0)) {
+        error = errno != 0 ? errno : EIO;
+    }
+    errno = 0;
+    if (std::fclose(file_) != 0 && error == 0) {
+        error = errno != 0 ? errno : EIO;
+    }
+    file_ = nullptr;
+    if (error != 0) {
+        discard();
+        throw FileError("write", shown_, error);
+    }
+    if (replacing && std::filesystem::is_regular_file(old)) {
+        std::filesystem::permissions(temp_, old.permissions(), std::filesystem::perm_options::replace, ec);
+    }
+    std::filesystem::rename(temp_, target_, ec);
+    if (ec) {
+        discard();
+        throw FileError("replace", shown_, ec.value(), ec.message());
+    }
+    done_ = true;
+}
+
+void AtomicFile::discard()
+{
+    if (file_ != nullptr) {
+        std::fclose(file_);
+        file_ = nullptr;
+    }
+    if (!done_ && !temp_.empty()) {
+        std::error_code ignored;
+        std::filesystem::remove(temp_, ignored);
+        done_ = true;
+    }
+}
+
+} // namespace tq
