@@ -1,0 +1,150 @@
+// The plain C++ platform pieces: the Windows-1252 code page and atomic file writes.
+#include "platform/atomicfile.h"
+#include "platform/codepage.h"
+
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+TEST(CodePage, EveryCodeSurvivesTheRoundTripThroughUtf8)
+{
+    std::string all;
+    for (int c = 0; c < 256; ++c) {
+        all.push_back(static_cast<char>(c));
+    }
+    std::string back;
+    ASSERT_TRUE(tq::cp1252::fromUtf8(tq::cp1252::toUtf8(all), back));
+    EXPECT_EQ(back, all);
+    // The euro sign and the five undefined codes, which map to C1 controls.
+    EXPECT_EQ(tq::cp1252::toUnicode(0x80), U'\u20AC');
+    for (unsigned char c : {0x81, 0x8D, 0x8F, 0x90, 0x9D}) {
+        EXPECT_EQ(tq::cp1252::toUnicode(c), static_cast<char32_t>(c));
+    }
+}
+
+TEST(CodePage, CharactersOutsideTheCodePageBecomeQuestionMarks)
+{
+    std::string out;
+    char32_t bad = 0;
+    EXPECT_FALSE(tq::cp1252::fromUtf8("a\xCE\xB1z", out, &bad)); // Greek alpha
+    EXPECT_EQ(out, "a?z");
+    EXPECT_EQ(bad, U'\u03B1');
+    EXPECT_FALSE(tq::cp1252::fromUtf8("x\xC3", out)); // cut-off sequence
+    EXPECT_EQ(out, "x?");
+    EXPECT_EQ(tq::cp1252::fromUtf8Lossy("caf\xC3\xA9 \xF0\x9F\x98\x80"), "caf\xE9 ?");
+}
+
+TEST(CodePage, NamesCompareWithoutCaseAsWindowsDoes)
+{
+    EXPECT_TRUE(tq::cp1252::equalsIgnoreCase("A.TXT", "a.txt"));
+    EXPECT_TRUE(tq::cp1252::equalsIgnoreCase("\xC9T\xC9", "\xE9t\xE9"));   // ÉTÉ / été
+    EXPECT_TRUE(tq::cp1252::equalsIgnoreCase("\x8A\x9F", "\x9A\xFF"));     // Š Ÿ / š ÿ
+    EXPECT_FALSE(tq::cp1252::equalsIgnoreCase("\xD7", "\xF7"));            // × and ÷ differ
+    EXPECT_FALSE(tq::cp1252::equalsIgnoreCase("a", "ab"));
+}
+
+class AtomicFileTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        dir_ = fs::temp_directory_path() / ("tq-atomic-" + std::to_string(::getpid()) + "-" +
+                                            ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        fs::remove_all(dir_);
+        fs::create_directories(dir_);
+    }
+    void TearDown() override { fs::remove_all(dir_); }
+
+    static std::string read(const fs::path& p)
+    {
+        std::ifstream f(p, std::ios::binary);
+        return std::string((std::istreambuf_iterator<char>(f)), std::istreambuf_iterator<char>());
+    }
+    static void put(const fs::path& p, const std::string& text) { std::ofstream(p, std::ios::binary) << text; }
+    std::size_t entries() const { return static_cast<std::size_t>(std::distance(fs::directory_iterator(dir_), {})); }
+
+    fs::path dir_;
+};
+
+TEST_F(AtomicFileTest, TargetChangesOnlyOnCommit)
+{
+    const fs::path target = dir_ / "doc.txt";
+    put(target, "old");
+    {
+        tq::AtomicFile file(target);
+        file.write("new content", 11);
+        EXPECT_EQ(read(target), "old");
+        file.commit();
+    }
+    EXPECT_EQ(read(target), "new content");
+    EXPECT_EQ(entries(), 1u); // no temporary file left behind
+}
+
+TEST_F(AtomicFileTest, AbandonedWriteKeepsTheOldFileAndLeavesNothing)
+{
+    const fs::path target = dir_ / "doc.txt";
+    put(target, "old");
+    {
+        tq::AtomicFile file(target);
+        file.write("partial", 7);
+    }
+    EXPECT_EQ(read(target), "old");
+    EXPECT_EQ(entries(), 1u);
+}
+
+TEST_F(AtomicFileTest, RefusesAFolderAndAMissingFolderWithTheirNames)
+{
+    fs::create_directories(dir_ / "folder");
+    try {
+        tq::AtomicFile file(dir_ / "folder");
+        FAIL() << "a folder was accepted as target";
+    } catch (const tq::FileError& e) {
+        EXPECT_NE(std::string(e.what()).find("Cannot create"), std::string::npos) << e.what();
+        EXPECT_NE(std::string(e.what()).find("folder"), std::string::npos) << e.what();
+    }
+    EXPECT_THROW(tq::AtomicFile(dir_ / "missing" / "a.txt"), tq::FileError);
+}
+
+TEST_F(AtomicFileTest, LinksAreFollowedOrReplacedAsAsked)
+{
+    const fs::path real = dir_ / "real.txt";
+    put(real, "real");
+    fs::create_symlink(real, dir_ / "follow.lnk");
+    fs::create_symlink(real, dir_ / "replace.lnk");
+    {
+        tq::AtomicFile file(dir_ / "follow.lnk", tq::AtomicFile::Links::Follow);
+        file.write("through", 7);
+        file.commit();
+    }
+    EXPECT_TRUE(fs::is_symlink(dir_ / "follow.lnk"));
+    EXPECT_EQ(read(real), "through");
+    {
+        tq::AtomicFile file(dir_ / "replace.lnk", tq::AtomicFile::Links::Replace);
+        file.write("plain", 5);
+        file.commit();
+    }
+    EXPECT_FALSE(fs::is_symlink(dir_ / "replace.lnk"));
+    EXPECT_EQ(read(dir_ / "replace.lnk"), "plain");
+    EXPECT_EQ(read(real), "through");
+}
+
+TEST_F(AtomicFileTest, ReplacedFileKeepsItsPermissions)
+{
+    const fs::path target = dir_ / "script.sh";
+    put(target, "#!/bin/sh\n");
+    fs::permissions(target, fs::perms::owner_all | fs::perms::group_read);
+    tq::AtomicFile file(target);
+    file.write("#!/bin/sh\necho\n", 15);
+    file.commit();
+    EXPECT_EQ(fs::status(target).permissions() & fs::perms::all, fs::perms::owner_all | fs::perms::group_read);
+}
+
+} // namespace
