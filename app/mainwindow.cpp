@@ -133,7 +133,15 @@ TfrmMemo::TfrmMemo(TProgram& program, const QString& argument)
     Statustimer->setInterval(1000);
     connect(Statustimer, &QTimer::timeout, this, [this] { drawStatusBar(); });
 
-    yield_.setRedraw([this] { UpdateStatusBar(); });
+    // The cipher's progress becomes the bar's before every redraw.
+    yield_.setRedraw([this] {
+        if (cipher_ && cipher_->ProgressShown()) {
+            ProgressPercent = cipher_->ProgressPercent();
+        }
+        UpdateStatusBar();
+    });
+    yield_.attach(cipherYield_);
+    cipher_ = std::make_unique<LineCipher>(&cipherYield_, &AbortRequested);
 
     // Clipboard reader: the caret timer's Paste rule reads this state.
     if (QClipboard* clipboard = QGuiApplication::clipboard()) {
@@ -185,8 +193,16 @@ void TfrmMemo::FormCreate()
     Opslaan1->setEnabled(false);
     // 7.
     showCaretPosition();
-    // 8.-9. The working key set and the dialogs' folders belong to the key and
-    //       file features.
+    // 8. The working key set starts as the fields show it. (The dialogs read
+    //    the desktop folder before each showing, so 9 has nothing to set.)
+    WorkingKeys = KeySet{static_cast<std::uint8_t>(kDefaultKeys[0]), static_cast<std::uint8_t>(kDefaultKeys[1]),
+                         static_cast<std::uint8_t>(kDefaultKeys[2]), kDefaultKeys[3]};
+    OpenenClick = [this] { OpenCommand(); };
+    imgOpslaanClick = [this] { SaveCommand(); };
+    imgBtnCoderenClick = [this] { EncryptCommand(); };
+    imgButtonDecoderenClick = [this] { DecryptCommand(); };
+    imgCodeOpenenClick = [this] { OpenKeysCommand(); };
+    imgCodeOpslaanClick = [this] { SaveKeysCommand(); };
     // 10.
     setPanel(4, QString::fromLatin1(kCreditLine));
     // 11.
@@ -270,7 +286,10 @@ void TfrmMemo::buildToolRow()
     lblSleutel->adjustSize();
 
     // Four masked key fields, each coupled to an up-down that steps by one within
-    // its range without wrapping around.
+    // its range without wrapping around. The up-down holds the key's value: a
+    // field text that is a whole number within the range sets it, any other text
+    // leaves it. Every change of a field copies all four values into the working
+    // set (CodeKey1Change).
     struct KeyDesign {
         QLineEdit** edit;
         QSpinBox** upDown;
@@ -278,17 +297,17 @@ void TfrmMemo::buildToolRow()
         const char* upDownName;
         int minimum;
         int maximum;
-        int start;
     };
     const KeyDesign keys[] = {
-        {&CodeKey1, &Scale1, "CodeKey1", "Scale1", 5, 127, 5},
-        {&codeKey2, &scale2, "codeKey2", "scale2", 7, 31, 7},
-        {&codeKey3, &Scale3, "codeKey3", "Scale3", 10, 254, 10},
-        {&CodeKey4, &Scale4, "CodeKey4", "Scale4", 1, 1000, 1},
+        {&CodeKey1, &Scale1, "CodeKey1", "Scale1", 5, 127},
+        {&codeKey2, &scale2, "codeKey2", "scale2", 7, 31},
+        {&codeKey3, &Scale3, "codeKey3", "Scale3", 10, 254},
+        {&CodeKey4, &Scale4, "CodeKey4", "Scale4", 1, 1000},
     };
     int n = 1;
     for (const KeyDesign& k : keys) {
-        auto* edit = new QLineEdit(QString::number(k.start), toolRow_);
+        const int start = kDefaultKeys[n - 1];
+        auto* edit = new QLineEdit(QString::number(start), toolRow_);
         edit->setObjectName(QString::fromLatin1(k.editName));
         edit->setEchoMode(QLineEdit::Password);
         edit->setToolTip(QStringLiteral("Key %1").arg(n++));
@@ -296,7 +315,7 @@ void TfrmMemo::buildToolRow()
         auto* upDown = new QSpinBox(toolRow_);
         upDown->setObjectName(QString::fromLatin1(k.upDownName));
         upDown->setRange(k.minimum, k.maximum);
-        upDown->setValue(k.start);
+        upDown->setValue(start);
         upDown->setWrapping(false);
         upDown->setButtonSymbols(QAbstractSpinBox::UpDownArrows);
         upDown->setToolTip(edit->toolTip());
@@ -306,17 +325,20 @@ void TfrmMemo::buildToolRow()
         }
         upDown->resize(17, 21);
         connect(upDown, qOverload<int>(&QSpinBox::valueChanged), edit, [edit](int value) {
-            const QString text = QString::number(value);
-            if (edit->text() != text) {
-                edit->setText(text);
+            bool ok = false;
+            if (edit->text().toInt(&ok) != value || !ok) {
+                edit->setText(QString::number(value));
             }
         });
-        connect(edit, &QLineEdit::textEdited, upDown, [upDown](const QString& text) {
-            bool ok = false;
-            const int value = text.toInt(&ok);
-            if (ok && value >= upDown->minimum() && value <= upDown->maximum()) {
-                upDown->setValue(value);
-            }
+        connect(edit, &QLineEdit::textChanged, this, [this, upDown](const QString& text) {
+            runCommand([this, upDown, text] {
+                bool ok = false;
+                const int value = text.toInt(&ok);
+                if (ok && value >= upDown->minimum() && value <= upDown->maximum()) {
+                    upDown->setValue(value);
+                }
+                CodeKey1Change();
+            });
         });
         *k.edit = edit;
         *k.upDown = upDown;
@@ -826,6 +848,7 @@ void TfrmMemo::FormShow()
         } else if (ext == QStringLiteral(".CRP")) {
             AbortRequested = false;
             TfrmSleutel& keys = program_.frmSleutel();
+            keys.setStartFile(argument_);
             keys.show();
             keys.raise();
             keys.activateWindow();

@@ -16,13 +16,16 @@
 #include "app/statusbar.h"
 #include "app/toolimages.h"
 #include "app/uiyield.h"
+#include "crypto/linecipher.h"
 
 #include <QMainWindow>
 #include <QString>
 
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 class QAction;
@@ -103,14 +106,58 @@ public:
     // Writes "Line: " and "Col: " with the caret position into panels 2 and 3.
     void showCaretPosition();
 
-    // Commands that other features of the program supply; until then they do
-    // nothing: open and save .crp files, encrypt and decrypt, open and save keys.
+    // Commands of the tool row and menus, filled at creation: open and save
+    // .crp files, encrypt and decrypt, open and save keys. Other windows call
+    // them too (the key dialog, the mail windows).
     std::function<void()> OpenenClick;
     std::function<void()> imgOpslaanClick;
     std::function<void()> imgBtnCoderenClick;
     std::function<void()> imgButtonDecoderenClick;
     std::function<void()> imgCodeOpenenClick;
     std::function<void()> imgCodeOpslaanClick;
+
+    // --- Text encryption ----------------------------------------------------------
+    // The working key set: the cipher's key triple (keys 1 to 3, low 8 bits) and
+    // key 4. The commands take keys 1 to 3 from here and the pass count from
+    // Scale4; key 4 is the starting value of Open keys.
+    struct KeySet {
+        std::uint8_t key1 = 0;
+        std::uint8_t key2 = 0;
+        std::uint8_t key3 = 0;
+        std::int32_t key4 = 0;
+    };
+    KeySet WorkingKeys;
+    // The key set the fields show at start, which is also the working set's
+    // start, so that what the user sees is what encrypts.
+    static constexpr int kDefaultKeys[4] = {5, 7, 10, 1};
+    // Key field n (1..4) and its up-down.
+    QLineEdit* keyField(int n) const;
+    QSpinBox* keyUpDown(int n) const;
+    // Copies the four up-down values into the working set (any key field change).
+    void CodeKey1Change();
+    CipherKeys workingTriple() const;
+
+    // Whether the memo holds cipher text: its text, a final line break aside, has
+    // the form the cipher writes (IsCipherText). Plain text, accented or not, is
+    // never taken for cipher text.
+    bool Gecodeerd() const;
+    // The same test for a given text.
+    static bool RegelGecodeerd(std::string_view text);
+
+    // The line cipher over `text` with this window's progress bar and Abort: an
+    // abort returns `text` unchanged. Throws CipherError.
+    std::string CodeLine(std::string_view text, const CipherKeys& keys);
+    std::string DeCodeLine(std::string_view cipher, const CipherKeys& keys);
+
+    // The commands behind the hooks above.
+    void EncryptCommand();
+    void DecryptCommand();
+    void OpenCommand();
+    void SaveCommand();
+    void OpenKeysCommand();
+    void SaveKeysCommand();
+    // Loads, decompresses and decrypts a .crp file into the memo.
+    void OpenTarnFile(const QString& path);
 
     // Runs the print dialog; replaceable so that tests can print to a PDF file.
     // Returns false when the user cancels.
@@ -249,6 +296,15 @@ private:
     bool clipboardHasText_ = false;
     std::unique_ptr<TCompress> engine_;
     UiYield yield_;
+    YieldHook cipherYield_;
+    std::unique_ptr<LineCipher> cipher_;
+    // The memo's exact text before the running encrypt or decrypt command.
+    std::string textBackup_;
+    // Runs `passes` passes of the cipher over `text` (whole memo) with the bar.
+    std::string runCipherPasses(std::string_view text, bool encrypt, int passes);
+    // Restores the memo from the backup after an abort or a failed pass.
+    void restoreMemoBackup();
+    void enableAllMenuItems();
     QWidget* toolRow_ = nullptr;
     std::vector<QLineEdit*> keyEdits_;
     std::vector<QSpinBox*> keyUpDowns_;

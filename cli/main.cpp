@@ -3,12 +3,14 @@
 //   compress / decompress   one stream of the byte-pair compressor, with its trailer
 //   x add|list|extract|delete   .X archives, as the archive window builds them
 //   encrypt / decrypt       the line cipher, standard input to standard output
+//   crp save|open           encrypted memo files, as the main window saves and opens them
 //
 // Exit status: 0 on success, 1 (message on standard error) on failure, 2 on wrong usage.
 #include "archive/archive_ops.h"
 #include "archive/archive_paths.h"
 #include "archive/xfileframe.h"
 #include "compress/compress.h"
+#include "crypto/crpfile.h"
 #include "crypto/linecipher.h"
 #include "platform/codepage.h"
 
@@ -405,6 +407,70 @@ int runCipher(const std::vector<std::string>& args, bool encrypt)
     return 0;
 }
 
+tq::crp::KeySet parseKeySet(const std::optional<std::string>& text)
+{
+    if (!text) {
+        throw UsageError("--keys K1,K2,K3,K4 is required");
+    }
+    const std::vector<std::string> parts = splitCommas(*text);
+    if (parts.size() != 4) {
+        throw UsageError("--keys takes four keys K1,K2,K3,K4");
+    }
+    tq::crp::KeySet keys;
+    keys.cipher.key1 = static_cast<std::uint8_t>(parseNumber(parts[0], "key 1", 5, 127));
+    keys.cipher.key2 = static_cast<std::uint8_t>(parseNumber(parts[1], "key 2", 7, 31));
+    keys.cipher.key3 = static_cast<std::uint8_t>(parseNumber(parts[2], "key 3", 10, 254));
+    keys.key4 = static_cast<int>(parseNumber(parts[3], "key 4", 1, 1000));
+    return keys;
+}
+
+#ifdef _WIN32
+const char* const kLineEnding = "\r\n";
+#else
+const char* const kLineEnding = "\n";
+#endif
+
+int runCrpSave(const std::vector<std::string>& args)
+{
+    const Arguments a = parseArguments(args, true, true, false);
+    if (a.operands.size() != 2) {
+        throw UsageError("crp save takes TEXTFILE and CRPFILE");
+    }
+    const tq::crp::KeySet keys = parseKeySet(a.keys);
+    const std::int32_t skip = a.skip ? static_cast<std::int32_t>(parseNumber(*a.skip, "--skip", 2, 32000))
+                                     : tq::crp::kDefaultSkip;
+    const std::vector<std::uint8_t> bytes = readWholeFile(a.operands[0]);
+    checkedLength(bytes.size(), a.operands[0]);
+    // The memo holds the file's lines: every line break becomes CR LF.
+    const std::string memoText = tq::crp::NormalizeBreaks(std::string(bytes.begin(), bytes.end()));
+    tq::TCompress engine;
+    tq::LineCipher cipher;
+    tq::crp::SaveMemo(engine, cipher, memoText, keys, skip, a.operands[1]);
+    return 0;
+}
+
+int runCrpOpen(const std::vector<std::string>& args)
+{
+    const Arguments a = parseArguments(args, true, false, false);
+    if (a.operands.size() != 1) {
+        throw UsageError("crp open takes CRPFILE");
+    }
+    const tq::crp::KeySet keys = parseKeySet(a.keys);
+    tq::TCompress engine;
+    tq::LineCipher cipher;
+    const std::string memoText = tq::crp::OpenMemo(engine, cipher, a.operands[0], keys);
+    std::string out;
+    out.reserve(memoText.size() + 2);
+    for (const std::string& line : tq::crp::MemoLines(memoText)) {
+        out += line;
+        out += kLineEnding;
+    }
+    if (std::fwrite(out.data(), 1, out.size(), stdout) != out.size() || std::fflush(stdout) != 0) {
+        throw CliError(std::string("Cannot write standard output: ") + std::strerror(errno));
+    }
+    return 0;
+}
+
 int run(const std::vector<std::string>& args)
 {
     if (args.empty()) {
@@ -424,6 +490,19 @@ int run(const std::vector<std::string>& args)
     }
     if (command == "encrypt" || command == "decrypt") {
         return runCipher(rest, command == "encrypt");
+    }
+    if (command == "crp") {
+        if (rest.empty()) {
+            throw UsageError("crp needs a subcommand: save or open");
+        }
+        const std::vector<std::string> subArgs(rest.begin() + 1, rest.end());
+        if (rest[0] == "save") {
+            return runCrpSave(subArgs);
+        }
+        if (rest[0] == "open") {
+            return runCrpOpen(subArgs);
+        }
+        throw UsageError("unknown crp subcommand \"" + rest[0] + "\"");
     }
     if (command == "x") {
         if (rest.empty()) {

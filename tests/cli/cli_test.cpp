@@ -1,5 +1,8 @@
 // tarnquill-cli run as a process: exit codes, byte-exact outputs, archive commands.
 #include "archive/xfileframe.h"
+#include "compress/compress.h"
+#include "crypto/crpfile.h"
+#include "crypto/linecipher.h"
 
 #include <gtest/gtest.h>
 
@@ -311,6 +314,88 @@ TEST_F(CliTest, ExtractRefusesUnsafeNamesAndExtractsTheRest)
     EXPECT_FALSE(fs::exists(dir_ / "target/evil.txt"));
     EXPECT_FALSE(fs::exists(dir_ / "target/x.txt"));
     EXPECT_FALSE(fs::exists(dir_ / "x.txt"));
+}
+
+// --- crp save / crp open ---------------------------------------------------------
+
+std::string asString(const Bytes& b)
+{
+    return std::string(b.begin(), b.end());
+}
+
+TEST_F(CliTest, CrpSaveThenOpenGivesTheLinesBackForSeveralPassCounts)
+{
+    const std::string inputs[] = {"first line\nsecond caf\xE9 line\n", "no final break\r\nsecond", "\n\nafter blanks"};
+    const std::string outputs[] = {"first line\nsecond caf\xE9 line\n", "no final break\nsecond\n",
+                                   "\n\nafter blanks\n"};
+    for (int key4 = 1; key4 <= 3; ++key4) {
+        for (std::size_t i = 0; i < 3; ++i) {
+            SCOPED_TRACE("key 4 = " + std::to_string(key4) + ", input " + std::to_string(i));
+            const std::string keys = "40,7,33," + std::to_string(key4);
+            write(dir_ / "memo.txt", inputs[i]);
+            Result r = run({"crp", "save", "--keys", keys, path("memo.txt"), path("memo.crp")});
+            ASSERT_EQ(r.status, 0) << r.err;
+            const Bytes file = read(dir_ / "memo.crp");
+            ASSERT_GT(file.size(), 509u);
+            EXPECT_EQ(asString(Bytes(file.end() - 3, file.end())), std::string("\xFF\x00\x20", 3));
+            r = run({"crp", "open", "--keys", keys, path("memo.crp")});
+            ASSERT_EQ(r.status, 0) << r.err;
+            EXPECT_EQ(r.out, outputs[i]);
+        }
+    }
+}
+
+TEST_F(CliTest, CrpSaveStoresCipherTextAsItIsAndMatchesTheEngineByteForByte)
+{
+    tq::LineCipher cipher;
+    const std::string text = cipher.CodeLinePasses("stored as given", tq::CipherKeys{5, 7, 10}, 2);
+    write(dir_ / "cipher.txt", text + "\r\n");
+    ASSERT_EQ(run({"crp", "save", "--keys", "5,7,10,1", path("cipher.txt"), path("a.crp")}).status, 0);
+    ASSERT_EQ(run({"crp", "save", "--keys", "9,9,99,9", path("cipher.txt"), path("b.crp")}).status, 0);
+    EXPECT_EQ(read(dir_ / "a.crp"), read(dir_ / "b.crp"));
+    tq::TCompress engine;
+    tq::crp::SaveLines(engine, {text}, 2, dir_ / "engine.crp");
+    EXPECT_EQ(read(dir_ / "a.crp"), read(dir_ / "engine.crp"));
+    EXPECT_EQ(tq::crp::LoadText(engine, dir_ / "a.crp"), text);
+    const Result r = run({"crp", "open", "--keys", "5,7,10,1", path("a.crp")});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, "stored as given\n");
+}
+
+TEST_F(CliTest, CrpFilesOfTheWindowStepsAndOfTheToolOpenAlike)
+{
+    tq::TCompress engine;
+    tq::LineCipher cipher;
+    tq::crp::KeySet keys;
+    keys.cipher = tq::CipherKeys{77, 12, 201};
+    keys.key4 = 2;
+    const std::string memo = "line one\r\nline \xE9\xE8n twee\r\n";
+    tq::crp::SaveMemo(engine, cipher, memo, keys, 2, dir_ / "window.crp");
+    Result r = run({"crp", "open", "--keys", "77,12,201,2", path("window.crp")});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, "line one\nline \xE9\xE8n twee\n");
+
+    write(dir_ / "memo.txt", memo);
+    ASSERT_EQ(run({"crp", "save", "--keys", "77,12,201,2", path("memo.txt"), path("tool.crp")}).status, 0);
+    EXPECT_EQ(tq::crp::OpenMemo(engine, cipher, dir_ / "tool.crp", keys), memo);
+}
+
+TEST_F(CliTest, CrpCommandsCheckTheirArguments)
+{
+    write(dir_ / "memo.txt", std::string("x"));
+    EXPECT_EQ(run({"crp", "save", path("memo.txt"), path("m.crp")}).status, 2);
+    EXPECT_EQ(run({"crp", "save", "--keys", "5,7,10", path("memo.txt"), path("m.crp")}).status, 2);
+    EXPECT_EQ(run({"crp", "save", "--keys", "4,7,10,1", path("memo.txt"), path("m.crp")}).status, 2);
+    EXPECT_EQ(run({"crp", "save", "--keys", "5,7,10,1001", path("memo.txt"), path("m.crp")}).status, 2);
+    EXPECT_EQ(run({"crp", "open", "--keys", "5,7,10,1"}).status, 2);
+    EXPECT_EQ(run({"crp", "copy"}).status, 2);
+    EXPECT_FALSE(fs::exists(dir_ / "m.crp"));
+    const Result r = run({"crp", "open", "--keys", "5,7,10,1", path("missing.crp")});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("missing.crp"), std::string::npos) << r.err;
+    const Result s = run({"crp", "save", "--keys", "5,7,10,1", path("memo.txt"), path("no/such/dir/m.crp")});
+    EXPECT_EQ(s.status, 1);
+    EXPECT_NE(s.err.find("m.crp"), std::string::npos) << s.err;
 }
 
 } // namespace

@@ -1,0 +1,499 @@
+// The main window's text-encryption commands: the key set and key files, the
+// encrypt and decrypt commands, and opening and saving .crp files.
+#include "app/mainwindow.h"
+
+#include "app/memo_filedialogs.h"
+#include "app/memoview.h"
+#include "app/program.h"
+#include "app/prompts.h"
+#include "compress/compress.h"
+#include "compress/niveau_window.h"
+#include "crypto/crpfile.h"
+#include "crypto/sleutel_window.h"
+#include "platform/codepage.h"
+
+#include <QAction>
+#include <QFile>
+#include <QFileInfo>
+#include <QLineEdit>
+#include <QSaveFile>
+#include <QSpinBox>
+#include <QTimer>
+
+#include <limits>
+#include <stdexcept>
+
+namespace tq {
+namespace {
+
+// "Cannot write "path": reason" for a failed key-file write or read.
+std::runtime_error fileError(const char* verb, const QString& path, const QString& reason)
+{
+    return std::runtime_error(QStringLiteral("Cannot %1 \"%2\": %3")
+                                  .arg(QString::fromLatin1(verb), path, reason)
+                                  .toStdString());
+}
+
+// The file-name part of a path with A to Z in lower case (other letters kept).
+QString asciiLowerName(const QString& path)
+{
+    QString name = QFileInfo(path).fileName();
+    for (QChar& c : name) {
+        if (c >= QLatin1Char('A') && c <= QLatin1Char('Z')) {
+            c = QChar(c.unicode() + ('a' - 'A'));
+        }
+    }
+    return name;
+}
+
+// A whole number as a key file or box holds it: optional blanks and sign, decimal
+// digits, within 32 bits. Throws for anything else.
+std::int32_t wholeNumber(const QString& text, const QString& where)
+{
+    bool ok = false;
+    const qlonglong value = text.trimmed().toLongLong(&ok, 10);
+    if (!ok || value < std::numeric_limits<std::int32_t>::min() || value > std::numeric_limits<std::int32_t>::max()) {
+        throw std::runtime_error(QStringLiteral("\"%1\" is not a valid key value (%2).").arg(text, where).toStdString());
+    }
+    return static_cast<std::int32_t>(value);
+}
+
+} // namespace
+
+// ---------------------------------------------------------------------------
+// Key set
+
+QLineEdit* TfrmMemo::keyField(int n) const
+{
+    return keyEdits_.at(static_cast<std::size_t>(n - 1));
+}
+
+QSpinBox* TfrmMemo::keyUpDown(int n) const
+{
+    return keyUpDowns_.at(static_cast<std::size_t>(n - 1));
+}
+
+void TfrmMemo::CodeKey1Change()
+{
+    if (CursorTimer != nullptr) {
+        CursorTimer->start();
+    }
+    WorkingKeys.key1 = static_cast<std::uint8_t>(Scale1->value() & 0xFF);
+    WorkingKeys.key2 = static_cast<std::uint8_t>(scale2->value() & 0xFF);
+    WorkingKeys.key3 = static_cast<std::uint8_t>(Scale3->value() & 0xFF);
+    WorkingKeys.key4 = Scale4->value();
+}
+
+CipherKeys TfrmMemo::workingTriple() const
+{
+    CipherKeys keys;
+    keys.key1 = WorkingKeys.key1;
+    keys.key2 = WorkingKeys.key2;
+    keys.key3 = WorkingKeys.key3;
+    return keys;
+}
+
+void TfrmMemo::SaveKeysCommand()
+{
+    const QString folder = desktopFolder();
+    CursorTimer->start();
+    QString texts[4];
+    for (int n = 1; n <= 4; ++n) {
+        texts[n - 1] = keyField(n)->text();
+    }
+    int written = 0;
+    setPanel(0, QString());
+    for (int n = 1; n <= 4; ++n) {
+        MemoFileRequest request;
+        request.kind = MemoFileRequest::Kind::Save;
+        request.filter = QStringLiteral("*.ky%1").arg(n);
+        request.defaultSuffix = QStringLiteral("ky%1").arg(n);
+        request.fileName = request.filter;
+        request.title = QStringLiteral("Save keys...");
+        request.folder = folder;
+        const QString path = runMemoFileDialog(this, request);
+        if (path.isEmpty()) {
+            break;
+        }
+        // The field's text as the only line: the text followed by CR LF. The
+        // file is replaced atomically.
+        QSaveFile file(path);
+        if (!file.open(QIODevice::WriteOnly)) {
+            throw fileError("create", path, file.errorString());
+        }
+        const std::string bytes = cp1252::fromUtf8Lossy(texts[n - 1].toStdString()) + "\r\n";
+        if (file.write(bytes.data(), static_cast<qint64>(bytes.size())) != static_cast<qint64>(bytes.size()) ||
+            !file.commit()) {
+            throw fileError("write", path, file.errorString());
+        }
+        ++written;
+    }
+    setPanel(0, written == 4 ? QStringLiteral("Keys saved.") : QString());
+}
+
+void TfrmMemo::OpenKeysCommand()
+{
+    const QString folder = desktopFolder();
+    CursorTimer->start();
+    QString values[4] = {QString::number(WorkingKeys.key1), QString::number(WorkingKeys.key2),
+                         QString::number(WorkingKeys.key3), QString::number(WorkingKeys.key4)};
+    QString sources[4];
+    bool cancelled = false;
+    for (int n = 1; n <= 4; ++n) {
+        MemoFileRequest request;
+        request.kind = MemoFileRequest::Kind::Open;
+        request.filter = QStringLiteral("*.ky%1").arg(n);
+        request.defaultSuffix = request.filter;
+        request.fileName = request.filter;
+        request.folder = folder;
+        request.title = QStringLiteral("Open keys...");
+        const QString path = runMemoFileDialog(this, request);
+        if (path.isEmpty()) {
+            cancelled = true;
+            break;
+        }
+        QFile file(path);
+        if (!file.open(QIODevice::ReadOnly)) {
+            throw fileError("open", path, file.errorString());
+        }
+        const QByteArray content = file.readAll();
+        if (file.error() != QFileDevice::NoError) {
+            throw fileError("read", path, file.errorString());
+        }
+        const std::vector<std::string> lines = crp::MemoLines(std::string(content.constData(), content.size()));
+        values[n - 1] = lines.empty() ? QString() : QString::fromStdString(cp1252::toUtf8(lines.front()));
+        sources[n - 1] = QStringLiteral("key file \"%1\"").arg(path);
+    }
+    setPanel(0, cancelled ? QString() : QStringLiteral("Keys opened."));
+    TfrmSleutel& dialog = program_.frmSleutel();
+    if (dialog.isVisible()) {
+        dialog.setBoxes(values);
+    }
+    // The working set takes the values one by one; a value that is not a whole
+    // number ends the command there.
+    std::int32_t numbers[4];
+    for (int n = 1; n <= 4; ++n) {
+        const QString where = sources[n - 1].isEmpty() ? QStringLiteral("key %1").arg(n) : sources[n - 1];
+        numbers[n - 1] = wholeNumber(values[n - 1], where);
+        switch (n) {
+        case 1: WorkingKeys.key1 = static_cast<std::uint8_t>(numbers[0] & 0xFF); break;
+        case 2: WorkingKeys.key2 = static_cast<std::uint8_t>(numbers[1] & 0xFF); break;
+        case 3: WorkingKeys.key3 = static_cast<std::uint8_t>(numbers[2] & 0xFF); break;
+        default: WorkingKeys.key4 = numbers[3]; break;
+        }
+    }
+    // Up-downs first (a value outside the range sets the nearest bound), then
+    // the fields' texts; each change of a field brings the working set in line
+    // with the up-downs.
+    for (int n = 1; n <= 4; ++n) {
+        keyUpDown(n)->setValue(numbers[n - 1]);
+    }
+    for (int n = 1; n <= 4; ++n) {
+        keyField(n)->setText(values[n - 1]);
+    }
+}
+
+// ---------------------------------------------------------------------------
+// Encrypted-text test and the cipher with this window's bar
+
+bool TfrmMemo::RegelGecodeerd(std::string_view text)
+{
+    return IsCipherText(text);
+}
+
+bool TfrmMemo::Gecodeerd() const
+{
+    return RegelGecodeerd(Memo->text());
+}
+
+std::string TfrmMemo::CodeLine(std::string_view text, const CipherKeys& keys)
+{
+    ProgressPercent = 0;
+    ProgressShown = true;
+    drawStatusBar();
+    std::string result;
+    try {
+        result = cipher_->CodeLine(text, keys);
+    } catch (...) {
+        ProgressShown = false;
+        throw;
+    }
+    ProgressShown = false;
+    setPanel(0, QString());
+    StatusBar->update();
+    return result;
+}
+
+std::string TfrmMemo::DeCodeLine(std::string_view cipher, const CipherKeys& keys)
+{
+    ProgressPercent = 0;
+    ProgressShown = true;
+    drawStatusBar();
+    std::string result;
+    try {
+        result = cipher_->DeCodeLine(cipher, keys);
+    } catch (...) {
+        ProgressShown = false;
+        throw;
+    }
+    ProgressShown = false;
+    setPanel(0, QString());
+    StatusBar->update();
+    return result;
+}
+
+std::string TfrmMemo::runCipherPasses(std::string_view text, bool encrypt, int passes)
+{
+    // Each pass's result is the next pass's input, kept as the cipher gave it
+    // (a memo would turn a lone CR or LF into CR LF); only the last result goes
+    // into the memo. The bar fills from empty for every pass.
+    ProgressPercent = 0;
+    ProgressShown = true;
+    drawStatusBar();
+    std::string result;
+    try {
+        result = encrypt ? cipher_->CodeLinePasses(text, workingTriple(), passes)
+                         : cipher_->DeCodeLinePasses(text, workingTriple(), passes);
+    } catch (...) {
+        ProgressShown = false;
+        throw;
+    }
+    ProgressShown = false;
+    setPanel(0, QString());
+    StatusBar->update();
+    return result;
+}
+
+void TfrmMemo::restoreMemoBackup()
+{
+    Memo->setText(textBackup_);
+    Memo->setSelection(Memo->textLength(), 0);
+}
+
+// ---------------------------------------------------------------------------
+// Encrypt and decrypt commands
+
+void TfrmMemo::EncryptCommand()
+{
+    AbortRequested = false;
+    DisableAll();
+    Memo->setBusy(true);
+    LineBackup = Memo->lines();
+    textBackup_ = Memo->text();
+    std::size_t total = 0;
+    for (const std::string& line : LineBackup) {
+        total += line.size();
+    }
+    try {
+        if (total > 0) {
+            const int key4 = Scale4->value();
+            bool go = true;
+            if (key4 >= 3) {
+                go = prompts::askYesNo(this, QStringLiteral("Tarnquill"),
+                                       QStringLiteral("Weet u zeker dat u ") + QString::number(key4 * 32) +
+                                           QStringLiteral(" bits codering wilt gebruiken."));
+            }
+            if (go) {
+                if (Memo->selLength() > 0) {
+                    const std::string result = CodeLine(Memo->selectedText(), workingTriple());
+                    if (!AbortRequested) {
+                        Memo->replaceSelection(result);
+                    }
+                } else {
+                    const std::string result = runCipherPasses(textBackup_, true, key4 + 1);
+                    if (!AbortRequested) {
+                        Memo->selectAll();
+                        Memo->replaceSelection(result);
+                    }
+                }
+            }
+        }
+    } catch (...) {
+        // A pass that cannot be done leaves the memo as it was: fewer passes
+        // than key 4 + 1 would give a file that never opens again.
+        restoreMemoBackup();
+        Memo->setBusy(false);
+        throw;
+    }
+    // After an abort the memo gets back exactly what it held (every line, and
+    // a final line break if there was one).
+    if (AbortRequested && !ClosingConfirmed) {
+        restoreMemoBackup();
+    }
+    Memo->setBusy(false);
+    EnableAll();
+    Memo->setFocus();
+}
+
+void TfrmMemo::DecryptCommand()
+{
+    AbortRequested = false;
+    DisableAll();
+    Memo->setBusy(true);
+    LineBackup = Memo->lines();
+    textBackup_ = Memo->text();
+    std::size_t total = 0;
+    for (const std::string& line : LineBackup) {
+        total += line.size();
+    }
+    try {
+        if (total > 0) {
+            if (Memo->selLength() > 0) {
+                const std::string result = DeCodeLine(Memo->selectedText(), workingTriple());
+                if (!AbortRequested) {
+                    Memo->replaceSelection(result);
+                }
+            } else {
+                const std::string result = runCipherPasses(textBackup_, false, Scale4->value() + 1);
+                if (!AbortRequested) {
+                    Memo->selectAll();
+                    Memo->replaceSelection(result);
+                }
+            }
+        }
+    } catch (...) {
+        restoreMemoBackup();
+        Memo->setBusy(false);
+        throw;
+    }
+    if (AbortRequested && !ClosingConfirmed) {
+        restoreMemoBackup();
+    }
+    ProgressPercent = 0;
+    ProgressShown = false;
+    Memo->setBusy(false);
+    EnableAll();
+    Memo->setFocus();
+}
+
+// ---------------------------------------------------------------------------
+// .crp files
+
+void TfrmMemo::enableAllMenuItems()
+{
+    for (QAction* a : mainMenuItems()) {
+        a->setEnabled(true);
+    }
+}
+
+void TfrmMemo::OpenCommand()
+{
+    MemoFileRequest request;
+    request.kind = MemoFileRequest::Kind::Open;
+    request.folder = desktopFolder();
+    request.fileName = QStringLiteral("*.crp");
+    AbortRequested = false;
+    request.filter = QStringLiteral("*.crp");
+    request.title = QStringLiteral("Open encrypted file...");
+    const QString path = runMemoFileDialog(this, request);
+    if (!path.isEmpty()) {
+        OpenTarnFile(path);
+    }
+}
+
+void TfrmMemo::OpenTarnFile(const QString& path)
+{
+    setPanel(0, QString());
+    DisableAll();
+    CursorTimer->start();
+    // The load cannot be aborted.
+    imgBtnStop->hide();
+    imgBtnStopBW->show();
+    Memo->setBusy(true);
+    const std::string previousText = Memo->text();
+    const QString previousCaption = windowTitle();
+    Memo->clear();
+    setWindowTitle(QStringLiteral("Tarnquill - ") + asciiLowerName(path));
+    drawStatusBar();
+    ProgressPercent = 0;
+    ProgressShown = true;
+    std::string stored;
+    try {
+        stored = crp::LoadText(*engine_, toFsPath(path), [this](int percent) {
+            ProgressPercent = percent;
+            UpdateStatusBar();
+        });
+    } catch (...) {
+        // A file that cannot be read leaves the memo and the caption as they were.
+        ProgressShown = false;
+        Memo->setText(previousText);
+        setWindowTitle(previousCaption);
+        engine_->Bytes.ReleaseSpare();
+        throw;
+    }
+    ProgressPercent = 0;
+    engine_->Bytes.ReleaseSpare();
+    Memo->clear();
+    Memo->appendLine(stored);
+    Memo->setSelection(Memo->textLength(), 0);
+    DecryptCommand();
+    setPanel(1, QStringLiteral("File opened."));
+    imgBtnStop->hide();
+    imgBtnStopBW->show();
+    Memo->setBusy(false);
+    EnableAll();
+    enableAllMenuItems();
+    ProgressShown = false;
+    StatusBar->update();
+}
+
+void TfrmMemo::SaveCommand()
+{
+    const QString folder = desktopFolder();
+    // A long command starts with the abort flag clear; otherwise an Abort
+    // clicked during an earlier command would skip this save's dialog.
+    AbortRequested = false;
+    DisableAll();
+    imgBtnStop->hide();
+    imgBtnStopBW->show();
+    CursorTimer->start();
+    // Releases the engine's grown buffers whatever happens below.
+    struct Release {
+        TCompress& engine;
+        ~Release() { engine.Bytes.ReleaseSpare(); }
+    } release{*engine_};
+
+    if (!Gecodeerd()) {
+        EncryptCommand();
+    }
+    DisableAll();
+    MemoFileRequest request;
+    request.kind = MemoFileRequest::Kind::Save;
+    request.filter = QStringLiteral("*.crp");
+    request.fileName = QStringLiteral("*.crp");
+    request.defaultSuffix = QStringLiteral("crp");
+    request.title = QStringLiteral("Save encryption file...");
+    request.folder = folder;
+    const QString path = AbortRequested ? QString() : runMemoFileDialog(this, request);
+    if (!path.isEmpty()) {
+        setWindowTitle(QStringLiteral("Tarnquill - ") + QFileInfo(path).fileName());
+        setPanel(0, QString());
+        engine_->Reset();
+        ProgressPercent = 0;
+        ProgressShown = true;
+        drawStatusBar();
+        const std::int32_t skip = program_.niveau().UpDownSkipBytes->value();
+        bool written = false;
+        try {
+            written = crp::SaveLines(*engine_, Memo->lines(), skip, toFsPath(path), [this](int percent) {
+                ProgressPercent = percent;
+                UpdateStatusBar();
+            });
+        } catch (...) {
+            ProgressShown = false;
+            ProgressPercent = 0;
+            throw;
+        }
+        setPanel(0, QString());
+        // A second Abort click keeps the file from being written: say so
+        // instead of reporting a save.
+        setPanel(1, written ? QStringLiteral("File saved...") : QStringLiteral("File not saved."));
+        ProgressShown = false;
+        ProgressPercent = 0;
+        StatusBar->update();
+    }
+    EnableAll();
+    enableAllMenuItems();
+}
+
+} // namespace tq
