@@ -55,6 +55,7 @@ TProgram::TProgram(const QStringList& arguments)
     frmCompressie_ = std::make_unique<TfrmCompressie>(owner);
     pathDialog_ = std::make_unique<TPathDialog>(owner);
     frmCompressKey_ = std::make_unique<TfrmCompressKey>(owner);
+    frmCompressie_->setDialogs(pathDialog_.get(), frmCompressKey_.get(), niveau_.get());
 
     if (frmMemo_->invisibleMode()) {
         // Only the archive window is seen, so closing it ends the program (after

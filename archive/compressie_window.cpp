@@ -1,11 +1,156 @@
 #include "archive/compressie_window.h"
 
+#include "app/guard.h"
+#include "app/prompts.h"
+#include "app/toolimages.h"
 #include "app/windowsetup.h"
+#include "archive/archive_paths.h"
+#include "archive/archive_window_art.h"
+#include "archive/compresskey_window.h"
+#include "archive/filedialogs_window.h"
+#include "archive/pathdialog_window.h"
+#include "compress/niveau_window.h"
+#include "platform/codepage.h"
 
+#include <QAction>
+#include <QCheckBox>
 #include <QCloseEvent>
+#include <QDir>
 #include <QFileInfo>
+#include <QMenu>
+#include <QPainter>
+#include <QResizeEvent>
+#include <QShowEvent>
+#include <QSpinBox>
+#include <QTimer>
+#include <QToolBar>
+#include <QToolButton>
+#include <QTreeWidget>
+#include <QVBoxLayout>
+
+#include <algorithm>
+#include <cmath>
+#include <map>
+#include <unordered_set>
 
 namespace tq {
+namespace {
+
+constexpr int kNameRole = Qt::UserRole;
+constexpr int kTableBytes = TDataBytes::kTableBytes;
+
+// The colour Windows gives an inactive window's caption: the frame's filling.
+const QColor kInactiveCaption(191, 205, 219);
+
+std::string toUtf8(const QString& text)
+{
+    return text.toUtf8().toStdString();
+}
+
+QString shown(const std::string& entryName)
+{
+    return QString::fromStdString(cp1252::toUtf8(entryName));
+}
+
+// Sort key of a node: the name upper-cased as names are compared, then its bytes.
+std::string upperKey(const std::string& name)
+{
+    std::string key = name;
+    for (char& c : key) {
+        c = static_cast<char>(cp1252::toUpper(static_cast<unsigned char>(c)));
+    }
+    return key;
+}
+
+bool nameBefore(const std::string& a, const std::string& b)
+{
+    const std::string ka = upperKey(a);
+    const std::string kb = upperKey(b);
+    return ka != kb ? ka < kb : a < b;
+}
+
+std::string nodeName(const QTreeWidgetItem* item)
+{
+    return item->data(0, kNameRole).toByteArray().toStdString();
+}
+
+// The last component of an entry name.
+std::string lastComponent(const std::string& entryName)
+{
+    const std::size_t slash = entryName.find_last_of('\\');
+    return slash == std::string::npos ? entryName : entryName.substr(slash + 1);
+}
+
+QString percentText(std::int64_t percent)
+{
+    return QString::number(percent) + QStringLiteral(" %");
+}
+
+} // namespace
+
+// ---------------------------------------------------------------------------
+// Status bar
+
+TArchiveStatusBar::TArchiveStatusBar(QWidget* parent)
+    : QWidget(parent)
+{
+    setObjectName(QStringLiteral("StatusBar"));
+    setFixedHeight(kHeight);
+}
+
+void TArchiveStatusBar::setPanelText(int panel, const QString& text)
+{
+    if (panel < 0 || panel >= kPanels || texts_[static_cast<std::size_t>(panel)] == text) {
+        return;
+    }
+    texts_[static_cast<std::size_t>(panel)] = text;
+    update();
+}
+
+QString TArchiveStatusBar::panelText(int panel) const
+{
+    return panel >= 0 && panel < kPanels ? texts_[static_cast<std::size_t>(panel)] : QString();
+}
+
+QSize TArchiveStatusBar::sizeHint() const
+{
+    return {kWidths[0] + kWidths[1] + kWidths[2] + kWidths[3], kHeight};
+}
+
+void TArchiveStatusBar::paintEvent(QPaintEvent*)
+{
+    QPainter p(this);
+    p.fillRect(rect(), palette().color(QPalette::Window));
+    int left = 0;
+    for (int i = 0; i < kPanels; ++i) {
+        const int w = kWidths[static_cast<std::size_t>(i)];
+        const QRect panel(left, 2, w - 2, height() - 3);
+        p.setPen(palette().color(QPalette::Dark));
+        p.drawLine(panel.topLeft(), panel.topRight());
+        p.drawLine(panel.topLeft(), panel.bottomLeft());
+        p.setPen(palette().color(QPalette::Light));
+        p.drawLine(panel.bottomLeft(), panel.bottomRight());
+        p.drawLine(panel.topRight(), panel.bottomRight());
+        p.setPen(palette().color(QPalette::WindowText));
+        p.drawText(panel.adjusted(3, 0, -2, 0), Qt::AlignVCenter | Qt::AlignLeft,
+                   fontMetrics().elidedText(texts_[static_cast<std::size_t>(i)], Qt::ElideRight, w - 7));
+        left += w;
+    }
+    if (overlay) {
+        overlay(p);
+    }
+}
+
+void TArchiveStatusBar::resizeEvent(QResizeEvent* event)
+{
+    QWidget::resizeEvent(event);
+    if (onResize) {
+        onResize();
+    }
+}
+
+// ---------------------------------------------------------------------------
+// Window set-up
 
 TfrmCompressie::TfrmCompressie(QWidget*)
     : QWidget(nullptr)
@@ -14,15 +159,1026 @@ TfrmCompressie::TfrmCompressie(QWidget*)
     prepareWindow(this, QStringLiteral("Compressie"), QSize(439, 279), Frame::Sizeable, false);
     // Opens centred on the desktop.
     centreOver(this, nullptr);
+
+    yield_.attach(compressor_.Yield);
+    yield_.attach(frame_.Yield);
+    yield_.setRedraw([this] {
+        if (ProgressVisible) {
+            StatusBar->update();
+        }
+    });
+
+    buildToolBar();
+    buildList();
+    buildMenu();
+
+    StatusBar = new TArchiveStatusBar(this);
+    StatusBar->overlay = [this](QPainter& p) { paintProgress(p); };
+    StatusBar->onResize = [this] {
+        if (ProgressVisible) {
+            drawStatusbar();
+        }
+    };
+
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(0);
+    layout->addWidget(ToolBar);
+    layout->addWidget(TreeView, 1);
+    layout->addWidget(StatusBar);
+
+    Timer = new QTimer(this);
+    Timer->setObjectName(QStringLiteral("Timer"));
+    Timer->setInterval(50);
+    connect(Timer, &QTimer::timeout, this, [this] { runGuarded(this, [this] { TimerTimer(); }); });
+    Timer->start();
+
+    StatusClean = new QTimer(this);
+    StatusClean->setObjectName(QStringLiteral("StatusClean"));
+    StatusClean->setInterval(2000);
+    StatusClean->setSingleShot(true);
+    connect(StatusClean, &QTimer::timeout, this, [this] { StatusCleanTimer(); });
+
+    StatusTimer = new QTimer(this);
+    StatusTimer->setObjectName(QStringLiteral("StatusTimer"));
+    StatusTimer->setInterval(1000);
+    connect(StatusTimer, &QTimer::timeout, this, [this] { StatusTimerTimer(); });
+    StatusTimer->start();
 }
 
-void TfrmCompressie::ReadFile(const QString& path)
+TfrmCompressie::~TfrmCompressie() = default;
+
+void TfrmCompressie::buildToolBar()
+{
+    ToolBar = new QToolBar(this);
+    ToolBar->setObjectName(QStringLiteral("ToolBar"));
+    ToolBar->setIconSize(QSize(22, 22));
+    ToolBar->setMovable(false);
+    ToolBar->setFloatable(false);
+
+    const auto make = [this](QToolButton*& button, const char* name, const QPixmap& colour, const QString& hint,
+                             void (TfrmCompressie::*command)()) {
+        button = new QToolButton(ToolBar);
+        button->setObjectName(QString::fromLatin1(name));
+        QIcon icon;
+        icon.addPixmap(colour, QIcon::Normal);
+        icon.addPixmap(greyTwin(colour), QIcon::Disabled);
+        button->setIcon(icon);
+        button->setToolTip(hint);
+        button->setAutoRaise(true);
+        connect(button, &QToolButton::clicked, this, [this, command] { (this->*command)(); });
+        ToolBar->addWidget(button);
+    };
+
+    make(btnNieuw, "btnNieuw", toolPixmap(ToolArt::New), QStringLiteral("Nieuw"), &TfrmCompressie::btnNieuwClick);
+    ToolBar->addSeparator();
+    make(btnOpenen, "btnOpenen", toolPixmap(ToolArt::Open), QStringLiteral("Openen"),
+         &TfrmCompressie::btnOpenenClick);
+    make(btnOpslaan, "btnOpslaan", toolPixmap(ToolArt::Save), QStringLiteral("Opslaan"),
+         &TfrmCompressie::btnOpslaanClick);
+    ToolBar->addSeparator();
+    make(btnToevoegen, "btnToevoegen", archiveToolPixmap(ArchiveTool::AddFiles), QStringLiteral("Toevoegen"),
+         &TfrmCompressie::btnToevoegenClick);
+    make(btnVerwijderen, "btnVerwijderen", archiveToolPixmap(ArchiveTool::Delete), QStringLiteral("Verwijderen"),
+         &TfrmCompressie::btnVerwijderenClick);
+    make(btnAddFolder, "btnAddFolder", archiveToolPixmap(ArchiveTool::AddFolder), QStringLiteral("Map toevoegen"),
+         &TfrmCompressie::btnAddFolderClick);
+    ToolBar->addSeparator();
+    make(btnDecomprimeren, "btnDecomprimeren", archiveToolPixmap(ArchiveTool::Extract),
+         QStringLiteral("Decomprimeren"), &TfrmCompressie::btnDecomprimerenClick);
+    make(btnDeSelect, "btnDeSelect", archiveToolPixmap(ArchiveTool::Deselect), QStringLiteral("Deselecteren"),
+         &TfrmCompressie::btnDeSelectClick);
+    ToolBar->addSeparator();
+    make(btnStop, "btnStop", toolPixmap(ToolArt::Abort), QStringLiteral("Stoppen"), &TfrmCompressie::btnStopClick);
+    ToolBar->addSeparator();
+    make(btnInstellingen, "btnInstellingen", archiveToolPixmap(ArchiveTool::Settings),
+         QStringLiteral("Instellingen"), &TfrmCompressie::btnInstellingenClick);
+    make(btnKeys, "btnKeys", toolPixmap(ToolArt::OpenKeys), QString(), &TfrmCompressie::btnKeysClick);
+
+    btnOpslaan->setEnabled(false);
+    btnVerwijderen->setEnabled(false);
+    btnDecomprimeren->setEnabled(false);
+    btnStop->setEnabled(false);
+}
+
+void TfrmCompressie::buildList()
+{
+    TreeView = new QTreeWidget(this);
+    TreeView->setObjectName(QStringLiteral("TreeView"));
+    TreeView->setColumnCount(1);
+    TreeView->setHeaderHidden(true);
+    TreeView->setRootIsDecorated(false);
+    TreeView->setUniformRowHeights(true);
+    TreeView->setSelectionMode(QAbstractItemView::ExtendedSelection);
+    TreeView->setIconSize(QSize(16, 16));
+    TreeView->setContextMenuPolicy(Qt::CustomContextMenu);
+
+    connect(TreeView->selectionModel(), &QItemSelectionModel::selectionChanged, this,
+            [this](const QItemSelection& selected, const QItemSelection& deselected) {
+                for (const QModelIndex& index : deselected.indexes()) {
+                    QTreeWidgetItem* item = TreeView->itemFromIndex(index);
+                    selectionOrder_.erase(std::remove(selectionOrder_.begin(), selectionOrder_.end(), item),
+                                          selectionOrder_.end());
+                }
+                for (const QModelIndex& index : selected.indexes()) {
+                    QTreeWidgetItem* item = TreeView->itemFromIndex(index);
+                    if (item != nullptr &&
+                        std::find(selectionOrder_.begin(), selectionOrder_.end(), item) == selectionOrder_.end()) {
+                        selectionOrder_.push_back(item);
+                    }
+                }
+            });
+    connect(TreeView, &QTreeWidget::itemSelectionChanged, this, [this] { onSelectionChanged(); });
+    connect(TreeView, &QTreeWidget::itemDoubleClicked, this, [this] { btnDecomprimerenClick(); });
+    connect(TreeView, &QWidget::customContextMenuRequested, this, [this](const QPoint& at) {
+        if (Idle) {
+            PopupMenu->popup(TreeView->viewport()->mapToGlobal(at));
+        }
+    });
+}
+
+void TfrmCompressie::buildMenu()
+{
+    PopupMenu = new QMenu(this);
+    PopupMenu->setObjectName(QStringLiteral("PopupMenu"));
+    const auto add = [this](QAction*& action, const char* name, const QString& text, const QKeySequence& key,
+                            void (TfrmCompressie::*command)()) {
+        action = PopupMenu->addAction(text);
+        action->setObjectName(QString::fromLatin1(name));
+        action->setShortcut(key);
+        action->setShortcutContext(Qt::WindowShortcut);
+        connect(action, &QAction::triggered, this, [this, command] { (this->*command)(); });
+        // The shortcuts work without the menu being open.
+        addAction(action);
+    };
+    add(Decomprimeren1, "Decomprimeren1", QStringLiteral("&Decomprimeren"), QKeySequence(Qt::CTRL | Qt::Key_D),
+        &TfrmCompressie::btnDecomprimerenClick);
+    PopupMenu->addSeparator();
+    add(Maptoevoegen1, "Maptoevoegen1", QStringLiteral("&Map toevoegen"), QKeySequence(Qt::CTRL | Qt::Key_M),
+        &TfrmCompressie::btnAddFolderClick);
+    add(Toevoegen1, "Toevoegen1", QStringLiteral("&Toevoegen"), QKeySequence(Qt::CTRL | Qt::Key_T),
+        &TfrmCompressie::btnToevoegenClick);
+    PopupMenu->addSeparator();
+    add(Verwijderen1, "Verwijderen1", QStringLiteral("Verwij&deren"), QKeySequence(Qt::Key_Delete),
+        &TfrmCompressie::btnVerwijderenClick);
+    Decomprimeren1->setEnabled(false);
+    Verwijderen1->setEnabled(false);
+}
+
+void TfrmCompressie::setDialogs(TPathDialog* pathDialog, TfrmCompressKey* keyDialog, TNiveau* settings)
+{
+    pathDialog_ = pathDialog;
+    keyDialog_ = keyDialog;
+    settings_ = settings;
+}
+
+// ---------------------------------------------------------------------------
+// Guard, busy and idle
+
+template <typename F>
+void TfrmCompressie::runCommand(F&& command)
+{
+    runGuarded(this, [this, &command] {
+        try {
+            command();
+        } catch (...) {
+            recoverIdle();
+            throw;
+        }
+    });
+}
+
+void TfrmCompressie::recoverIdle()
+{
+    listUpdating_ = false;
+    StopRequested = false;
+    Progress = 0;
+    ProgressVisible = false;
+    setPanel(0, QString());
+    compressor_.Bytes.ReleaseSpare();
+    StatusBar->update();
+    EnableAll();
+}
+
+void TfrmCompressie::DisableAll()
+{
+    Idle = false;
+    TreeView->setEnabled(false);
+    for (QToolButton* b : {btnNieuw, btnOpenen, btnOpslaan, btnToevoegen, btnVerwijderen, btnAddFolder,
+                           btnDecomprimeren, btnDeSelect, btnStop, btnInstellingen, btnKeys}) {
+        b->setEnabled(false);
+    }
+    for (QAction* a : {Decomprimeren1, Maptoevoegen1, Toevoegen1, Verwijderen1}) {
+        a->setEnabled(false);
+    }
+    setCursor(Qt::BusyCursor);
+    btnStop->setEnabled(true);
+}
+
+void TfrmCompressie::EnableAll()
+{
+    Idle = true;
+    TreeView->setEnabled(true);
+    for (QToolButton* b : {btnNieuw, btnOpenen, btnOpslaan, btnToevoegen, btnVerwijderen, btnAddFolder,
+                           btnDecomprimeren, btnDeSelect, btnStop, btnInstellingen, btnKeys}) {
+        b->setEnabled(true);
+    }
+    Maptoevoegen1->setEnabled(true);
+    Toevoegen1->setEnabled(true);
+    unsetCursor();
+    btnStop->setEnabled(false);
+    // The state refresh now rather than at the next tick, so that no command is
+    // offered that does not apply.
+    TimerTimer();
+    if (selectionInfoPending_) {
+        selectionInfoPending_ = false;
+        TreeViewChange();
+    }
+}
+
+// ---------------------------------------------------------------------------
+// Timers and the progress bar
+
+void TfrmCompressie::TimerTimer()
+{
+    const bool empty = TreeView->topLevelItemCount() == 0;
+    if (empty) {
+        for (int i = 0; i < TArchiveStatusBar::kPanels; ++i) {
+            setPanel(i, QString());
+        }
+    }
+    if (!Idle) {
+        return;
+    }
+    unsetCursor();
+    const bool anySelected = !TreeView->selectionModel()->selectedRows().isEmpty();
+    Decomprimeren1->setEnabled(anySelected);
+    Verwijderen1->setEnabled(anySelected);
+    btnDeSelect->setEnabled(anySelected);
+    btnVerwijderen->setEnabled(anySelected);
+    if (empty) {
+        compressor_.Bytes.ReleaseSpare();
+        frame_.ReleaseSpare();
+    }
+    btnOpslaan->setEnabled(!empty);
+    btnDecomprimeren->setEnabled(!empty);
+}
+
+void TfrmCompressie::StatusCleanTimer()
+{
+    for (int i = 0; i < 3; ++i) {
+        setPanel(i, QString());
+    }
+    StatusClean->stop();
+}
+
+void TfrmCompressie::StatusTimerTimer()
+{
+    if (ProgressVisible) {
+        drawStatusbar();
+    }
+}
+
+void TfrmCompressie::drawStatusbar()
+{
+    ProgressVisible = true;
+    StatusBar->update();
+}
+
+void TfrmCompressie::updateStatusBar()
+{
+    StatusBar->update();
+}
+
+bool TfrmCompressie::progressBarShown() const
+{
+    return ProgressVisible && width() >= kProgressMinWidth;
+}
+
+void TfrmCompressie::paintProgress(QPainter& p)
+{
+    if (!progressBarShown()) {
+        return;
+    }
+    const int w = StatusBar->width();
+    // Frame from (W-115, 4) to (W-15, 17), fill from (W-114, 5) over Progress pixels.
+    const QRect frameRect(w - 115, 4, 100, 13);
+    p.fillRect(frameRect, kInactiveCaption);
+    p.setPen(palette().color(QPalette::Shadow));
+    p.drawRect(frameRect.adjusted(0, 0, -1, -1));
+    const int fill = std::clamp(static_cast<int>(std::trunc(Progress)), 0, frameRect.width() - 2);
+    if (fill > 0) {
+        p.fillRect(QRect(w - 114, 5, fill, 11), palette().color(QPalette::Highlight));
+    }
+}
+
+void TfrmCompressie::stepReached(std::size_t index, int step)
+{
+    Progress = static_cast<double>(index) * fileShare_ + step * fileShare_ / 4;
+    updateStatusBar();
+}
+
+void TfrmCompressie::resizeEvent(QResizeEvent* event)
+{
+    QWidget::resizeEvent(event);
+    if (ProgressVisible) {
+        drawStatusbar();
+    }
+}
+
+void TfrmCompressie::showEvent(QShowEvent* event)
+{
+    QWidget::showEvent(event);
+    if (ProgressVisible) {
+        drawStatusbar();
+    }
+}
+
+// ---------------------------------------------------------------------------
+// The list
+
+void TfrmCompressie::setPanel(int panel, const QString& text)
+{
+    StatusBar->setPanelText(panel, text);
+}
+
+QTreeWidgetItem* TfrmCompressie::addNode(const std::string& entryName)
+{
+    auto* item = new QTreeWidgetItem;
+    item->setText(0, shown(entryName));
+    item->setData(0, kNameRole, QByteArray::fromStdString(entryName));
+    item->setIcon(0, entryIcon(FileIconIndex(entryName)));
+    // Nodes stay sorted by name: find the first node that sorts after this one.
+    int low = 0;
+    int high = TreeView->topLevelItemCount();
+    while (low < high) {
+        const int mid = (low + high) / 2;
+        if (nameBefore(entryName, nodeName(TreeView->topLevelItem(mid)))) {
+            high = mid;
+        } else {
+            low = mid + 1;
+        }
+    }
+    TreeView->insertTopLevelItem(low, item);
+    return item;
+}
+
+void TfrmCompressie::clearList()
+{
+    const bool wasUpdating = listUpdating_;
+    listUpdating_ = true;
+    selectionOrder_.clear();
+    TreeView->clear();
+    listUpdating_ = wasUpdating;
+}
+
+void TfrmCompressie::rebuildList(bool withProgress)
+{
+    listUpdating_ = true;
+    clearList();
+    const std::int32_t count = frame_.EntryCount();
+    if (withProgress) {
+        ProgressVisible = true;
+        Progress = 0;
+    }
+    const double increment = count > 0 ? 100.0 / count : 0;
+    std::vector<std::string> names;
+    names.reserve(static_cast<std::size_t>(count));
+    for (std::int32_t i = 1; i <= count; ++i) {
+        if (withProgress) {
+            drawStatusbar();
+            Progress += increment;
+            yield_.maybePump();
+        }
+        names.push_back(frame_.Names()[static_cast<std::size_t>(i - 1)]);
+    }
+    std::stable_sort(names.begin(), names.end(), nameBefore);
+    QList<QTreeWidgetItem*> items;
+    items.reserve(static_cast<qsizetype>(names.size()));
+    for (const std::string& name : names) {
+        auto* item = new QTreeWidgetItem;
+        item->setText(0, shown(name));
+        item->setData(0, kNameRole, QByteArray::fromStdString(name));
+        item->setIcon(0, entryIcon(FileIconIndex(name)));
+        items.push_back(item);
+    }
+    TreeView->addTopLevelItems(items);
+    listUpdating_ = false;
+    if (withProgress) {
+        Progress = 0;
+        StatusBar->update();
+        ProgressVisible = false;
+    }
+}
+
+std::vector<std::string> TfrmCompressie::nodeNames() const
+{
+    std::vector<std::string> names;
+    for (int i = 0; i < TreeView->topLevelItemCount(); ++i) {
+        names.push_back(nodeName(TreeView->topLevelItem(i)));
+    }
+    return names;
+}
+
+void TfrmCompressie::selectNodes(const std::vector<std::string>& names)
+{
+    TreeView->clearSelection();
+    for (const std::string& name : names) {
+        // The node with exactly this text, else the first with this name in any case.
+        QTreeWidgetItem* found = nullptr;
+        for (int i = 0; i < TreeView->topLevelItemCount(); ++i) {
+            QTreeWidgetItem* item = TreeView->topLevelItem(i);
+            if (nodeName(item) == name) {
+                found = item;
+                break;
+            }
+            if (found == nullptr && cp1252::equalsIgnoreCase(nodeName(item), name)) {
+                found = item;
+            }
+        }
+        if (found != nullptr) {
+            found->setSelected(true);
+        }
+    }
+}
+
+std::vector<QTreeWidgetItem*> TfrmCompressie::selectedInOrder() const
+{
+    const QList<QTreeWidgetItem*> selected = TreeView->selectedItems();
+    const std::unordered_set<QTreeWidgetItem*> live(selected.begin(), selected.end());
+    std::vector<QTreeWidgetItem*> ordered;
+    std::unordered_set<QTreeWidgetItem*> seen;
+    for (QTreeWidgetItem* item : selectionOrder_) {
+        if (live.count(item) != 0 && seen.insert(item).second) {
+            ordered.push_back(item);
+        }
+    }
+    // Nodes selected without a selection signal (none expected) follow in list order.
+    for (int i = 0; i < TreeView->topLevelItemCount(); ++i) {
+        QTreeWidgetItem* item = TreeView->topLevelItem(i);
+        if (live.count(item) != 0 && seen.insert(item).second) {
+            ordered.push_back(item);
+        }
+    }
+    return ordered;
+}
+
+void TfrmCompressie::setCaptionFor(const QString& path)
 {
     setWindowTitle(QStringLiteral("Compressie - ") + QFileInfo(path).fileName());
 }
 
+// ---------------------------------------------------------------------------
+// Settings
+
+TfrmCompressie::Settings TfrmCompressie::currentSettings() const
+{
+    Settings s;
+    if (settings_ != nullptr) {
+        if (settings_->chkMaxTime != nullptr) {
+            s.timeLimitOn = settings_->chkMaxTime->isChecked();
+        }
+        if (settings_->UpDownMaxMSec != nullptr) {
+            s.timeLimitMs = static_cast<std::uint8_t>(std::clamp(settings_->UpDownMaxMSec->value(), 1, 255));
+        }
+        if (settings_->UpDownSkipBytes != nullptr) {
+            s.skip = settings_->UpDownSkipBytes->value();
+        }
+    }
+    return s;
+}
+
+ArchiveKeys TfrmCompressie::currentKeys() const
+{
+    ArchiveKeys keys;
+    if (keyDialog_ != nullptr) {
+        keys.key1 = static_cast<std::uint8_t>(std::clamp(keyDialog_->key1(), 0, 255));
+        keys.key2 = static_cast<std::uint8_t>(std::clamp(keyDialog_->key2(), 0, 255));
+    }
+    return keys;
+}
+
+QString TfrmCompressie::chooseFolder(const QString& caption)
+{
+    if (pathDialog_ == nullptr) {
+        throw std::runtime_error("The folder picker is not available.");
+    }
+    if (!caption.isEmpty()) {
+        pathDialog_->setWindowTitle(caption);
+    }
+    if (!pathDialog_->ExeCute()) {
+        return QString();
+    }
+    return pathDialog_->SelectedPath;
+}
+
+// ---------------------------------------------------------------------------
+// Commands
+
+void TfrmCompressie::btnNieuwClick()
+{
+    if (!Idle) {
+        return;
+    }
+    runCommand([this] {
+        setWindowTitle(QStringLiteral("Compressie"));
+        btnOpslaan->setEnabled(false);
+        btnVerwijderen->setEnabled(false);
+        btnDecomprimeren->setEnabled(false);
+        frame_.ReleaseSpare();
+        frame_.Clear();
+        compressor_.Reset();
+        clearList();
+        Saved = false;
+    });
+}
+
+void TfrmCompressie::btnOpenenClick()
+{
+    if (!Idle) {
+        return;
+    }
+    runCommand([this] {
+        DisableAll();
+        FileRequest request;
+        request.kind = FileRequest::Kind::OpenOne;
+        request.title = QStringLiteral("Openen");
+        request.fileName = QStringLiteral("*.X");
+        request.filter = QStringLiteral("*.X|*.X");
+        const QStringList chosen = runFileDialog(this, request);
+        if (!chosen.isEmpty()) {
+            // The archive is read first: a file that cannot be opened leaves the
+            // current archive as it is.
+            frame_.LoadFromFile(toUtf8(chosen.first()));
+            setCaptionFor(chosen.first());
+            compressor_.Reset();
+            rebuildList(true);
+            Saved = true;
+        }
+        EnableAll();
+    });
+}
+
+void TfrmCompressie::ReadFile(const QString& path)
+{
+    if (!Idle) {
+        return;
+    }
+    runCommand([this, &path] {
+        DisableAll();
+        frame_.LoadFromFile(toUtf8(path));
+        setCaptionFor(path);
+        compressor_.Reset();
+        rebuildList(false);
+        Saved = true;
+        EnableAll();
+    });
+}
+
+void TfrmCompressie::btnOpslaanClick()
+{
+    if (!Idle) {
+        return;
+    }
+    runCommand([this] {
+        DisableAll();
+        FileRequest request;
+        request.kind = FileRequest::Kind::Save;
+        request.title = QStringLiteral("Opslaan");
+        request.fileName = QStringLiteral("*.X");
+        request.filter = QStringLiteral("*.X|*.X");
+        request.defaultSuffix = QStringLiteral("X");
+        request.confirmOverwrite = true;
+        const QStringList chosen = runFileDialog(this, request);
+        if (!chosen.isEmpty()) {
+            frame_.SaveToFile(toUtf8(chosen.first()));
+            setCaptionFor(chosen.first());
+            Saved = true;
+        }
+        EnableAll();
+    });
+}
+
+void TfrmCompressie::btnToevoegenClick()
+{
+    if (!Idle) {
+        return;
+    }
+    runCommand([this] {
+        // The time limit applies to every file of this command and stays as set
+        // for the next Add folder.
+        const Settings settings = currentSettings();
+        compressor_.Bytes.TimeLimitOn = settings.timeLimitOn;
+        DisableAll();
+        FileRequest request;
+        request.kind = FileRequest::Kind::OpenMany;
+        request.title = QStringLiteral("Toevoegen");
+        request.fileName = QStringLiteral("*.*");
+        request.filter = QStringLiteral("*.*|*.*");
+        StopRequested = false;
+        const QStringList chosen = runFileDialog(this, request);
+        if (!chosen.isEmpty()) {
+            std::vector<std::string> paths;
+            for (const QString& path : chosen) {
+                paths.push_back(toUtf8(QDir::toNativeSeparators(path)));
+            }
+            addFiles(filesToAdd(paths), false);
+        }
+        // Final step, also after a cancelled dialog.
+        for (int i = 0; i < TreeView->topLevelItemCount(); ++i) {
+            QTreeWidgetItem* item = TreeView->topLevelItem(i);
+            item->setIcon(0, entryIcon(FileIconIndex(nodeName(item))));
+        }
+        Progress = 0;
+        ProgressVisible = false;
+        StatusClean->start();
+        setPanel(0, QString());
+        StatusBar->update();
+        StopRequested = false;
+        TreeView->clearSelection();
+        EnableAll();
+    });
+}
+
+void TfrmCompressie::btnAddFolderClick()
+{
+    if (!Idle) {
+        return;
+    }
+    runCommand([this] {
+        DisableAll();
+        StopRequested = false;
+        const QString folder = chooseFolder(QStringLiteral("Map selecteren"));
+        if (!folder.isEmpty()) {
+            addFiles(folderFilesToAdd(toUtf8(folder), &yield_.hook()), true);
+        }
+        for (int i = 0; i < TreeView->topLevelItemCount(); ++i) {
+            QTreeWidgetItem* item = TreeView->topLevelItem(i);
+            item->setIcon(0, entryIcon(FileIconIndex(nodeName(item))));
+        }
+        Progress = 0;
+        ProgressVisible = false;
+        StatusClean->start();
+        setPanel(0, QString());
+        StatusBar->update();
+        StopRequested = false;
+        TreeView->clearSelection();
+        EnableAll();
+    });
+}
+
+void TfrmCompressie::addFiles(const std::vector<FileToAdd>& files, bool folderMode)
+{
+    Saved = false;
+    ProgressVisible = true;
+    Progress = 0;
+    drawStatusbar();
+
+    const std::size_t count = files.size();
+    fileShare_ = count >= 2 ? 100.0 / static_cast<double>(count) : 100.0;
+    if (fileShare_ <= 0) {
+        fileShare_ = 1;
+    }
+    ArchiveProgress progress;
+    progress.status = [this](const std::string& text) { setPanel(0, QString::fromStdString(text)); };
+    progress.step = [this](std::size_t index, std::size_t, int step) { stepReached(index, step); };
+
+    // The time limit as the command found it (Add files has just set it).
+    const bool timeLimitOn = compressor_.Bytes.TimeLimitOn;
+    const Settings settings = currentSettings();
+
+    std::vector<AddResult> results;
+    for (std::size_t i = 0; i < count && !StopRequested; ++i) {
+        // Let a Stop click arrive before the next file starts.
+        yield_.pumpNow();
+        if (StopRequested) {
+            break;
+        }
+        AddOptions options;
+        options.keys = currentKeys();
+        options.skip = currentSettings().skip;
+        if (folderMode) {
+            options.applyTimeLimit = false;
+            options.tableStatusForEveryFile = true;
+        } else {
+            options.applyTimeLimit = true;
+            options.timeLimitOn = timeLimitOn;
+            options.timeLimitMs = settings.timeLimitMs;
+        }
+        const AddResult result = addFileToArchive(frame_, compressor_, files[i], options, &progress, i, count);
+        results.push_back(result);
+        addNode(result.entryName);
+        setPanel(0, QString());
+        setPanel(1, shown(folderMode ? lastComponent(result.entryName) : result.entryName));
+        setPanel(2, percentText(result.ratio));
+        updateStatusBar();
+    }
+    Saved = false;
+    setPanel(0, QString());
+    setPanel(1, QStringLiteral("Totaal"));
+    setPanel(2, percentText(meanRatio(results, count)));
+}
+
+void TfrmCompressie::btnDecomprimerenClick()
+{
+    if (!Idle) {
+        return;
+    }
+    QStringList refused;
+    runCommand([this, &refused] {
+        DisableAll();
+        const std::vector<QTreeWidgetItem*> selected = selectedInOrder();
+        const bool single = selected.size() == 1;
+        const QString target = chooseFolder(single ? QStringLiteral("Plaatsen in map...") : QString());
+        if (!target.isEmpty()) {
+            std::vector<std::int32_t> numbers;
+            if (!selected.empty()) {
+                // Selected nodes act on the first entry of their name.
+                for (QTreeWidgetItem* item : selected) {
+                    const std::int32_t n = frame_.IndexOfName(nodeName(item));
+                    if (n != 0) {
+                        numbers.push_back(n);
+                    }
+                }
+            } else {
+                // Every entry once, in list order. Nodes of equal names stand for
+                // their entries in entry order, so no entry is passed over.
+                std::map<std::string, std::vector<std::int32_t>> byName;
+                for (std::int32_t n = frame_.EntryCount(); n >= 1; --n) {
+                    byName[upperKey(frame_.Names()[static_cast<std::size_t>(n - 1)])].push_back(n);
+                }
+                for (int i = 0; i < TreeView->topLevelItemCount(); ++i) {
+                    auto found = byName.find(upperKey(nodeName(TreeView->topLevelItem(i))));
+                    if (found != byName.end() && !found->second.empty()) {
+                        numbers.push_back(found->second.back());
+                        found->second.pop_back();
+                    }
+                }
+            }
+            const std::size_t count = numbers.size();
+            fileShare_ = single ? 100.0 : (32000.0 / static_cast<double>(std::max<std::size_t>(count, 1)) - 1) / 320;
+            if (fileShare_ <= 0) {
+                fileShare_ = 1;
+            }
+            Progress = 0;
+            drawStatusbar();
+            ArchiveProgress progress;
+            progress.status = [this](const std::string& text) { setPanel(0, QString::fromStdString(text)); };
+            progress.step = [this](std::size_t index, std::size_t, int step) { stepReached(index, step); };
+            const std::string folder = toUtf8(target);
+            for (std::size_t i = 0; i < count; ++i) {
+                const std::int32_t n = numbers[i];
+                try {
+                    // An entry whose name could lead outside the target is refused
+                    // and named; the others are extracted.
+                    safeExtractPath(folder, frame_.GetEntryName(n));
+                } catch (const ArchiveError& e) {
+                    refused.push_back(QString::fromUtf8(e.what()));
+                    continue;
+                }
+                yield_.maybePump();
+                extractEntryAt(frame_, compressor_, n, folder, currentKeys(), &progress, i, count);
+                setPanel(0, QString());
+                updateStatusBar();
+            }
+        }
+        Progress = 0;
+        ProgressVisible = false;
+        StatusBar->update();
+        TreeView->clearSelection();
+        EnableAll();
+    });
+    if (!refused.isEmpty()) {
+        constexpr int kShownMax = 20;
+        QString text = refused.size() == 1 ? QStringLiteral("1 entry was not extracted:")
+                                           : QString::number(refused.size()) +
+                                                 QStringLiteral(" entries were not extracted:");
+        for (int i = 0; i < refused.size() && i < kShownMax; ++i) {
+            text += QLatin1Char('\n') + refused[i];
+        }
+        if (refused.size() > kShownMax) {
+            text += QStringLiteral("\n... and ") + QString::number(refused.size() - kShownMax) +
+                    QStringLiteral(" more.");
+        }
+        prompts::showError(this, QStringLiteral("Compressie"), text);
+    }
+}
+
+void TfrmCompressie::btnVerwijderenClick()
+{
+    if (!Idle) {
+        return;
+    }
+    runCommand([this] {
+        DisableAll();
+        const std::vector<QTreeWidgetItem*> selected = selectedInOrder();
+        // Each selected node removes the first remaining entry of its name, as
+        // deleting them one after the other would; the container then moves its
+        // data only once.
+        std::map<std::string, int> wanted;
+        for (QTreeWidgetItem* item : selected) {
+            ++wanted[upperKey(nodeName(item))];
+        }
+        std::vector<std::int32_t> numbers;
+        for (std::int32_t n = 1; n <= frame_.EntryCount() && numbers.size() < selected.size(); ++n) {
+            auto found = wanted.find(upperKey(frame_.Names()[static_cast<std::size_t>(n - 1)]));
+            if (found != wanted.end() && found->second > 0) {
+                --found->second;
+                numbers.push_back(n);
+            }
+        }
+        frame_.DeleteEntries(numbers);
+        listUpdating_ = true;
+        for (QTreeWidgetItem* item : selected) {
+            selectionOrder_.erase(std::remove(selectionOrder_.begin(), selectionOrder_.end(), item),
+                                  selectionOrder_.end());
+            delete item;
+            Saved = false;
+        }
+        listUpdating_ = false;
+        selectionInfoPending_ = true;
+        TreeView->clearSelection();
+        EnableAll();
+    });
+}
+
+void TfrmCompressie::btnDeSelectClick()
+{
+    if (!Idle) {
+        return;
+    }
+    TreeView->clearSelection();
+    TreeView->setCurrentItem(nullptr, 0, QItemSelectionModel::NoUpdate);
+    setFocus();
+}
+
+void TfrmCompressie::btnStopClick()
+{
+    StopRequested = true;
+    // Ends a running table build or sort at once; the file under way is still
+    // completed with the table as built so far.
+    compressor_.Bytes.Abort = true;
+}
+
+void TfrmCompressie::btnInstellingenClick()
+{
+    if (settings_ != nullptr) {
+        settings_->show();
+        settings_->raise();
+    }
+}
+
+void TfrmCompressie::btnKeysClick()
+{
+    if (keyDialog_ != nullptr) {
+        keyDialog_->show();
+        keyDialog_->raise();
+    }
+}
+
+// ---------------------------------------------------------------------------
+// Selection information
+
+void TfrmCompressie::onSelectionChanged()
+{
+    if (listUpdating_) {
+        return;
+    }
+    if (!Idle) {
+        selectionInfoPending_ = true;
+        return;
+    }
+    TreeViewChange();
+}
+
+void TfrmCompressie::entrySizes(std::int32_t n, std::int64_t& payload, std::int64_t& estimate)
+{
+    payload = frame_.GetEntrySize(n);
+    if (frame_.GetEntryKind(n) != kKindCompressed) {
+        estimate = payload;
+        return;
+    }
+    // The decoded size of the whole payload, the table bytes read as codes too,
+    // less the table.
+    compressor_.Reset();
+    compressor_.Bytes.SetData(frame_.GetEntryPayload(n), static_cast<std::size_t>(payload));
+    estimate = static_cast<std::int64_t>(compressor_.DecodedSize()) - kTableBytes;
+    compressor_.Reset();
+}
+
+void TfrmCompressie::TreeViewChange()
+{
+    // The sizes are counted without letting events in: a click arriving in the
+    // middle could start a command that changes the archive or the compressor's
+    // buffers while they are being read.
+    struct Quiet {
+        TfrmCompressie& w;
+        explicit Quiet(TfrmCompressie& window) : w(window) { w.compressor_.Yield.set(nullptr, nullptr); }
+        ~Quiet() { w.yield_.attach(w.compressor_.Yield); }
+    } quiet(*this);
+    runGuarded(this, [this] {
+        if (TreeView->topLevelItemCount() == 0) {
+            return;
+        }
+        const std::vector<QTreeWidgetItem*> selected = selectedInOrder();
+        if (selected.size() == 1) {
+            const std::int32_t n = frame_.IndexOfName(nodeName(selected.front()));
+            if (n == 0) {
+                return;
+            }
+            std::int64_t payload = 0;
+            std::int64_t estimate = 0;
+            entrySizes(n, payload, estimate);
+            switch (frame_.GetEntryKind(n)) {
+            case kKindCompressed:
+                setPanel(1, percentText(EstimatePercent(payload, estimate)));
+                break;
+            case kKindSmallStored:
+                setPanel(1, percentText(0));
+                break;
+            default:
+                break; // a large stored entry leaves the percentage as it is
+            }
+            setPanel(0, SizeText(estimate));
+            return;
+        }
+        std::int64_t payloads = 0;
+        std::int64_t estimates = 0;
+        const auto count = [&](std::int32_t n) {
+            std::int64_t payload = 0;
+            std::int64_t estimate = 0;
+            entrySizes(n, payload, estimate);
+            payloads += payload;
+            estimates += estimate;
+        };
+        if (selected.empty()) {
+            for (std::int32_t n = 1; n <= frame_.EntryCount(); ++n) {
+                count(n);
+            }
+        } else {
+            for (QTreeWidgetItem* item : selected) {
+                const std::int32_t n = frame_.IndexOfName(nodeName(item));
+                if (n != 0) {
+                    count(n);
+                }
+            }
+        }
+        setPanel(1, percentText(EstimatePercent(payloads, estimates)));
+        setPanel(0, SizeText(estimates));
+    });
+}
+
+QString TfrmCompressie::SizeText(std::int64_t count)
+{
+    if (count == 1) {
+        return QStringLiteral("1 Byte");
+    }
+    if (count < 1024) {
+        return QString::number(std::max<std::int64_t>(count, 0)) + QStringLiteral(" Bytes");
+    }
+    if (count < 1048576) {
+        const std::int64_t k = count / 1024;
+        return QString::number(k) + (k == 1 ? QStringLiteral(" KByte") : QStringLiteral(" KBytes"));
+    }
+    const std::int64_t m = count / 1048576;
+    return QString::number(m) + (m == 1 ? QStringLiteral(" MByte") : QStringLiteral(" MBytes"));
+}
+
+int TfrmCompressie::EstimatePercent(std::int64_t payload, std::int64_t estimate)
+{
+    if (payload <= 0 || estimate <= 0) {
+        return 0;
+    }
+    const double value =
+        100.0 - (static_cast<double>(payload) + kTableBytes) / static_cast<double>(estimate) * 100.0;
+    // nearbyint rounds halves to even in the default rounding mode.
+    return static_cast<int>(std::nearbyint(value));
+}
+
+// ---------------------------------------------------------------------------
+// Close
+
 void TfrmCompressie::closeEvent(QCloseEvent* event)
 {
+    const bool empty = TreeView->topLevelItemCount() == 0;
+    if (empty) {
+        compressor_.Bytes.ReleaseSpare();
+        frame_.ReleaseSpare();
+    }
+    if (!empty && !Saved) {
+        const QString question = QStringLiteral("Het bestand is nog niet opgeslagen weet u") + QLatin1Char('\r') +
+                                 QString(11, QLatin1Char(' ')) + QStringLiteral("zeker dat u wilt afsluiten");
+        if (!prompts::askYesNo(this, QStringLiteral("Compressie"), question)) {
+            event->ignore();
+            return;
+        }
+        compressor_.Bytes.Abort = true;
+        compressor_.Cancel = true;
+        if (!Idle) {
+            // A command under way starts no further file.
+            StopRequested = true;
+        }
+    }
     // Closing only hides the window; it keeps its contents for the next showing.
     event->accept();
     emit closed();

@@ -1,30 +1,240 @@
 // The archive window: lists, builds, saves and unpacks .X frame files.
 //
 // Created once at start-up, hidden; shown by the tray menu's "Compress" item or
-// at start-up for a .X file given on the command line. Closing it only hides it.
-// The entry list and the archive commands are added with the archive feature.
+// at start-up for a .X file given on the command line. Closing it only hides it
+// and keeps the archive.
+//
+// The window owns one XFileFrame (the current archive) and one TCompress. The
+// entry list shows one top-level node per entry, sorted by name without regard
+// to letter case; a node's text is the entry name (folders separated by
+// backslashes). Long commands run on the UI thread between DisableAll and
+// EnableAll; the engines' yield hooks let Qt process events (repaints, the Stop
+// button) while they work. Every command runs inside the error guard: a failure
+// returns the window to idle and shows the error's text.
+//
+// Settings are read at the moment a command runs: the archive keys from the key
+// dialog, the skip value and the sort time limit from the compression settings
+// window.
 #pragma once
 
+#include "app/uiyield.h"
+#include "archive/archive_ops.h"
+#include "archive/xfileframe.h"
+#include "compress/compress.h"
+
 #include <QString>
+#include <QStringList>
 #include <QWidget>
 
+#include <array>
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+class QAction;
+class QMenu;
+class QPainter;
+class QTimer;
+class QToolBar;
+class QToolButton;
+class QTreeWidget;
+class QTreeWidgetItem;
+
 namespace tq {
+
+class TfrmCompressKey;
+class TNiveau;
+class TPathDialog;
+
+// The archive window's status bar: four panels of fixed widths and, over its
+// right end, the progress bar the window draws.
+class TArchiveStatusBar : public QWidget {
+    Q_OBJECT
+public:
+    static constexpr int kPanels = 4;
+    static constexpr std::array<int, kPanels> kWidths = {100, 100, 40, 50};
+    static constexpr int kHeight = 21;
+
+    explicit TArchiveStatusBar(QWidget* parent = nullptr);
+
+    void setPanelText(int panel, const QString& text);
+    QString panelText(int panel) const;
+
+    // Painted after the panels on every paint.
+    std::function<void(QPainter&)> overlay;
+    // Called after every resize.
+    std::function<void()> onResize;
+
+    QSize sizeHint() const override;
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+
+private:
+    std::array<QString, kPanels> texts_;
+};
 
 class TfrmCompressie : public QWidget {
     Q_OBJECT
 public:
+    // Minimum window width at which the progress bar is drawn.
+    static constexpr int kProgressMinWidth = 420;
+
     explicit TfrmCompressie(QWidget* owner = nullptr);
+    ~TfrmCompressie() override;
+
+    // The windows whose controls hold the settings and the folder picker. Until
+    // they are given, the default keys and settings apply and the folder picker
+    // is not available.
+    void setDialogs(TPathDialog* pathDialog, TfrmCompressKey* keyDialog, TNiveau* settings);
 
     // Opens the archive at `path` without a dialog; the caption becomes
     // "Compressie - " and the file's name.
     void ReadFile(const QString& path);
 
+    // Commands (each runs inside the error guard).
+    void btnNieuwClick();
+    void btnOpenenClick();
+    void btnOpslaanClick();
+    void btnToevoegenClick();
+    void btnVerwijderenClick();
+    void btnAddFolderClick();
+    void btnDecomprimerenClick();
+    void btnDeSelectClick();
+    void btnStopClick();
+    void btnInstellingenClick();
+    void btnKeysClick();
+
+    // Busy and idle.
+    void DisableAll();
+    void EnableAll();
+
+    // Progress bar: frame and fill (sets ProgressVisible), or the fill only.
+    void drawStatusbar();
+    void updateStatusBar();
+    // Whether the bar would be drawn now (visible flag and window wide enough).
+    bool progressBarShown() const;
+
+    // Timer handlers: state refresh (50 ms), one-shot panel clean (2 s), bar redraw (1 s).
+    void TimerTimer();
+    void StatusCleanTimer();
+    void StatusTimerTimer();
+
+    // Selection information: sizes and percentage of the selected (or all) entries.
+    void TreeViewChange();
+
+    // The size text of a byte count: "1 Byte", "N Bytes", "N KByte(s)", "N MByte(s)".
+    static QString SizeText(std::int64_t count);
+    // 100 - (payload + 506) / estimate * 100, rounded half to even; 0 unless both
+    // are positive.
+    static int EstimatePercent(std::int64_t payload, std::int64_t estimate);
+
+    // The entry names of the list's nodes, top to bottom (8-bit).
+    std::vector<std::string> nodeNames() const;
+    // Selects the nodes with these texts, in this order (which becomes the
+    // selection order): for each text the node with exactly that text, else the
+    // first whose text equals it without regard to letter case.
+    void selectNodes(const std::vector<std::string>& names);
+
+    XFileFrame& frame() { return frame_; }
+    TCompress& compressor() { return compressor_; }
+    TArchiveStatusBar* statusBar() const { return StatusBar; }
+
+    // Window state.
+    bool Saved = true;
+    bool Idle = true;
+    bool StopRequested = false;
+    double Progress = 0;
+    bool ProgressVisible = false;
+
+    // Controls.
+    QToolBar* ToolBar = nullptr;
+    QToolButton* btnNieuw = nullptr;
+    QToolButton* btnOpenen = nullptr;
+    QToolButton* btnOpslaan = nullptr;
+    QToolButton* btnToevoegen = nullptr;
+    QToolButton* btnVerwijderen = nullptr;
+    QToolButton* btnAddFolder = nullptr;
+    QToolButton* btnDecomprimeren = nullptr;
+    QToolButton* btnDeSelect = nullptr;
+    QToolButton* btnStop = nullptr;
+    QToolButton* btnInstellingen = nullptr;
+    QToolButton* btnKeys = nullptr;
+    QTreeWidget* TreeView = nullptr;
+    QMenu* PopupMenu = nullptr;
+    QAction* Decomprimeren1 = nullptr;
+    QAction* Maptoevoegen1 = nullptr;
+    QAction* Toevoegen1 = nullptr;
+    QAction* Verwijderen1 = nullptr;
+    TArchiveStatusBar* StatusBar = nullptr;
+    QTimer* Timer = nullptr;
+    QTimer* StatusClean = nullptr;
+    QTimer* StatusTimer = nullptr;
+
 signals:
-    // The user closed (hid) the window.
+    // The window was closed (hidden) by the user.
     void closed();
 
 protected:
     void closeEvent(QCloseEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+    void showEvent(QShowEvent* event) override;
+
+private:
+    struct Settings {
+        std::int32_t skip = 2;
+        bool timeLimitOn = true;
+        std::uint8_t timeLimitMs = 255;
+    };
+
+    void buildToolBar();
+    void buildList();
+    void buildMenu();
+    // Runs a command inside the guard; a failure returns the window to idle.
+    template <typename F>
+    void runCommand(F&& command);
+    void recoverIdle();
+
+    Settings currentSettings() const;
+    ArchiveKeys currentKeys() const;
+    // Shows the folder picker with `caption` (or the caption it has when empty);
+    // returns the chosen folder, or an empty string when none was chosen.
+    QString chooseFolder(const QString& caption);
+
+    // The add commands' shared part: adds `files` (entry names given) with the
+    // progress, status texts and nodes, until all are added or Stop is clicked.
+    void addFiles(const std::vector<FileToAdd>& files, bool folderMode);
+    // Replaces the list by the container's entries (the container is loaded).
+    void rebuildList(bool withProgress);
+    void clearList();
+    QTreeWidgetItem* addNode(const std::string& entryName);
+    // The selected nodes, in the order they were selected.
+    std::vector<QTreeWidgetItem*> selectedInOrder() const;
+    void setPanel(int panel, const QString& text);
+    void setCaptionFor(const QString& path);
+    void stepReached(std::size_t index, int step);
+    // Payload size and size estimate of entry n (the estimate is the decoded size
+    // for compressed entries, the payload size for stored ones).
+    void entrySizes(std::int32_t n, std::int64_t& payload, std::int64_t& estimate);
+    void onSelectionChanged();
+    void paintProgress(QPainter& painter);
+
+    XFileFrame frame_;
+    TCompress compressor_;
+    UiYield yield_;
+    TPathDialog* pathDialog_ = nullptr;
+    TfrmCompressKey* keyDialog_ = nullptr;
+    TNiveau* settings_ = nullptr;
+    // Share of one file in the progress of the running command.
+    double fileShare_ = 100;
+    // Nodes in the order they became selected.
+    std::vector<QTreeWidgetItem*> selectionOrder_;
+    // A selection change seen while busy; handled by EnableAll.
+    bool selectionInfoPending_ = false;
+    // Suppresses the selection information while the list is rebuilt.
+    bool listUpdating_ = false;
 };
 
 } // namespace tq

@@ -1,0 +1,208 @@
+// Extracting from the archive window: which entries, where they go, folders,
+// keys, unsafe entry names, and agreement with tarnquill-cli.
+#include "tests/archive_window/fixture.h"
+
+#include "archive/archive_ops.h"
+#include "archive/xfileframe.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QProcess>
+#include <QSpinBox>
+#include <QTreeWidget>
+
+namespace tqtest {
+namespace {
+
+using Names = std::vector<std::string>;
+
+struct CliResult {
+    int status = -1;
+    QString out;
+    QString err;
+};
+
+CliResult runCli(const QStringList& arguments)
+{
+    QProcess process;
+    process.start(QStringLiteral(TQ_CLI_PATH), arguments);
+    CliResult r;
+    if (!process.waitForFinished(-1)) {
+        r.err = process.errorString();
+        return r;
+    }
+    r.status = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+    r.out = QString::fromUtf8(process.readAllStandardOutput());
+    r.err = QString::fromUtf8(process.readAllStandardError());
+    return r;
+}
+
+} // namespace
+
+TEST_F(ArchiveWindowTest, ExtractAllOneOrSeveral)
+{
+    timeLimitOff();
+    const QByteArray a = textBytes(3000, 1);
+    const QByteArray b = noiseBytes(700, 2);
+    const QByteArray c = textBytes(160000, 3);
+    addFiles({makeFile("in/a.txt", a), makeFile("in/b.bin", b), makeFile("in/c.log", c)});
+
+    // None selected: every entry.
+    extractTo(path("all"));
+    EXPECT_EQ(filesBelow(path("all")), (Names{"a.txt", "b.bin", "c.log"}));
+    EXPECT_EQ(readAll(path("all/a.txt")), a);
+    EXPECT_EQ(readAll(path("all/b.bin")), b);
+    EXPECT_EQ(readAll(path("all/c.log")), c);
+    ASSERT_EQ(pickerCaptions.size(), 1u);
+    EXPECT_EQ(pickerCaptions[0], QStringLiteral("Plaatsen in map..."));
+
+    // Exactly one selected: only that one.
+    window->selectNodes({"b.bin"});
+    extractTo(path("one"));
+    EXPECT_EQ(filesBelow(path("one")), (Names{"b.bin"}));
+    EXPECT_TRUE(window->TreeView->selectedItems().isEmpty()) << "the selection is cleared";
+
+    // Two selected: those two.
+    window->selectNodes({"c.log", "a.txt"});
+    extractTo(path("two"));
+    EXPECT_EQ(filesBelow(path("two")), (Names{"a.txt", "c.log"}));
+    EXPECT_EQ(readAll(path("two/c.log")), c);
+    EXPECT_TRUE(window->Idle);
+    EXPECT_FALSE(window->ProgressVisible);
+    EXPECT_TRUE(errors.empty());
+
+    // A cancelled picker extracts nothing.
+    answerFolderCancel();
+    window->btnDecomprimerenClick();
+    EXPECT_TRUE(window->Idle);
+}
+
+TEST_F(ArchiveWindowTest, ExtractRecreatesTheFoldersOfTheEntries)
+{
+    makeFile("data/docs/a.txt", "alpha");
+    makeFile("data/docs/sub/b.txt", textBytes(2000, 9));
+    addFolder(path("data/docs"));
+    // The picker keeps the caption of Add folder when no single node is selected.
+    extractTo(path("out"));
+    ASSERT_EQ(pickerCaptions.size(), 2u);
+    EXPECT_EQ(pickerCaptions[1], QStringLiteral("Map selecteren"));
+    EXPECT_EQ(filesBelow(path("out")), (Names{"docs/a.txt", "docs/sub/b.txt"}));
+    EXPECT_EQ(readAll(path("out/docs/sub/b.txt")), textBytes(2000, 9));
+
+    // Extracting again replaces the files.
+    makeFile("out/docs/a.txt", "changed on disk");
+    window->selectNodes({"docs\\a.txt"});
+    extractTo(path("out"));
+    EXPECT_EQ(pickerCaptions.back(), QStringLiteral("Plaatsen in map..."));
+    EXPECT_EQ(readAll(path("out/docs/a.txt")), QByteArray("alpha"));
+}
+
+TEST_F(ArchiveWindowTest, StoredEntryAfterCompressedOnesHasNoTrailer)
+{
+    const QByteArray stored = noiseBytes(300, 5);
+    addFiles({makeFile("big.txt", textBytes(6000, 4)), makeFile("small.bin", stored)});
+    window->selectNodes({"big.txt"});
+    extractTo(path("first"));
+    window->selectNodes({"small.bin"});
+    extractTo(path("second"));
+    EXPECT_EQ(readAll(path("second/small.bin")), stored);
+}
+
+TEST_F(ArchiveWindowTest, KeysOfTheKeyDialogShiftTheTable)
+{
+    const QByteArray text = textBytes(8000, 6);
+    keys->UpDownSleutel1->setValue(5);
+    keys->UpDownSleutel2->setValue(200);
+    addFiles({makeFile("a.txt", text)});
+
+    extractTo(path("same"));
+    EXPECT_EQ(readAll(path("same/a.txt")), text);
+
+    // Other keys give other bytes, and no error.
+    keys->UpDownSleutel1->setValue(6);
+    extractTo(path("other"));
+    EXPECT_TRUE(QFileInfo::exists(path("other/a.txt")));
+    EXPECT_NE(readAll(path("other/a.txt")), text);
+    EXPECT_TRUE(errors.empty());
+}
+
+TEST_F(ArchiveWindowTest, EntriesThatWouldLeaveTheTargetAreRefusedAndNamed)
+{
+    // An archive as another program could have written it.
+    tq::XFileFrame hostile;
+    const auto add = [&](const std::string& name, const std::string& content) {
+        hostile.AppendPayload(reinterpret_cast<const std::uint8_t*>(content.data()), content.size());
+        hostile.AddEntry(static_cast<std::int32_t>(content.size()), name, tq::kKindSmallStored);
+    };
+    add("..\\..\\escaped.txt", "up");
+    add("\\abs.txt", "root");
+    add("C:\\drive.txt", "drive");
+    add("sub\\..\\..\\deep.txt", "deep");
+    add("ok.txt", "fine");
+    add("sub\\fine.txt", "fine too");
+    QDir().mkpath(path("zone/target"));
+    hostile.SaveToFile(path("zone/hostile.X").toStdString());
+
+    window->ReadFile(path("zone/hostile.X"));
+    ASSERT_EQ(window->frame().EntryCount(), 6);
+    extractTo(path("zone/target"));
+
+    // Only the two sound entries are written, and nothing outside the target.
+    EXPECT_EQ(filesBelow(path("zone")), (Names{"hostile.X", "target/ok.txt", "target/sub/fine.txt"}));
+    EXPECT_EQ(filesBelow(dir.path()), (Names{"zone/hostile.X", "zone/target/ok.txt", "zone/target/sub/fine.txt"}));
+    ASSERT_EQ(errors.size(), 1u);
+    for (const char* name : {"..\\..\\escaped.txt", "\\abs.txt", "C:\\drive.txt", "sub\\..\\..\\deep.txt"}) {
+        EXPECT_TRUE(errors[0].contains(QString::fromLatin1(name))) << name << "\n" << errors[0].toStdString();
+    }
+    EXPECT_FALSE(errors[0].contains(QStringLiteral("ok.txt")));
+    EXPECT_TRUE(window->Idle);
+}
+
+TEST_F(ArchiveWindowTest, ArchivesAgreeWithTheCommandLineTool)
+{
+    timeLimitOff();
+    makeFile("src/docs/readme.txt", textBytes(12000, 21));
+    makeFile("src/docs/sub/data.bin", noiseBytes(170000, 22));
+    makeFile("src/docs/sub/tiny.ini", "[a]\r\nb=1\r\n");
+    makeFile("src/docs/sub/deeper/notes.log", textBytes(40000, 23));
+    const QString single = makeFile("src/solo.crp", textBytes(2500, 24));
+
+    addFolder(path("src/docs"));
+    addFiles({single});
+    saveAs(path("window.X"));
+    ASSERT_TRUE(errors.empty()) << errors.front().toStdString();
+
+    // The tool lists the same entries, in entry order, with kind and size.
+    const CliResult list = runCli({QStringLiteral("x"), QStringLiteral("list"), path("window.X")});
+    ASSERT_EQ(list.status, 0) << list.err.toStdString();
+    QStringList expected;
+    const tq::XFileFrame& f = window->frame();
+    for (std::int32_t n = 1; n <= f.EntryCount(); ++n) {
+        expected << QString::number(f.GetEntryKind(n)) + QLatin1Char('\t') + QString::number(f.GetEntrySize(n)) +
+                        QLatin1Char('\t') + QString::fromStdString(f.GetEntryName(n));
+    }
+    EXPECT_EQ(list.out.split(QLatin1Char('\n'), Qt::SkipEmptyParts), expected);
+
+    // The tool builds the same bytes from the same files.
+    const CliResult add = runCli({QStringLiteral("x"), QStringLiteral("add"), path("cli.X"), path("src/docs"), single});
+    ASSERT_EQ(add.status, 0) << add.err.toStdString();
+    EXPECT_EQ(readAll(path("cli.X")), readAll(path("window.X")));
+
+    // Both extract the window's archive to the same files.
+    const CliResult extract =
+        runCli({QStringLiteral("x"), QStringLiteral("extract"), path("window.X"), path("by-cli")});
+    ASSERT_EQ(extract.status, 0) << extract.err.toStdString();
+    extractTo(path("by-window"));
+    const Names files = filesBelow(path("by-window"));
+    EXPECT_EQ(files, (Names{"docs/readme.txt", "docs/sub/data.bin", "docs/sub/deeper/notes.log",
+                            "docs/sub/tiny.ini", "solo.crp"}));
+    EXPECT_EQ(filesBelow(path("by-cli")), files);
+    for (const std::string& file : files) {
+        EXPECT_EQ(readAll(path("by-window/") + QString::fromStdString(file)),
+                  readAll(path("by-cli/") + QString::fromStdString(file)))
+            << file;
+    }
+    EXPECT_EQ(readAll(path("by-window/docs/sub/data.bin")), readAll(path("src/docs/sub/data.bin")));
+}
+
+} // namespace tqtest
