@@ -530,6 +530,14 @@ void TfrmMemo::buildTray()
                 runCommand([this] { restoreFromTray(); });
             }
         });
+    } else {
+        // Without a notification area (many Linux desktops, a bare X server) the
+        // tray menu, and with it the archive window, would be out of reach: the
+        // status bar offers it on a right-click instead.
+        StatusBar->setContextMenuPolicy(Qt::CustomContextMenu);
+        connect(StatusBar, &QWidget::customContextMenuRequested, this, [this](const QPoint& pos) {
+            runCommand([this, pos] { PopupMenu->popup(StatusBar->mapToGlobal(pos)); });
+        });
     }
 }
 

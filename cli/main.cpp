@@ -51,6 +51,11 @@ const char* const kUsage =
     "  decrypt --keys K1,K2,K3,K4 [--passes N]\n"
     "      Line cipher from standard input to standard output, K4 + 1 passes (or N).\n"
     "      Keys: K1 5-127, K2 7-31, K3 10-254, K4 1-1000.\n"
+    "  crp save --keys K1,K2,K3,K4 [--skip N] TEXTFILE CRPFILE\n"
+    "      Write CRPFILE as the main window's Save as writes a memo holding\n"
+    "      TEXTFILE's lines (encrypted first unless it already is cipher text).\n"
+    "  crp open --keys K1,K2,K3,K4 CRPFILE\n"
+    "      Print the memo text the main window's Open shows for CRPFILE.\n"
     "\n"
     "Archive keys K1,K2 are 0-255 (default 97,43).\n";
 

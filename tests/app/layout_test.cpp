@@ -1,12 +1,16 @@
 // The window's menus, tools and status bar, and the layout pass.
 #include "tests/app/fixture.h"
 
+#include "archive/compressie_window.h"
+
 #include <QAction>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
 #include <QSpinBox>
+#include <QSystemTrayIcon>
+#include <QTimer>
 #include <QTest>
 
 namespace tqtest {
@@ -99,6 +103,25 @@ TEST_F(MainWindowLayout, ContextAndTrayMenusHaveTheirItems)
                              {"-", "", {}},
                              {"Allesselecteren2", "Select all", {}}});
     expectMenu(w.PopupMenu, {{"Compressieniveau2", "Compress", {}}, {"-", "", {}}, {"Afsluiten2", "&Close", {}}});
+}
+
+TEST_F(MainWindowLayout, WithoutATrayTheStatusBarOffersTheTrayMenu)
+{
+    if (QSystemTrayIcon::isSystemTrayAvailable()) {
+        GTEST_SKIP() << "this desktop has a notification area";
+    }
+    auto& w = start();
+    ASSERT_EQ(w.StatusBar->contextMenuPolicy(), Qt::CustomContextMenu);
+    bool shown = false;
+    QTimer::singleShot(0, &w, [&] {
+        shown = w.PopupMenu->isVisible();
+        w.PopupMenu->close();
+    });
+    emit w.StatusBar->customContextMenuRequested(QPoint(5, 5));
+    QTest::qWait(20);
+    EXPECT_TRUE(shown);
+    w.Compressieniveau2->trigger();
+    EXPECT_TRUE(program().frmCompressie().isVisible());
 }
 
 TEST_F(MainWindowLayout, ToolsCarryTheirHints)

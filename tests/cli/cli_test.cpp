@@ -208,7 +208,7 @@ TEST_F(CliTest, UsageErrorsExitWithTwo)
     const Result help = run({"--help"});
     EXPECT_EQ(help.status, 0);
     for (const char* command : {"compress", "decompress", "x add", "x list", "x extract", "x delete", "encrypt",
-                                "decrypt"}) {
+                                "decrypt", "crp save", "crp open"}) {
         EXPECT_NE(help.out.find(command), std::string::npos) << command;
     }
 }
