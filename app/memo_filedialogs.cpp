@@ -1,6 +1,8 @@
 #include "app/memo_filedialogs.h"
 
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QFileDialog>
 #include <QSettings>
 #include <QStandardPaths>
@@ -22,8 +24,17 @@ QString& desktopOverride()
 
 QString runStandardDialog(QWidget* parent, const MemoFileRequest& request)
 {
-    QFileDialog dialog(parent, request.title, request.folder);
+    // A desktop folder that does not exist (common on Linux) would otherwise turn
+    // into a proposed file name; start in the home folder instead.
+    QString folder = request.folder;
+    if (folder.isEmpty() || !QFileInfo(folder).isDir()) {
+        folder = QDir::homePath();
+    }
+    QFileDialog dialog(parent, request.title, folder);
     dialog.setNameFilter(request.filter);
+    if (!request.fileName.isEmpty()) {
+        dialog.selectFile(request.fileName);
+    }
     if (request.kind == MemoFileRequest::Kind::Save) {
         dialog.setAcceptMode(QFileDialog::AcceptSave);
         dialog.setFileMode(QFileDialog::AnyFile);
