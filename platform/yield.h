@@ -53,6 +53,10 @@ public:
 
     bool active() const { return callback_ != nullptr; }
 
+    // How many ticks may still come before one calls the host (at least 1). An
+    // engine that does several units at once stays exact by never doing more.
+    std::uint32_t ticksUntilCall() const { return callback_ != nullptr ? countdown_ : UINT32_MAX; }
+
     // A copy of the countdown for a hot loop. Byte loops write through byte
     // pointers, which may alias any object, so a countdown kept in the hook would be
     // reloaded and stored at every unit; a local one stays in a register. The

@@ -318,6 +318,44 @@ TEST(SortTable, AbortLeavesAPermutationOfTheSlots)
     }
 }
 
+TEST(SortTable, NoStepFollowsAnAbortWhateverTheHookInterval)
+{
+    // Exchanges beyond the table are done in runs; a run must end before the host's
+    // callback can set Abort, so that not a single step (tick) comes after it.
+    std::mt19937 random(2024);
+    for (const std::uint32_t interval : {1u, 7u, 64u}) {
+        for (const int abortCall : {5, 300, 9200, 9300, 12000}) {
+            const RefTable t = randomTable(random, 2500, 3);
+            tq::TDataBytes b;
+            b.TimeLimitOn = false;
+            loadTable(b, t);
+            struct Host {
+                tq::TDataBytes* b;
+                int callsLeft;
+                int callsAfterAbort;
+            } host{&b, abortCall, 0};
+            b.Yield.set(
+                [](void* p) {
+                    auto* h = static_cast<Host*>(p);
+                    if (h->b->Abort) {
+                        ++h->callsAfterAbort;
+                    } else if (--h->callsLeft == 0) {
+                        h->b->Abort = true;
+                    }
+                },
+                &host, interval);
+            b.SortTable();
+            if (!b.Abort) {
+                continue; // the sort ended before that call; nothing to check
+            }
+            // With interval 1 every tick calls the host: a tick after the abort
+            // would show up here. With larger intervals the countdown tells it.
+            EXPECT_EQ(host.callsAfterAbort, 0) << "interval " << interval << ", call " << abortCall;
+            EXPECT_EQ(b.Yield.ticksUntilCall(), interval) << "interval " << interval << ", call " << abortCall;
+        }
+    }
+}
+
 TEST(SortTable, WithoutTimeLimitIsDeterministic)
 {
     const Bytes input = textBytes(3, 50000);
