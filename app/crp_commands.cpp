@@ -2,7 +2,8 @@
 // encrypt and decrypt commands, and opening and saving .crp files.
 #include "app/mainwindow.h"
 
-#include "app/memo_filedialogs.h"
+#include "app/filedialogs.h"
+#include "app/userfolders.h"
 #include "app/memoview.h"
 #include "app/program.h"
 #include "app/prompts.h"
@@ -104,14 +105,14 @@ void TfrmMemo::SaveKeysCommand()
     int written = 0;
     setPanel(0, QString());
     for (int n = 1; n <= 4; ++n) {
-        MemoFileRequest request;
-        request.kind = MemoFileRequest::Kind::Save;
+        FileRequest request;
+        request.kind = FileRequest::Kind::Save;
         request.filter = QStringLiteral("*.ky%1").arg(n);
         request.defaultSuffix = QStringLiteral("ky%1").arg(n);
         request.fileName = request.filter;
         request.title = QStringLiteral("Save keys...");
         request.folder = folder;
-        const QString path = runMemoFileDialog(this, request);
+        const QString path = runSingleFileDialog(this, request);
         if (path.isEmpty()) {
             break;
         }
@@ -140,14 +141,14 @@ void TfrmMemo::OpenKeysCommand()
     QString sources[4];
     bool cancelled = false;
     for (int n = 1; n <= 4; ++n) {
-        MemoFileRequest request;
-        request.kind = MemoFileRequest::Kind::Open;
+        FileRequest request;
+        request.kind = FileRequest::Kind::OpenOne;
         request.filter = QStringLiteral("*.ky%1").arg(n);
         request.defaultSuffix = request.filter;
         request.fileName = request.filter;
         request.folder = folder;
         request.title = QStringLiteral("Open keys...");
-        const QString path = runMemoFileDialog(this, request);
+        const QString path = runSingleFileDialog(this, request);
         if (path.isEmpty()) {
             cancelled = true;
             break;
@@ -378,14 +379,14 @@ void TfrmMemo::enableAllMenuItems()
 
 void TfrmMemo::OpenCommand()
 {
-    MemoFileRequest request;
-    request.kind = MemoFileRequest::Kind::Open;
+    FileRequest request;
+    request.kind = FileRequest::Kind::OpenOne;
     request.folder = desktopFolder();
     request.fileName = QStringLiteral("*.crp");
     AbortRequested = false;
     request.filter = QStringLiteral("*.crp");
     request.title = QStringLiteral("Open encrypted file...");
-    const QString path = runMemoFileDialog(this, request);
+    const QString path = runSingleFileDialog(this, request);
     if (!path.isEmpty()) {
         OpenTarnFile(path);
     }
@@ -457,14 +458,14 @@ void TfrmMemo::SaveCommand()
         EncryptCommand();
     }
     DisableAll();
-    MemoFileRequest request;
-    request.kind = MemoFileRequest::Kind::Save;
+    FileRequest request;
+    request.kind = FileRequest::Kind::Save;
     request.filter = QStringLiteral("*.crp");
     request.fileName = QStringLiteral("*.crp");
     request.defaultSuffix = QStringLiteral("crp");
     request.title = QStringLiteral("Save encryption file...");
     request.folder = folder;
-    const QString path = AbortRequested ? QString() : runMemoFileDialog(this, request);
+    const QString path = AbortRequested ? QString() : runSingleFileDialog(this, request);
     if (!path.isEmpty()) {
         setWindowTitle(QStringLiteral("Tarnquill - ") + QFileInfo(path).fileName());
         setPanel(0, QString());

@@ -7,7 +7,7 @@
 #include "archive/archive_paths.h"
 #include "archive/archive_window_art.h"
 #include "archive/compresskey_window.h"
-#include "archive/filedialogs_window.h"
+#include "app/filedialogs.h"
 #include "archive/pathdialog_window.h"
 #include "compress/niveau_window.h"
 #include "platform/codepage.h"

@@ -4,7 +4,7 @@
 #include "app/toolimages.h"
 #include "app/windowsetup.h"
 #include "archive/archive_ops.h"
-#include "archive/filedialogs_window.h"
+#include "app/filedialogs.h"
 
 #include <QFile>
 #include <QGridLayout>

@@ -5,7 +5,7 @@
 
 #include "archive/compresskey_window.h"
 #include "archive/compressie_window.h"
-#include "archive/filedialogs_window.h"
+#include "app/filedialogs.h"
 #include "archive/pathdialog_window.h"
 #include "compress/niveau_window.h"
 

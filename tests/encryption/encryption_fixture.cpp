@@ -15,21 +15,22 @@ void EncryptionTest::SetUp()
 {
     WindowTest::SetUp();
     tq::setDesktopFolderOverride(dir.path());
-    tq::setMemoFileDialogRunner([this](QWidget*, const tq::MemoFileRequest& request) {
+    tq::setFileDialogRunner([this](QWidget*, const tq::FileRequest& request) {
         dialogRequests.push_back(request);
         if (dialogAnswers.empty()) {
             ADD_FAILURE() << "unexpected dialog " << request.title.toStdString();
-            return QString();
+            return QStringList();
         }
-        QString answer = dialogAnswers.front();
+        const QString answer = dialogAnswers.front();
         dialogAnswers.pop_front();
-        return answer;
+        // An empty answer cancels the dialog.
+        return answer.isEmpty() ? QStringList() : QStringList{answer};
     });
 }
 
 void EncryptionTest::TearDown()
 {
-    tq::setMemoFileDialogRunner({});
+    tq::setFileDialogRunner({});
     tq::setDesktopFolderOverride(QString());
     WindowTest::TearDown();
 }

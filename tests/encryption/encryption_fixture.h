@@ -4,7 +4,8 @@
 // the memo while a command lets events through.
 #pragma once
 
-#include "app/memo_filedialogs.h"
+#include "app/filedialogs.h"
+#include "app/userfolders.h"
 #include "tests/app/fixture.h"
 
 #include <QString>
@@ -25,7 +26,7 @@ protected:
 
     // Answers of the coming file dialogs: a path, or "" for Cancel.
     std::deque<QString> dialogAnswers;
-    std::vector<tq::MemoFileRequest> dialogRequests;
+    std::vector<tq::FileRequest> dialogRequests;
 
     // The window lets events through at most every 10 ms of work; after this
     // pause the next command lets them through at its first opportunity, so a

@@ -46,8 +46,8 @@ TEST_F(KeyFiles, SaveKeysWritesEachFieldPlusCrLf)
     EXPECT_EQ(w.panel(0), QStringLiteral("Keys saved."));
     ASSERT_EQ(dialogRequests.size(), 4u);
     for (int n = 1; n <= 4; ++n) {
-        const tq::MemoFileRequest& r = dialogRequests[static_cast<std::size_t>(n - 1)];
-        EXPECT_EQ(r.kind, tq::MemoFileRequest::Kind::Save);
+        const tq::FileRequest& r = dialogRequests[static_cast<std::size_t>(n - 1)];
+        EXPECT_EQ(r.kind, tq::FileRequest::Kind::Save);
         EXPECT_EQ(r.title, QStringLiteral("Save keys..."));
         EXPECT_EQ(r.filter, QStringLiteral("*.ky%1").arg(n));
         EXPECT_EQ(r.fileName, QStringLiteral("*.ky%1").arg(n));

@@ -1,8 +1,8 @@
-// The open and save dialogs of the archive window and its key dialog.
+// The program's open and save dialogs (memo files, key files, archives).
 //
-// Every file dialog of these windows is described by a FileRequest and shown
-// through runFileDialog(). By default that shows a QFileDialog; a test installs
-// its own runner to answer the dialogs without a user and to check what was asked.
+// Every file dialog is described by a FileRequest and shown through
+// runFileDialog(). By default that shows a QFileDialog; a test installs its own
+// runner to answer the dialogs without a user and to check what was asked.
 #pragma once
 
 #include <QString>
@@ -22,9 +22,12 @@ struct FileRequest {
     };
     Kind kind = Kind::OpenOne;
     QString title;
+    // Folder the dialog starts in (empty or missing: the home folder).
+    QString folder;
     // The name the dialog starts with ("*.X").
     QString fileName;
-    // Description and pattern separated by '|' ("*.X|*.X").
+    // The pattern offered ("*.crp"), or a description and patterns separated by '|'
+    // ("*.X|*.X").
     QString filter;
     // Extension added to a name typed without one ("X", "ky1"); empty for none.
     QString defaultSuffix;
@@ -36,6 +39,9 @@ struct FileRequest {
 using FileDialogRunner = std::function<QStringList(QWidget* parent, const FileRequest& request)>;
 
 QStringList runFileDialog(QWidget* parent, const FileRequest& request);
+
+// The one chosen file of an OpenOne or Save request, or an empty string.
+QString runSingleFileDialog(QWidget* parent, const FileRequest& request);
 
 // Installs a runner (an empty function restores the QFileDialog) and returns the
 // previous one.

@@ -1,4 +1,7 @@
-#include "archive/filedialogs_window.h"
+#include "app/filedialogs.h"
+
+#include <QDir>
+#include <QFileInfo>
 
 #include <QFileDialog>
 
@@ -32,7 +35,13 @@ QString qtFilter(const QString& filter)
 
 QStringList runQtDialog(QWidget* parent, const FileRequest& request)
 {
-    QFileDialog dialog(parent, request.title);
+    // A start folder that does not exist (a missing desktop folder is common on
+    // Linux) would otherwise turn into a proposed file name.
+    QString folder = request.folder;
+    if (folder.isEmpty() || !QFileInfo(folder).isDir()) {
+        folder = QDir::homePath();
+    }
+    QFileDialog dialog(parent, request.title, folder);
     dialog.setNameFilter(qtFilter(request.filter));
     if (!request.defaultSuffix.isEmpty()) {
         dialog.setDefaultSuffix(request.defaultSuffix);
@@ -52,8 +61,9 @@ QStringList runQtDialog(QWidget* parent, const FileRequest& request)
         dialog.setOption(QFileDialog::DontConfirmOverwrite, !request.confirmOverwrite);
         break;
     }
-    // A wildcard start name only selects the filter; it is not a file name.
-    if (!request.fileName.contains(QLatin1Char('*'))) {
+    // The start name may be a pattern ("*.crp"), as on Windows: typed over, or
+    // confirmed, it filters the list.
+    if (!request.fileName.isEmpty()) {
         dialog.selectFile(request.fileName);
     }
     if (dialog.exec() != QDialog::Accepted) {
@@ -70,6 +80,12 @@ QStringList runFileDialog(QWidget* parent, const FileRequest& request)
         return installedRunner()(parent, request);
     }
     return runQtDialog(parent, request);
+}
+
+QString runSingleFileDialog(QWidget* parent, const FileRequest& request)
+{
+    const QStringList chosen = runFileDialog(parent, request);
+    return chosen.isEmpty() ? QString() : chosen.first();
 }
 
 FileDialogRunner setFileDialogRunner(FileDialogRunner runner)
