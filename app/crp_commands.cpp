@@ -276,57 +276,18 @@ void TfrmMemo::restoreMemoBackup()
 
 void TfrmMemo::EncryptCommand()
 {
-    AbortRequested = false;
-    DisableAll();
-    Memo->setBusy(true);
-    LineBackup = Memo->lines();
-    textBackup_ = Memo->text();
-    std::size_t total = 0;
-    for (const std::string& line : LineBackup) {
-        total += line.size();
-    }
-    try {
-        if (total > 0) {
-            const int key4 = Scale4->value();
-            bool go = true;
-            if (key4 >= 3) {
-                go = prompts::askYesNo(this, QStringLiteral("Tarnquill"),
-                                       QStringLiteral("Weet u zeker dat u ") + QString::number(key4 * 32) +
-                                           QStringLiteral(" bits codering wilt gebruiken."));
-            }
-            if (go) {
-                if (Memo->selLength() > 0) {
-                    const std::string result = CodeLine(Memo->selectedText(), workingTriple());
-                    if (!AbortRequested) {
-                        Memo->replaceSelection(result);
-                    }
-                } else {
-                    const std::string result = runCipherPasses(textBackup_, true, key4 + 1);
-                    if (!AbortRequested) {
-                        Memo->selectAll();
-                        Memo->replaceSelection(result);
-                    }
-                }
-            }
-        }
-    } catch (...) {
-        // A pass that cannot be done leaves the memo as it was: fewer passes
-        // than key 4 + 1 would give a file that never opens again.
-        restoreMemoBackup();
-        Memo->setBusy(false);
-        throw;
-    }
-    // After an abort the memo gets back exactly what it held (every line, and
-    // a final line break if there was one).
-    if (AbortRequested && !ClosingConfirmed) {
-        restoreMemoBackup();
-    }
-    Memo->setBusy(false);
-    EnableAll();
-    Memo->setFocus();
+    runCipherCommand(true);
 }
 
 void TfrmMemo::DecryptCommand()
+{
+    runCipherCommand(false);
+}
+
+// Encrypts or decrypts the selection (one pass) or the whole memo (key 4 + 1
+// passes). An abort, or a pass that cannot be done, gives the memo back exactly as
+// it was: fewer passes than key 4 + 1 would give a file that never opens again.
+void TfrmMemo::runCipherCommand(bool encrypt)
 {
     AbortRequested = false;
     DisableAll();
@@ -338,18 +299,26 @@ void TfrmMemo::DecryptCommand()
         total += line.size();
     }
     try {
-        if (total > 0) {
-            if (Memo->selLength() > 0) {
-                const std::string result = DeCodeLine(Memo->selectedText(), workingTriple());
-                if (!AbortRequested) {
-                    Memo->replaceSelection(result);
-                }
-            } else {
-                const std::string result = runCipherPasses(textBackup_, false, Scale4->value() + 1);
-                if (!AbortRequested) {
-                    Memo->selectAll();
-                    Memo->replaceSelection(result);
-                }
+        const int key4 = Scale4->value();
+        // Every pass makes the text four times longer: ask before many passes.
+        const bool go =
+            total > 0 &&
+            (!encrypt || key4 < 3 ||
+             prompts::askYesNo(this, QStringLiteral("Tarnquill"),
+                               QStringLiteral("Weet u zeker dat u ") + QString::number(key4 * 32) +
+                                   QStringLiteral(" bits codering wilt gebruiken.")));
+        if (go && Memo->selLength() > 0) {
+            const std::string selection = Memo->selectedText();
+            const std::string result =
+                encrypt ? CodeLine(selection, workingTriple()) : DeCodeLine(selection, workingTriple());
+            if (!AbortRequested) {
+                Memo->replaceSelection(result);
+            }
+        } else if (go) {
+            const std::string result = runCipherPasses(textBackup_, encrypt, key4 + 1);
+            if (!AbortRequested) {
+                Memo->selectAll();
+                Memo->replaceSelection(result);
             }
         }
     } catch (...) {

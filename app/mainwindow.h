@@ -302,6 +302,8 @@ private:
     std::string textBackup_;
     // Runs `passes` passes of the cipher over `text` (whole memo) with the bar.
     std::string runCipherPasses(std::string_view text, bool encrypt, int passes);
+    // The encrypt and decrypt commands: the selection or the whole memo.
+    void runCipherCommand(bool encrypt);
     // Restores the memo from the backup after an abort or a failed pass.
     void restoreMemoBackup();
     void enableAllMenuItems();
