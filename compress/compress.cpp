@@ -402,6 +402,7 @@ void TDataBytes::sortPlainScan(std::int32_t i)
     std::uint8_t* table = PairTable.data();
     std::int32_t* counts = PairCounts.data();
     const Clock::time_point start = TimeLimitOn ? Clock::now() : Clock::time_point();
+    YieldHook::Local ticker(Yield);
     for (std::int32_t l = 0; l < kTableSlots; ++l) {
         if (Abort) {
             return;
@@ -409,7 +410,7 @@ void TDataBytes::sortPlainScan(std::int32_t i)
         if (counts[l] <= counts[i]) {
             exchangeSlots(table, counts, l, i);
         }
-        Yield.tick();
+        ticker.tick();
         if (TimeLimitOn && clockDue(l + 1) && timeUp(start, TimeLimitMs)) {
             return;
         }
