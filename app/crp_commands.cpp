@@ -207,14 +207,15 @@ bool TfrmMemo::Gecodeerd() const
     return RegelGecodeerd(Memo->text());
 }
 
-std::string TfrmMemo::CodeLine(std::string_view text, const CipherKeys& keys)
+// Runs one cipher call with the progress bar shown over status panel 0.
+std::string TfrmMemo::withCipherProgress(const std::function<std::string()>& run)
 {
     ProgressPercent = 0;
     ProgressShown = true;
     drawStatusBar();
     std::string result;
     try {
-        result = cipher_->CodeLine(text, keys);
+        result = run();
     } catch (...) {
         ProgressShown = false;
         throw;
@@ -225,22 +226,14 @@ std::string TfrmMemo::CodeLine(std::string_view text, const CipherKeys& keys)
     return result;
 }
 
+std::string TfrmMemo::CodeLine(std::string_view text, const CipherKeys& keys)
+{
+    return withCipherProgress([&] { return cipher_->CodeLine(text, keys); });
+}
+
 std::string TfrmMemo::DeCodeLine(std::string_view cipher, const CipherKeys& keys)
 {
-    ProgressPercent = 0;
-    ProgressShown = true;
-    drawStatusBar();
-    std::string result;
-    try {
-        result = cipher_->DeCodeLine(cipher, keys);
-    } catch (...) {
-        ProgressShown = false;
-        throw;
-    }
-    ProgressShown = false;
-    setPanel(0, QString());
-    StatusBar->update();
-    return result;
+    return withCipherProgress([&] { return cipher_->DeCodeLine(cipher, keys); });
 }
 
 std::string TfrmMemo::runCipherPasses(std::string_view text, bool encrypt, int passes)

@@ -304,6 +304,7 @@ private:
     std::string runCipherPasses(std::string_view text, bool encrypt, int passes);
     // The encrypt and decrypt commands: the selection or the whole memo.
     void runCipherCommand(bool encrypt);
+    std::string withCipherProgress(const std::function<std::string()>& run);
     // Restores the memo from the backup after an abort or a failed pass.
     void restoreMemoBackup();
     void enableAllMenuItems();
