@@ -8,9 +8,9 @@
 #include "app/program.h"
 #include "app/prompts.h"
 #include "compress/compress.h"
-#include "compress/niveau_window.h"
+#include "app/keys/niveau_window.h"
 #include "crypto/crpfile.h"
-#include "crypto/sleutel_window.h"
+#include "app/keys/sleutel_window.h"
 #include "platform/codepage.h"
 
 #include <QAction>

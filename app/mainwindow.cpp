@@ -7,15 +7,15 @@
 #include "app/printing.h"
 #include "app/program.h"
 #include "app/prompts.h"
-#include "app/search.h"
-#include "archive/compressie_window.h"
+#include "memo/search.h"
+#include "app/archive/compressie_window.h"
 #include "compress/compress.h"
-#include "crypto/sleutel_window.h"
-#include "mail/mail_window.h"
-#include "mail/mailontvangen_window.h"
-#include "platform/autostart.h"
+#include "app/keys/sleutel_window.h"
+#include "app/mail/mail_window.h"
+#include "app/mail/mailontvangen_window.h"
+#include "platform/desktop/autostart.h"
 #include "platform/codepage.h"
-#include "platform/settings.h"
+#include "platform/desktop/settings.h"
 
 #include <QAbstractPrintDialog>
 #include <QApplication>

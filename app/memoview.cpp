@@ -1,7 +1,7 @@
 #include "app/memoview.h"
 
-#include "app/memo_document.h"
-#include "app/memo_layout.h"
+#include "memo/memo_document.h"
+#include "memo/memo_layout.h"
 #include "platform/codepage.h"
 
 #include <QApplication>

@@ -4,14 +4,14 @@
 #include "app/help_window.h"
 #include "app/info_window.h"
 #include "app/mainwindow.h"
-#include "archive/compresskey_window.h"
-#include "archive/compressie_window.h"
-#include "archive/pathdialog_window.h"
-#include "compress/niveau_window.h"
-#include "crypto/sleutel_window.h"
-#include "mail/delattach_window.h"
-#include "mail/mail_window.h"
-#include "mail/mailontvangen_window.h"
+#include "app/archive/compresskey_window.h"
+#include "app/archive/compressie_window.h"
+#include "app/archive/pathdialog_window.h"
+#include "app/keys/niveau_window.h"
+#include "app/keys/sleutel_window.h"
+#include "app/mail/delattach_window.h"
+#include "app/mail/mail_window.h"
+#include "app/mail/mailontvangen_window.h"
 
 #include <QTimer>
 #include <QWidget>

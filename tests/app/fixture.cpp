@@ -1,8 +1,8 @@
 #include "tests/app/fixture.h"
 
 #include "app/prompts.h"
-#include "platform/autostart.h"
-#include "platform/settings.h"
+#include "platform/desktop/autostart.h"
+#include "platform/desktop/settings.h"
 
 #include <QAction>
 #include <QApplication>

@@ -1,7 +1,7 @@
 // The window's menus, tools and status bar, and the layout pass.
 #include "tests/app/fixture.h"
 
-#include "archive/compressie_window.h"
+#include "app/archive/compressie_window.h"
 
 #include <QAction>
 #include <QLabel>

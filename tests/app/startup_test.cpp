@@ -4,13 +4,13 @@
 
 #include "app/help_window.h"
 #include "app/info_window.h"
-#include "archive/compressie_window.h"
+#include "app/archive/compressie_window.h"
 #include "compress/compress.h"
-#include "crypto/sleutel_window.h"
-#include "mail/mail_window.h"
-#include "mail/mailontvangen_window.h"
-#include "platform/autostart.h"
-#include "platform/settings.h"
+#include "app/keys/sleutel_window.h"
+#include "app/mail/mail_window.h"
+#include "app/mail/mailontvangen_window.h"
+#include "platform/desktop/autostart.h"
+#include "platform/desktop/settings.h"
 
 #include <QAction>
 #include <QApplication>

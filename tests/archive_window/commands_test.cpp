@@ -3,7 +3,7 @@
 #include "tests/archive_window/fixture.h"
 
 #include "archive/archive_ops.h"
-#include "archive/archive_window_art.h"
+#include "app/archive/archive_window_art.h"
 #include "archive/xfileframe.h"
 #include "compress/compress.h"
 

@@ -3,11 +3,11 @@
 // picker and message boxes answered by the test.
 #pragma once
 
-#include "archive/compresskey_window.h"
-#include "archive/compressie_window.h"
+#include "app/archive/compresskey_window.h"
+#include "app/archive/compressie_window.h"
 #include "app/filedialogs.h"
-#include "archive/pathdialog_window.h"
-#include "compress/niveau_window.h"
+#include "app/archive/pathdialog_window.h"
+#include "app/keys/niveau_window.h"
 
 #include <QByteArray>
 #include <QString>

@@ -3,7 +3,7 @@
 
 #include "app/prompts.h"
 #include "compress/compress.h"
-#include "compress/niveau_window.h"
+#include "app/keys/niveau_window.h"
 #include "crypto/crpfile.h"
 #include "crypto/linecipher.h"
 

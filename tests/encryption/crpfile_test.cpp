@@ -1,7 +1,7 @@
 // The .crp file steps without a window: memo line rules (against the memo's own
 // text model), the stored text taken from decoded data, the exact file layout
 // (read back with a small independent decoder), and whole save/open round trips.
-#include "app/memo_document.h"
+#include "memo/memo_document.h"
 #include "crypto/crpfile.h"
 
 #include <gtest/gtest.h>

@@ -4,7 +4,7 @@
 #include "compress/compress.h"
 #include "crypto/crpfile.h"
 #include "crypto/linecipher.h"
-#include "crypto/sleutel_window.h"
+#include "app/keys/sleutel_window.h"
 
 #include <QApplication>
 #include <QFile>

@@ -1,7 +1,7 @@
 // The compression settings window: defaults, the enabling rule and the value rules.
 #include "tests/encryption/encryption_fixture.h"
 
-#include "compress/niveau_window.h"
+#include "app/keys/niveau_window.h"
 
 #include <QApplication>
 #include <QCheckBox>

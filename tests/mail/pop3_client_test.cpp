@@ -2,7 +2,7 @@
 // retrieval (dot-stuffing, header-only messages, dropped connections), DELE.
 #include "mail/attach_coder.h"
 #include "mail/mail_errors.h"
-#include "mail/pop3_client.h"
+#include "mail/net/pop3_client.h"
 #include "tests/mail/fake_server.h"
 
 #include <gtest/gtest.h>

@@ -3,10 +3,10 @@
 // The servers are started by tests/mail/servers.sh, whose DIR/env provides the
 // TQ_* variables; without them these tests are skipped.
 #include "mail/attach_coder.h"
-#include "mail/line_socket.h"
+#include "mail/net/line_socket.h"
 #include "mail/mail_errors.h"
-#include "mail/pop3_client.h"
-#include "mail/smtp_client.h"
+#include "mail/net/pop3_client.h"
+#include "mail/net/smtp_client.h"
 
 #include <gtest/gtest.h>
 

@@ -3,7 +3,7 @@
 // refusals at every step, aborts, dropped connections, time-outs and the
 // connect errors.
 #include "mail/mail_errors.h"
-#include "mail/smtp_client.h"
+#include "mail/net/smtp_client.h"
 #include "tests/mail/fake_server.h"
 
 #include <gtest/gtest.h>

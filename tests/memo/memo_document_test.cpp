@@ -1,5 +1,5 @@
 // The memo's text model: line breaks, line index, caret steps and undo.
-#include "app/memo_document.h"
+#include "memo/memo_document.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
 // Row layout: wrapping rules, and the incremental update after an edit
 // compared with a fresh layout of the edited text.
-#include "app/memo_layout.h"
+#include "memo/memo_layout.h"
 
 #include <gtest/gtest.h>
 

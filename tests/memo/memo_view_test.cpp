@@ -2,7 +2,7 @@
 // 8-bit text and long wrapped lines.
 #include "app/memoview.h"
 
-#include "app/memo_document.h"
+#include "memo/memo_document.h"
 #include "platform/codepage.h"
 
 #include <QApplication>

@@ -1,4 +1,4 @@
-#include "platform/settings.h"
+#include "platform/desktop/settings.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,4 +1,4 @@
-#include "mail/line_socket.h"
+#include "mail/net/line_socket.h"
 
 #include "mail/mail_errors.h"
 #include "platform/codepage.h"

@@ -1,4 +1,4 @@
-#include "archive/archive_window_art.h"
+#include "app/archive/archive_window_art.h"
 
 #include "platform/codepage.h"
 

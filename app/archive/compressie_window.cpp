@@ -1,15 +1,15 @@
-#include "archive/compressie_window.h"
+#include "app/archive/compressie_window.h"
 
 #include "app/guard.h"
 #include "app/prompts.h"
 #include "app/toolimages.h"
 #include "app/windowsetup.h"
 #include "archive/archive_paths.h"
-#include "archive/archive_window_art.h"
-#include "archive/compresskey_window.h"
+#include "app/archive/archive_window_art.h"
+#include "app/archive/compresskey_window.h"
 #include "app/filedialogs.h"
-#include "archive/pathdialog_window.h"
-#include "compress/niveau_window.h"
+#include "app/archive/pathdialog_window.h"
+#include "app/keys/niveau_window.h"
 #include "platform/codepage.h"
 
 #include <QAction>

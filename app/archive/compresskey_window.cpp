@@ -1,4 +1,4 @@
-#include "archive/compresskey_window.h"
+#include "app/archive/compresskey_window.h"
 
 #include "app/guard.h"
 #include "app/toolimages.h"

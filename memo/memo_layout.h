@@ -15,7 +15,7 @@
 // rows plus a shift of the row list, not a re-wrap of the line.
 #pragma once
 
-#include "app/memo_document.h"
+#include "memo/memo_document.h"
 
 #include <array>
 #include <string_view>

@@ -7,7 +7,7 @@
 // Disconnect says QUIT.
 #pragma once
 
-#include "mail/line_socket.h"
+#include "mail/net/line_socket.h"
 #include "mail/mail_message.h"
 
 #include <QString>

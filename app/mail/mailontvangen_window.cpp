@@ -1,4 +1,4 @@
-#include "mail/mailontvangen_window.h"
+#include "app/mail/mailontvangen_window.h"
 
 #include "app/windowsetup.h"
 

@@ -1,4 +1,4 @@
-#include "mail/smtp_client.h"
+#include "mail/net/smtp_client.h"
 
 #include "mail/mail_errors.h"
 

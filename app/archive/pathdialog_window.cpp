@@ -1,4 +1,4 @@
-#include "archive/pathdialog_window.h"
+#include "app/archive/pathdialog_window.h"
 
 #include "app/windowsetup.h"
 

@@ -1,4 +1,4 @@
-#include "app/search.h"
+#include "memo/search.h"
 
 #include <gtest/gtest.h>
 

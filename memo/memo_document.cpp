@@ -1,4 +1,4 @@
-#include "app/memo_document.h"
+#include "memo/memo_document.h"
 
 #include <algorithm>
 #include <climits>

@@ -1,4 +1,4 @@
-#include "platform/autostart.h"
+#include "platform/desktop/autostart.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,4 +1,4 @@
-#include "mail/delattach_window.h"
+#include "app/mail/delattach_window.h"
 
 #include "app/windowsetup.h"
 

@@ -1,4 +1,4 @@
-#include "compress/niveau_window.h"
+#include "app/keys/niveau_window.h"
 
 #include "app/windowsetup.h"
 

@@ -7,7 +7,7 @@
 // be read, is refused before anything is sent.
 #pragma once
 
-#include "mail/line_socket.h"
+#include "mail/net/line_socket.h"
 #include "mail/post_message.h"
 
 #include <random>

@@ -1,4 +1,4 @@
-#include "crypto/sleutel_window.h"
+#include "app/keys/sleutel_window.h"
 
 #include "app/guard.h"
 #include "app/mainwindow.h"

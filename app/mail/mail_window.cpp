@@ -1,4 +1,4 @@
-#include "mail/mail_window.h"
+#include "app/mail/mail_window.h"
 
 #include "app/windowsetup.h"
 

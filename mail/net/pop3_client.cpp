@@ -1,4 +1,4 @@
-#include "mail/pop3_client.h"
+#include "mail/net/pop3_client.h"
 
 #include "mail/mail_errors.h"
 

@@ -1,4 +1,4 @@
-#include "app/memo_layout.h"
+#include "memo/memo_layout.h"
 
 #include <algorithm>
 #include <cmath>
