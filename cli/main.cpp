@@ -8,6 +8,7 @@
 // Exit status: 0 on success, 1 (message on standard error) on failure, 2 on wrong usage.
 #include "archive/archive_ops.h"
 #include "archive/archive_paths.h"
+#include "archive/fileio.h"
 #include "archive/xfileframe.h"
 #include "compress/compress.h"
 #include "crypto/crpfile.h"
@@ -27,7 +28,25 @@
 #include <string>
 #include <vector>
 
+#ifdef _WIN32
+#include <fcntl.h>
+#include <io.h>
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#include <windows.h>
+#include <shellapi.h>
+#endif
+
 namespace {
+
+// Paths on the command line are UTF-8 text (on Windows the arguments are converted
+// to it); every file-system path is made from them through the archive's UTF-8
+// conversion.
+std::filesystem::path fsPath(const std::string& utf8)
+{
+    return tq::archive_io::toPath(utf8);
+}
 
 const char* const kUsage =
     "Usage: tarnquill-cli COMMAND ...\n"
@@ -150,7 +169,7 @@ Arguments parseArguments(const std::vector<std::string>& args, bool allowKeys, b
 
 std::vector<std::uint8_t> readWholeFile(const std::string& path)
 {
-    std::ifstream in(path, std::ios::binary);
+    std::ifstream in(fsPath(path), std::ios::binary);
     if (!in) {
         throw CliError("Cannot open \"" + path + "\": " + std::strerror(errno));
     }
@@ -187,7 +206,7 @@ int runCompress(const std::vector<std::string>& args)
     compressor.Bytes.SortTable();
     compressor.CompressData();
     compressor.Bytes.PrependTable();
-    compressor.SaveToFile(a.operands[1]);
+    compressor.SaveToFile(fsPath(a.operands[1]));
     return 0;
 }
 
@@ -211,7 +230,7 @@ int runDecompress(const std::vector<std::string>& args)
     compressor.Bytes.SetData(input.data(), input.size());
     compressor.Bytes.SplitTable();
     compressor.DecompressData();
-    compressor.SaveToFile(a.operands[1]);
+    compressor.SaveToFile(fsPath(a.operands[1]));
     return 0;
 }
 
@@ -244,15 +263,24 @@ void loadArchive(tq::XFileFrame& frame, const std::string& path, bool createWhen
 {
     frame.Clear();
     std::error_code ec;
-    if (createWhenMissing && !std::filesystem::exists(path, ec)) {
+    if (createWhenMissing && !std::filesystem::exists(fsPath(path), ec)) {
         return;
     }
     frame.LoadFromFile(path);
 }
 
+bool isSeparator(char c)
+{
+#ifdef _WIN32
+    return c == '/' || c == '\\';
+#else
+    return c == '/';
+#endif
+}
+
 std::string withoutTrailingSlashes(std::string path)
 {
-    while (path.size() > 1 && path.back() == '/') {
+    while (path.size() > 1 && isSeparator(path.back())) {
         path.pop_back();
     }
     return path;
@@ -278,7 +306,7 @@ int runArchiveAdd(const std::vector<std::string>& args)
     for (std::size_t i = 1; i < a.operands.size(); ++i) {
         const std::string path = withoutTrailingSlashes(a.operands[i]);
         std::error_code ec;
-        const auto status = std::filesystem::status(path, ec);
+        const auto status = std::filesystem::status(fsPath(path), ec);
         if (ec || !std::filesystem::exists(status)) {
             throw CliError("Cannot add \"" + path + "\": no such file or folder");
         }
@@ -287,7 +315,7 @@ int runArchiveAdd(const std::vector<std::string>& args)
         std::vector<tq::FileToAdd> more =
             std::filesystem::is_directory(status)
                 ? tq::folderFilesToAdd(withoutTrailingSlashes(
-                      std::filesystem::absolute(path).lexically_normal().string()))
+                      tq::archive_io::fromPath(std::filesystem::absolute(fsPath(path)).lexically_normal())))
                 : tq::filesToAdd({path});
         files.insert(files.end(), more.begin(), more.end());
     }
@@ -344,7 +372,7 @@ int runArchiveExtract(const std::vector<std::string>& args)
         }
     }
     std::error_code ec;
-    std::filesystem::create_directories(target, ec);
+    std::filesystem::create_directories(fsPath(target), ec);
 
     // An entry that cannot be extracted (an unsafe name, a failed write) is named
     // and the others are still extracted.
@@ -450,7 +478,7 @@ int runCrpSave(const std::vector<std::string>& args)
     const std::string memoText = tq::crp::NormalizeBreaks(std::string(bytes.begin(), bytes.end()));
     tq::TCompress engine;
     tq::LineCipher cipher;
-    tq::crp::SaveMemo(engine, cipher, memoText, keys, skip, a.operands[1]);
+    tq::crp::SaveMemo(engine, cipher, memoText, keys, skip, fsPath(a.operands[1]));
     return 0;
 }
 
@@ -463,7 +491,7 @@ int runCrpOpen(const std::vector<std::string>& args)
     const tq::crp::KeySet keys = parseKeySet(a.keys);
     tq::TCompress engine;
     tq::LineCipher cipher;
-    const std::string memoText = tq::crp::OpenMemo(engine, cipher, a.operands[0], keys);
+    const std::string memoText = tq::crp::OpenMemo(engine, cipher, fsPath(a.operands[0]), keys);
     std::string out;
     out.reserve(memoText.size() + 2);
     for (const std::string& line : tq::crp::MemoLines(memoText)) {
@@ -532,15 +560,46 @@ int run(const std::vector<std::string>& args)
     throw UsageError("unknown command \"" + command + "\"");
 }
 
+// The arguments as UTF-8 text. On Windows they are taken from the wide command
+// line, since argv holds them in the ANSI code page, which cannot hold every name.
+std::vector<std::string> utf8Arguments(int argc, char** argv)
+{
+#ifdef _WIN32
+    (void)argc;
+    (void)argv;
+    int count = 0;
+    LPWSTR* wide = CommandLineToArgvW(GetCommandLineW(), &count);
+    if (wide == nullptr) {
+        throw CliError("Cannot read the command line");
+    }
+    std::vector<std::string> args;
+    for (int i = 1; i < count; ++i) {
+        const int length = WideCharToMultiByte(CP_UTF8, 0, wide[i], -1, nullptr, 0, nullptr, nullptr);
+        std::string arg(length > 0 ? static_cast<std::size_t>(length) : 1u, '\0');
+        WideCharToMultiByte(CP_UTF8, 0, wide[i], -1, arg.data(), length, nullptr, nullptr);
+        arg.resize(arg.size() - 1); // the terminating NUL
+        args.push_back(std::move(arg));
+    }
+    LocalFree(wide);
+    return args;
+#else
+    return std::vector<std::string>(argv + 1, argv + argc);
+#endif
+}
+
 } // namespace
 
 int main(int argc, char** argv)
 {
+#ifdef _WIN32
+    // Standard input and output carry bytes: no CR LF translation, no end at 0x1A.
+    _setmode(_fileno(stdin), _O_BINARY);
+    _setmode(_fileno(stdout), _O_BINARY);
+#endif
     std::ios::sync_with_stdio(false);
     std::cin.tie(nullptr);
-    const std::vector<std::string> args(argv + 1, argv + argc);
     try {
-        return run(args);
+        return run(utf8Arguments(argc, argv));
     } catch (const UsageError& e) {
         std::cerr << "tarnquill-cli: " << e.what() << "\n\n" << kUsage;
         return 2;
