@@ -7,7 +7,9 @@
 
 #include <gtest/gtest.h>
 
+#ifndef _WIN32
 #include <sys/stat.h>
+#endif
 
 #include <algorithm>
 #include <filesystem>
@@ -470,8 +472,11 @@ TEST(XFileFrameFiles, FileErrorsNameTheFileAndLeaveTheContainer)
         EXPECT_EQ(std::string(e.what()), "Cannot open \"" + missing + "\": No such file or directory");
     }
     EXPECT_THROW(frame.LoadFromFile(dir.str()), ArchiveError); // a folder
+#ifndef _WIN32
+    // Named pipes of this kind exist on POSIX systems only.
     ASSERT_EQ(mkfifo((dir / "pipe.X").c_str(), 0600), 0);
     EXPECT_THROW(frame.LoadFromFile(dir / "pipe.X"), ArchiveError); // must not wait for a writer
+#endif
     EXPECT_EQ(frame.ToBytes(), before);
 
     const std::string noFolder = dir / "no/such/folder/a.X";
@@ -479,7 +484,7 @@ TEST(XFileFrameFiles, FileErrorsNameTheFileAndLeaveTheContainer)
         frame.SaveToFile(noFolder);
         FAIL() << "saving into a missing folder succeeded";
     } catch (const ArchiveError& e) {
-        EXPECT_NE(std::string(e.what()).find(noFolder), std::string::npos) << e.what();
+        EXPECT_NE(std::string(e.what()).find(testing::preferred(noFolder.c_str())), std::string::npos) << e.what();
     }
 }
 
