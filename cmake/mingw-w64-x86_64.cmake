@@ -23,7 +23,12 @@ set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 
 set(CMAKE_EXE_LINKER_FLAGS_INIT "-static")
 
+# Wine runs with a prefix of its own inside the build folder, quietly (no debug
+# channels, no display, no offer to install Mono or Gecko) and with a UTF-8
+# locale, so that non-ASCII arguments reach the programs unchanged.
 find_program(TQ_WINE NAMES wine64 wine PATHS /usr/lib/wine NO_CMAKE_FIND_ROOT_PATH)
 if(TQ_WINE)
-  set(CMAKE_CROSSCOMPILING_EMULATOR ${TQ_WINE})
+  set(CMAKE_CROSSCOMPILING_EMULATOR
+      env -u DISPLAY -u WAYLAND_DISPLAY WINEPREFIX=${CMAKE_BINARY_DIR}/wineprefix WINEDEBUG=-all
+          WINEDLLOVERRIDES=mscoree,mshtml= LC_ALL=C.UTF-8 ${TQ_WINE})
 endif()
