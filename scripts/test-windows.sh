@@ -34,20 +34,19 @@ cmake -S . -B "$out" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$toolchain" -DCMAKE_BUILD_
 cmake --build "$out" -j "$jobs"
 built=$SECONDS
 
-# Wine's first start makes its prefix; done here, once and quietly, so that the
-# first test does not pay for it. The same settings as the emulator in the
-# toolchain file.
+# One wine server for the whole run, started before any program, and wine's own
+# services (and on the first run its prefix) made here by wineboot with its output
+# going nowhere: a service started by a test program would inherit that test's
+# output and keep CTest waiting for it. The settings are those of the emulator in
+# the toolchain file.
 export WINEPREFIX=$out/wineprefix WINEDEBUG=-all WINEDLLOVERRIDES=mscoree,mshtml= LC_ALL=C.UTF-8
 unset DISPLAY WAYLAND_DISPLAY
 wine=$(command -v /usr/lib/wine/wine64 || command -v wine64 || command -v wine)
 wineserver=$(command -v /usr/lib/wine/wineserver64 || command -v wineserver)
-if [ ! -f "$WINEPREFIX/system.reg" ]; then
-    "$wine" wineboot --init >/dev/null 2>&1 || true
-fi
-# Keep one wine server running for the whole run (every program start reuses it).
-"$wineserver" -p
+"$wineserver" -p >/dev/null 2>&1 || true
 stop_wineserver() { "$wineserver" -k >/dev/null 2>&1 || true; }
 trap stop_wineserver EXIT
+"$wine" wineboot </dev/null >/dev/null 2>&1 || true
 booted=$SECONDS
 
 status=0
