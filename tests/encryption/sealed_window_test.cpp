@@ -3,11 +3,18 @@
 // exchange of sealed files with tarnquill-cli in both directions.
 #include "tests/encryption/encryption_fixture.h"
 
+#include "app/passphrase_dialog.h"
 #include "app/prompts.h"
 #include "crypto/sealed.h"
 
 #include <QAction>
+#include <QApplication>
+#include <QDialog>
+#include <QDialogButtonBox>
 #include <QFile>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
 #include <QFileInfo>
 #include <QTimer>
 
@@ -251,6 +258,67 @@ TEST_F(SealedWindow, CliSealAndUnsealExitCodes)
         EXPECT_EQ(cli(c.args, c.passphrase), c.status) << line;
         EXPECT_FALSE(QFile::exists(QString::fromStdString(out))) << line;
     }
+}
+
+// The real dialog: a new passphrase is accepted only when it is not empty and
+// typed the same twice, and the strength hint follows the typing.
+TEST_F(SealedWindow, PassphraseDialogRefusesEmptyAndDifferingEntries)
+{
+    tq::prompts::setPassphraseHandler({});
+    auto& w = sealedWindow();
+    std::vector<std::string> steps;
+    auto answer = [&](bool accept) {
+        QTimer::singleShot(0, [&steps, accept] {
+            auto* dialog = qobject_cast<QDialog*>(QApplication::activeModalWidget());
+            if (dialog == nullptr) {
+                steps.push_back("no dialog");
+                return;
+            }
+            auto* first = dialog->findChild<QLineEdit*>(QStringLiteral("edtPassphrase"));
+            auto* second = dialog->findChild<QLineEdit*>(QStringLiteral("edtPassphraseAgain"));
+            QPushButton* ok = dialog->findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Ok);
+            const QLabel* hint = dialog->findChild<QLabel*>(QStringLiteral("lblStrength"));
+            auto state = [&] {
+                steps.push_back(std::string(ok->isEnabled() ? "ok" : "no") + " " + hint->text().toStdString());
+            };
+            state();
+            first->setText(QStringLiteral("abc"));
+            if (second != nullptr) {
+                second->setText(QStringLiteral("abd"));
+                state();
+                second->setText(QStringLiteral("abc"));
+            }
+            state();
+            accept ? dialog->accept() : dialog->reject();
+        });
+    };
+    tq::prompts::PassphraseRequest ask;
+    ask.title = QStringLiteral("New");
+    ask.confirm = true;
+    tq::sealed::SecretBytes pass;
+    answer(true);
+    ASSERT_TRUE(tq::prompts::askPassphrase(&w, ask, pass));
+    EXPECT_EQ(pass.view(), "abc");
+    ASSERT_EQ(steps.size(), 3u);
+    EXPECT_EQ(steps[0].substr(0, 3), "no ");
+    EXPECT_NE(steps[0].find("empty one is not accepted"), std::string::npos) << steps[0];
+    EXPECT_EQ(steps[1].substr(0, 3), "no ");
+    EXPECT_NE(steps[1].find("differ"), std::string::npos) << steps[1];
+    EXPECT_EQ(steps[2].substr(0, 3), "ok ");
+    EXPECT_NE(steps[2].find("Strength: weak"), std::string::npos) << steps[2];
+    EXPECT_NE(steps[2].find("cannot be recovered"), std::string::npos) << steps[2];
+
+    steps.clear();
+    ask.confirm = false;
+    answer(false);
+    tq::sealed::SecretBytes none;
+    EXPECT_FALSE(tq::prompts::askPassphrase(&w, ask, none));
+    EXPECT_TRUE(none.empty());
+    ASSERT_EQ(steps.size(), 2u);
+    EXPECT_EQ(steps[0].substr(0, 3), "no ");
+    EXPECT_EQ(steps[1].substr(0, 3), "ok ");
+    EXPECT_NE(tq::passphraseStrengthHint(QStringLiteral("correct horse battery staple 42")).indexOf(QStringLiteral("strong")),
+              -1);
 }
 
 } // namespace
