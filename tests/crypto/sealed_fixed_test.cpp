@@ -41,8 +41,7 @@ std::string knownText()
 
 std::string fixturePath()
 {
-    const char* data = std::getenv("TQ_TEST_DATA");
-    return std::string(data != nullptr ? data : "tests/crypto") + "/data/fixed-memo.tqs";
+    return TQ_SEALED_FIXTURE;
 }
 
 std::string readFile(const std::string& path)
