@@ -31,6 +31,15 @@ constexpr std::size_t kOffSalt = kOffMemlimit + 4;
 constexpr std::size_t kOffStreamHeader = kOffSalt + kSaltSize;
 static_assert(kOffStreamHeader + kStreamHeaderSize == kHeaderSize, "header layout");
 
+std::FILE* openForReading(const std::filesystem::path& path)
+{
+#ifdef _WIN32
+    return _wfopen(path.c_str(), L"rb");
+#else
+    return std::fopen(path.c_str(), "rb");
+#endif
+}
+
 constexpr int kDerivationShare = 90; // percent of the bar the derivation fills
 constexpr int kLastPercent = 98;
 
@@ -268,7 +277,7 @@ bool IsSealed(std::string_view head)
 
 bool IsSealedFile(const std::filesystem::path& path)
 {
-    std::FILE* f = std::fopen(path.string().c_str(), "rb");
+    std::FILE* f = openForReading(path);
     if (f == nullptr) {
         return false;
     }
@@ -423,7 +432,7 @@ bool SealToFile(const std::filesystem::path& path, std::string_view plain, const
 std::optional<std::string> UnsealFile(const std::filesystem::path& path, const SecretBytes& passphrase,
                                       const Work& work)
 {
-    std::FILE* f = std::fopen(path.string().c_str(), "rb");
+    std::FILE* f = openForReading(path);
     if (f == nullptr) {
         throw FileError("open", path, errno);
     }
