@@ -56,9 +56,10 @@ if [ -f "$log" ]; then
     ran=$(grep -hoE '^\[==========\] [0-9]+ tests? from [0-9]+ test suites? ran' "$log" |
           awk '{ n += $2 } END { print n + 0 }')
     echo "Windows build: $ran tests ran under wine."
-    if grep -q '^\[  SKIPPED \] [A-Za-z]' "$log"; then
-        echo "Skipped under wine (with the reason before each):"
-        grep -B2 '^\[  SKIPPED \] [A-Za-z]' "$log" | grep -vE '^\[ RUN|^--$' | sed 's/^/  /'
+    skipped='^\[  SKIPPED \] .* \([0-9]+ ms\)$'
+    if grep -qE "$skipped" "$log"; then
+        echo "Skipped under wine (each after its reason):"
+        grep -B2 -E "$skipped" "$log" | grep -vE '^\[ RUN|^\[  PASSED|^--$' | sed 's/^/  /'
     fi
 fi
 
