@@ -309,7 +309,8 @@ bool isSeparator(char c)
 
 std::string withoutTrailingSlashes(std::string path)
 {
-    while (path.size() > 1 && isSeparator(path.back())) {
+    // A root keeps its separator ("/", and "C:\" on Windows, where "C:" is another folder).
+    while (path.size() > 1 && isSeparator(path.back()) && !(path.size() == 3 && path[1] == ':')) {
         path.pop_back();
     }
     return path;
