@@ -18,12 +18,19 @@ using QuestionHandler = std::function<bool(QWidget* parent, const QString& title
 // Shows an error message.
 using ErrorHandler = std::function<void(QWidget* parent, const QString& title, const QString& text)>;
 
+// Asks for a line of text in an input box that starts with `value`; true on OK
+// (`value` then holds the answer), false on Cancel (`value` unchanged).
+using InputHandler =
+    std::function<bool(QWidget* parent, const QString& title, const QString& label, QString& value)>;
+
 bool askYesNo(QWidget* parent, const QString& title, const QString& text);
+bool askText(QWidget* parent, const QString& title, const QString& label, QString& value);
 void showError(QWidget* parent, const QString& title, const QString& text);
 
 // Installs handlers (an empty function restores the message box) and returns the
 // previous one.
 QuestionHandler setQuestionHandler(QuestionHandler handler);
 ErrorHandler setErrorHandler(ErrorHandler handler);
+InputHandler setInputHandler(InputHandler handler);
 
 } // namespace tq::prompts
