@@ -57,9 +57,18 @@ std::vector<std::string> htmlAsText(const std::vector<std::string>& html)
     }
     QTextDocument document;
     document.setHtml(textOf(joined));
+    // Line breaks of the source become blanks in the layout; those at the end
+    // of a line, and empty lines at the end, are not the sender's text.
     std::vector<std::string> lines;
     for (const QString& line : document.toPlainText().split(QLatin1Char('\n'))) {
-        lines.push_back(bytesOf(line));
+        QString text = line;
+        while (!text.isEmpty() && text.back().isSpace()) {
+            text.chop(1);
+        }
+        lines.push_back(bytesOf(text));
+    }
+    while (!lines.empty() && lines.back().empty()) {
+        lines.pop_back();
     }
     return lines;
 }
@@ -296,13 +305,16 @@ std::vector<std::string> TmailOntvangen::messageLines() const
 
 namespace {
 
-// The memo's text made of `lines`, each added as a line of its own.
+// The memo's text made of `lines`. No line break follows the last line: a
+// cipher text must stand alone for the decrypt command.
 std::string memoText(const std::vector<std::string>& lines)
 {
     std::string text;
-    for (const std::string& line : lines) {
-        text += line;
-        text += "\r\n";
+    for (std::size_t i = 0; i < lines.size(); ++i) {
+        if (i > 0) {
+            text += "\r\n";
+        }
+        text += lines[i];
     }
     return text;
 }
