@@ -684,8 +684,14 @@ TEST_F(MailWindows, RefusalsAndShortFieldsLeaveTheWindowsUsable)
     EXPECT_TRUE(recv->statusText().startsWith("Connection, Nr. of messages: "));
     EXPECT_EQ(recv->listBerichten->count(), 0) << "stopped by the refusal until Receive is pressed again";
     EXPECT_EQ(errors.size(), 1u);
+    // Closed with the session open: the close timer ends it.
     recv->btnSluitenClick();
-    EXPECT_TRUE(recv->CloseTimer->isActive());
+    EXPECT_FALSE(recv->isVisible());
+    EXPECT_TRUE(recv->Pop3Client.Connected());
+    ASSERT_TRUE(recv->CloseTimer->isActive());
+    recv->CloseTimerTimer();
+    EXPECT_FALSE(recv->Pop3Client.Connected());
+    EXPECT_FALSE(recv->CloseTimer->isActive());
 }
 
 // Receiving 100 messages of 20 KB: run by hand, with the mailbox to itself,
