@@ -662,6 +662,35 @@ TEST_F(MailWindows, RefusalsAndShortFieldsLeaveTheWindowsUsable)
     mail->btnAnnulerenClick();
     errors.clear();
 
+    // A refused HELO: the retry question, then user name and server name; the
+    // second HELO with the answered name is taken.
+    prepareSend(uniqueSubject("helo"), QStringLiteral("a@bc"));
+    mail->edtUsername->setText(QStringLiteral("bad name"));
+    answerYes = true;
+    answers = {QStringLiteral("client.quill.test"), QString::fromStdString(env("TQ_SMTP_HOST"))};
+    mail->btnVerzendenClick();
+    EXPECT_EQ(lastQuestion, "Incorrect username / password, Retry?.");
+    EXPECT_EQ(inputs, (QStringList{"Incorrect username / password|Username|bad name",
+                                   "Incorrect username / password|Servername|"}));
+    EXPECT_TRUE(errors.empty()) << (errors.empty() ? "" : errors.back().toStdString());
+    EXPECT_TRUE(mail->SmtpClient.Connected());
+    EXPECT_EQ(mail->statusText(), "Not all fields filled in.");
+    mail->btnAnnulerenClick();
+    inputs.clear();
+    answerYes = false;
+
+    // A server name that does not resolve: the name is asked for once more.
+    prepareReceive();
+    recv->edtServername->setText(QStringLiteral("no-such-host.invalid"));
+    answers = {QString::fromStdString(env("TQ_POP3_HOST"))};
+    recv->btnOphalenClick();
+    EXPECT_EQ(inputs, QStringList{"Incorrect servername:|Servername:|"});
+    EXPECT_TRUE(errors.empty()) << (errors.empty() ? "" : errors.back().toStdString());
+    EXPECT_TRUE(recv->Pop3Client.Connected());
+    recv->Pop3Client.Disconnect();
+    recv->btnSluitenClick();
+    inputs.clear();
+
     // A wrong password: the retry question; No ends with the error shown and
     // the controls back, Yes with the right password logs in.
     prepareReceive(QStringLiteral("wrong"));
