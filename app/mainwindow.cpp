@@ -894,6 +894,8 @@ void TfrmMemo::closeEvent(QCloseEvent* event)
     // The receive window's session ends with the program (QUIT only when
     // connected; a wait that runs is ended at once).
     runGuarded(this, [this] { program_.mailOntvangen().Pop3Client.Disconnect(); });
+    // A send that waits for its server ends at once too.
+    program_.mail().SmtpClient.Abort();
     event->accept();
     if (Systray != nullptr) {
         Systray->hide();
