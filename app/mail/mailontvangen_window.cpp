@@ -22,6 +22,7 @@
 #include <QPushButton>
 #include <QShowEvent>
 #include <QStatusBar>
+#include <QTemporaryDir>
 #include <QTextDocument>
 #include <QTimer>
 
@@ -254,6 +255,20 @@ void TmailOntvangen::receive()
         listBerichten->setEnabled(true);
         count = Pop3Client.MessageCount();
         showStatus(QStringLiteral("Connection, Nr. of messages: ") + QString::number(count));
+        // The listing reads every message in full to learn its subject; the
+        // attachments it decodes on the way go into a scratch folder that is
+        // removed afterwards, so that listing the mailbox again and again does
+        // not pile up copies of every attachment in the attachment folder.
+        const QString attachFolder = Pop3Client.AttachFilePath();
+        QTemporaryDir scratch;
+        if (scratch.isValid()) {
+            Pop3Client.SetAttachFilePath(scratch.path());
+        }
+        struct RestoreFolder {
+            TPop3Client& client;
+            QString folder;
+            ~RestoreFolder() { client.SetAttachFilePath(folder); }
+        } restore{Pop3Client, attachFolder};
         for (int number = 1; number <= count && !ReceiveStopped; ++number) {
             memo_.yieldPump().pumpNow();
             if (ReceiveStopped) {

@@ -491,6 +491,8 @@ TEST_F(MailWindows, MemoMailedAndReceivedBack)
         EXPECT_TRUE(errors.empty()) << (errors.empty() ? "" : errors.back().toStdString());
         EXPECT_FALSE(recv->isVisible());
         EXPECT_TRUE(recv->CloseTimer->isActive());
+        EXPECT_FALSE(QDir(dir.filePath(QStringLiteral("listing"))).exists())
+            << "listing the mailbox leaves no attachment files behind";
         if (c.encrypt) {
             EXPECT_TRUE(memo.Gecodeerd());
             memo.imgButtonDecoderenClick();
