@@ -527,6 +527,8 @@ void TmailOntvangen::keyPressEvent(QKeyEvent* event)
 
 void TmailOntvangen::closeEvent(QCloseEvent* event)
 {
+    // However the window is closed, the main window is not left disabled.
+    memo_.setEnabled(true);
     btnOphalen->setEnabled(true);
     btnSluiten->setEnabled(true);
     ReceiveStopped = true;
