@@ -8,6 +8,8 @@
 #include <QApplication>
 #include <QFile>
 #include <QMenu>
+#include <QTest>
+#include <QTimer>
 
 namespace tqtest {
 
@@ -46,6 +48,12 @@ tq::TfrmMemo& WindowTest::start(const QStringList& arguments)
     create(arguments);
     program_->start();
     QApplication::processEvents();
+    // The window empties the memo 100 ms after it was created; on a loaded
+    // machine that timer could otherwise fire in the middle of a test.
+    auto* clear = program_->frmMemo().findChild<QTimer*>(QStringLiteral("delayedClear"));
+    if (clear != nullptr) {
+        QTest::qWaitFor([clear] { return !clear->isActive(); }, 5000);
+    }
     return program_->frmMemo();
 }
 
