@@ -78,6 +78,36 @@ bool isAsciiLetter(char c)
     return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
 }
 
+char asciiUpper(char c)
+{
+    return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c;
+}
+
+// Whether Windows takes the component for a device (CON, PRN, AUX, NUL, COM1-9,
+// LPT1-9, CONIN$, CONOUT$): it does so whatever extension follows the name and
+// with spaces before the extension ("nul.txt", "COM1 .log"). The digits include
+// the superscripts 1, 2 and 3 (Windows-1252 0xB9, 0xB2, 0xB3).
+bool isDeviceName(std::string_view component)
+{
+    std::string_view base = component.substr(0, component.find('.'));
+    while (!base.empty() && base.back() == ' ') {
+        base.remove_suffix(1);
+    }
+    std::string upper;
+    for (char c : base) {
+        upper.push_back(asciiUpper(c));
+    }
+    if (upper == "CON" || upper == "PRN" || upper == "AUX" || upper == "NUL" || upper == "CONIN$" ||
+        upper == "CONOUT$") {
+        return true;
+    }
+    if (upper.size() == 4 && (upper.compare(0, 3, "COM") == 0 || upper.compare(0, 3, "LPT") == 0)) {
+        const char digit = upper[3];
+        return (digit >= '1' && digit <= '9') || digit == '\xB9' || digit == '\xB2' || digit == '\xB3';
+    }
+    return false;
+}
+
 // Splits an entry name into its components, refusing every name that could
 // reach outside the folder it is extracted into.
 std::vector<std::string> checkedComponents(std::string_view entryName)
@@ -107,6 +137,17 @@ std::vector<std::string> checkedComponents(std::string_view entryName)
         if (onlyDotsAndSpaces(component)) {
             throw unsafeEntry(entryName, "its name has the component \"" + std::string(component) +
                                              "\", which could lead outside the target folder");
+        }
+        // Windows drops a final dot or space, so such a name would land on another
+        // entry's file, and it opens a device for a device name instead of a file.
+        // Both are refused on every platform, so an archive extracts alike everywhere.
+        if (component.back() == '.' || component.back() == ' ') {
+            throw unsafeEntry(entryName, "its name has the component \"" + entryText(component) +
+                                             "\", which ends in a dot or a space");
+        }
+        if (isDeviceName(component)) {
+            throw unsafeEntry(entryName, "its name has the component \"" + entryText(component) +
+                                             "\", which is the name of a Windows device");
         }
 #ifdef _WIN32
         if (component.find(':') != std::string_view::npos) {

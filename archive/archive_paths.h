@@ -51,7 +51,11 @@ std::vector<std::string> ListFolderFiles(const std::string& folder, YieldHook* y
 // outside the target folder: an empty name, a leading backslash or slash, a drive
 // letter ("C:"), an empty component (two separators in a row, a trailing one), a
 // "." or ".." component (or any component of only dots and spaces, which Windows
-// shortens to one of those), a NUL byte. Both '\' and '/' separate components.
+// shortens to one of those), a NUL byte, a component that ends in a dot or a
+// space (Windows would drop them, so two entries could meet in one file), and a
+// component that is a Windows device name (NUL, CON, PRN, AUX, COM1-9, LPT1-9,
+// with any extension). These rules hold on every platform, so that an archive
+// extracts alike everywhere. Both '\' and '/' separate components.
 // Does not touch the file system.
 std::string safeExtractPath(const std::string& targetFolder, std::string_view entryName);
 

@@ -1,6 +1,7 @@
 #include "archive/fileio.h"
 
 #include "platform/atomicfile.h"
+#include "platform/codepage.h"
 
 #include <cerrno>
 #include <new>
@@ -38,12 +39,26 @@ std::FILE* openForReading(const std::filesystem::path& path)
 
 std::filesystem::path toPath(const std::string& utf8)
 {
-    return std::filesystem::u8path(utf8);
+    // Where file names are UTF-16 (Windows) the conversion fails on bytes that
+    // are not UTF-8; that is the archive's error, not the library's.
+    try {
+        std::filesystem::path path = std::filesystem::u8path(utf8);
+        path.make_preferred();
+        return path;
+    } catch (const std::exception&) {
+        throw ArchiveError("The name \"" + cp1252::toUtf8(utf8) +
+                           "\" cannot be used as a file name: it is not valid UTF-8 text.");
+    }
 }
 
 std::string fromPath(const std::filesystem::path& path)
 {
-    return path.u8string();
+    try {
+        return path.u8string();
+    } catch (const std::exception&) {
+        throw ArchiveError("A file name cannot be shown as text: it holds characters that are not valid "
+                           "Unicode.");
+    }
 }
 
 ArchiveError fileError(const char* verb, const std::string& path, const std::string& reason)

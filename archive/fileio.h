@@ -18,10 +18,12 @@
 
 namespace tq::archive_io {
 
-// The std::filesystem path of a UTF-8 file name.
+// The std::filesystem path of a UTF-8 file name, with the platform's preferred
+// separators. Text that is not UTF-8 throws ArchiveError where the platform's file
+// names are UTF-16 (Windows); elsewhere the bytes are used as they are.
 std::filesystem::path toPath(const std::string& utf8);
 
-// The UTF-8 text of a std::filesystem path.
+// The UTF-8 text of a std::filesystem path (ArchiveError if it cannot be converted).
 std::string fromPath(const std::filesystem::path& path);
 
 // "Cannot <verb> \"<path>\": <reason>" as an ArchiveError.

@@ -10,15 +10,21 @@
 #include "archive/archive_ops.h"
 #include "archive/archive_paths.h"
 #include "archive/archive_plan.h"
+#include "archive/fileio.h"
 #include "archive/xfileframe.h"
 #include "compress/compress.h"
 #include "crypto/crpfile.h"
 #include "crypto/linecipher.h"
+#if TQ_HAVE_SEALED
 #include "crypto/sealed.h"
+#endif
 #include "platform/atomicfile.h"
 #include "platform/codepage.h"
 
 #ifdef _WIN32
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
 #include <windows.h>
 #else
 #include <fcntl.h>
@@ -39,9 +45,22 @@
 #include <string>
 #include <vector>
 
+#ifdef _WIN32
+#include <fcntl.h>
+#include <io.h>
+#include <shellapi.h>
+#endif
 #include <unistd.h>
 
 namespace {
+
+// Paths on the command line are UTF-8 text (on Windows the arguments are converted
+// to it); every file-system path is made from them through the archive's UTF-8
+// conversion.
+std::filesystem::path fsPath(const std::string& utf8)
+{
+    return tq::archive_io::toPath(utf8);
+}
 
 const char* const kUsage =
     "Usage: tarnquill-cli COMMAND ...\n"
@@ -183,7 +202,7 @@ Arguments parseArguments(const std::vector<std::string>& args, bool allowKeys, b
 
 std::vector<std::uint8_t> readWholeFile(const std::string& path)
 {
-    std::ifstream in(path, std::ios::binary);
+    std::ifstream in(fsPath(path), std::ios::binary);
     if (!in) {
         throw CliError("Cannot open \"" + path + "\": " + std::strerror(errno));
     }
@@ -220,7 +239,7 @@ int runCompress(const std::vector<std::string>& args)
     compressor.Bytes.SortTable();
     compressor.CompressData();
     compressor.Bytes.PrependTable();
-    compressor.SaveToFile(a.operands[1]);
+    compressor.SaveToFile(fsPath(a.operands[1]));
     return 0;
 }
 
@@ -244,7 +263,7 @@ int runDecompress(const std::vector<std::string>& args)
     compressor.Bytes.SetData(input.data(), input.size());
     compressor.Bytes.SplitTable();
     compressor.DecompressData();
-    compressor.SaveToFile(a.operands[1]);
+    compressor.SaveToFile(fsPath(a.operands[1]));
     return 0;
 }
 
@@ -277,10 +296,19 @@ void loadArchive(tq::XFileFrame& frame, const std::string& path, bool createWhen
 {
     frame.Clear();
     std::error_code ec;
-    if (createWhenMissing && !std::filesystem::exists(path, ec)) {
+    if (createWhenMissing && !std::filesystem::exists(fsPath(path), ec)) {
         return;
     }
     frame.LoadFromFile(path);
+}
+
+bool isSeparator(char c)
+{
+#ifdef _WIN32
+    return c == '/' || c == '\\';
+#else
+    return c == '/';
+#endif
 }
 
 // The progress of x add and x extract, as the archive window's bar shows it,
@@ -325,7 +353,8 @@ private:
 
 std::string withoutTrailingSlashes(std::string path)
 {
-    while (path.size() > 1 && path.back() == '/') {
+    // A root keeps its separator ("/", and "C:\" on Windows, where "C:" is another folder).
+    while (path.size() > 1 && isSeparator(path.back()) && !(path.size() == 3 && path[1] == ':')) {
         path.pop_back();
     }
     return path;
@@ -351,7 +380,7 @@ int runArchiveAdd(const std::vector<std::string>& args)
     for (std::size_t i = 1; i < a.operands.size(); ++i) {
         const std::string path = withoutTrailingSlashes(a.operands[i]);
         std::error_code ec;
-        const auto status = std::filesystem::status(path, ec);
+        const auto status = std::filesystem::status(fsPath(path), ec);
         if (ec || !std::filesystem::exists(status)) {
             throw CliError("Cannot add \"" + path + "\": no such file or folder");
         }
@@ -360,7 +389,7 @@ int runArchiveAdd(const std::vector<std::string>& args)
         std::vector<tq::FileToAdd> more =
             std::filesystem::is_directory(status)
                 ? tq::folderFilesToAdd(withoutTrailingSlashes(
-                      std::filesystem::absolute(path).lexically_normal().string()))
+                      tq::archive_io::fromPath(std::filesystem::absolute(fsPath(path)).lexically_normal())))
                 : tq::filesToAdd({path});
         files.insert(files.end(), more.begin(), more.end());
     }
@@ -424,7 +453,7 @@ int runArchiveExtract(const std::vector<std::string>& args)
         }
     }
     std::error_code ec;
-    std::filesystem::create_directories(target, ec);
+    std::filesystem::create_directories(fsPath(target), ec);
 
     // An entry that cannot be extracted (an unsafe name, a failed write) is named
     // and the others are still extracted.
@@ -531,7 +560,7 @@ int runCrpSave(const std::vector<std::string>& args)
     const std::string memoText = tq::crp::NormalizeBreaks(std::string(bytes.begin(), bytes.end()));
     tq::TCompress engine;
     tq::LineCipher cipher;
-    tq::crp::SaveMemo(engine, cipher, memoText, keys, skip, a.operands[1]);
+    tq::crp::SaveMemo(engine, cipher, memoText, keys, skip, fsPath(a.operands[1]));
     return 0;
 }
 
@@ -544,7 +573,7 @@ int runCrpOpen(const std::vector<std::string>& args)
     const tq::crp::KeySet keys = parseKeySet(a.keys);
     tq::TCompress engine;
     tq::LineCipher cipher;
-    const std::string memoText = tq::crp::OpenMemo(engine, cipher, a.operands[0], keys);
+    const std::string memoText = tq::crp::OpenMemo(engine, cipher, fsPath(a.operands[0]), keys);
     std::string out;
     out.reserve(memoText.size() + 2);
     for (const std::string& line : tq::crp::MemoLines(memoText)) {
@@ -558,6 +587,7 @@ int runCrpOpen(const std::vector<std::string>& args)
 }
 
 // --- Sealed files --------------------------------------------------------------
+#if TQ_HAVE_SEALED
 
 // Longest passphrase taken from a terminal or a file.
 constexpr std::size_t kMaxPassphrase = 4096;
@@ -565,7 +595,11 @@ constexpr std::size_t kMaxPassphrase = 4096;
 // The first line of FILE (CR LF or LF ends it), read straight into locked memory.
 tq::sealed::SecretBytes passphraseFromFile(const std::string& path)
 {
-    std::FILE* f = std::fopen(path.c_str(), "rb");
+#ifdef _WIN32
+    std::FILE* f = _wfopen(fsPath(path).c_str(), L"rb");
+#else
+    std::FILE* f = std::fopen(fsPath(path).c_str(), "rb");
+#endif
     if (f == nullptr) {
         throw CliError("Cannot open \"" + path + "\": " + std::strerror(errno));
     }
@@ -721,6 +755,17 @@ int runUnseal(const std::vector<std::string>& args)
     tq::sealed::Wipe(*memo);
     return 0;
 }
+#else
+// A build made without libsodium (the Windows cross build) has no sealed files.
+int runSeal(const std::vector<std::string>&)
+{
+    throw CliError("seal and unseal are not part of this build (it was made without libsodium)");
+}
+int runUnseal(const std::vector<std::string>& args)
+{
+    return runSeal(args);
+}
+#endif
 
 int run(const std::vector<std::string>& args)
 {
@@ -784,15 +829,46 @@ int run(const std::vector<std::string>& args)
     throw UsageError("unknown command \"" + command + "\"");
 }
 
+// The arguments as UTF-8 text. On Windows they are taken from the wide command
+// line, since argv holds them in the ANSI code page, which cannot hold every name.
+std::vector<std::string> utf8Arguments(int argc, char** argv)
+{
+#ifdef _WIN32
+    (void)argc;
+    (void)argv;
+    int count = 0;
+    LPWSTR* wide = CommandLineToArgvW(GetCommandLineW(), &count);
+    if (wide == nullptr) {
+        throw CliError("Cannot read the command line");
+    }
+    std::vector<std::string> args;
+    for (int i = 1; i < count; ++i) {
+        const int length = WideCharToMultiByte(CP_UTF8, 0, wide[i], -1, nullptr, 0, nullptr, nullptr);
+        std::string arg(length > 0 ? static_cast<std::size_t>(length) : 1u, '\0');
+        WideCharToMultiByte(CP_UTF8, 0, wide[i], -1, arg.data(), length, nullptr, nullptr);
+        arg.resize(arg.size() - 1); // the terminating NUL
+        args.push_back(std::move(arg));
+    }
+    LocalFree(wide);
+    return args;
+#else
+    return std::vector<std::string>(argv + 1, argv + argc);
+#endif
+}
+
 } // namespace
 
 int main(int argc, char** argv)
 {
+#ifdef _WIN32
+    // Standard input and output carry bytes: no CR LF translation, no end at 0x1A.
+    _setmode(_fileno(stdin), _O_BINARY);
+    _setmode(_fileno(stdout), _O_BINARY);
+#endif
     std::ios::sync_with_stdio(false);
     std::cin.tie(nullptr);
-    const std::vector<std::string> args(argv + 1, argv + argc);
     try {
-        return run(args);
+        return run(utf8Arguments(argc, argv));
     } catch (const UsageError& e) {
         std::cerr << "tarnquill-cli: " << e.what() << "\n\n" << kUsage;
         return 2;

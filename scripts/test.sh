@@ -2,7 +2,9 @@
 # Installs what is missing, builds everything and runs every test: the full build
 # (program, tool, engines) and the engines again under AddressSanitizer and
 # UndefinedBehaviorSanitizer. Mail tests run against real SMTP and POP3 servers
-# started on loopback ports for the duration of the run.
+# started on loopback ports for the duration of the run. Then the engines and
+# tarnquill-cli are cross-built for Windows and tested under wine
+# (scripts/test-windows.sh).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source scripts/lib.sh
@@ -35,4 +37,7 @@ export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 status=0
 ctest --test-dir build --output-on-failure -j "$jobs" || status=1
 ctest --test-dir build-sanitize --output-on-failure -j "$jobs" || status=1
+# The engines and tarnquill-cli built for Windows and tested under wine, and
+# compared with the Linux build of the tool.
+bash scripts/test-windows.sh || status=1
 exit $status

@@ -1,6 +1,8 @@
 // Helpers shared by the archive tests: scratch folders, file contents, random data.
 #pragma once
 
+#include "tests/support/portable.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdint>
@@ -17,34 +19,32 @@ namespace tq::testing {
 using Bytes = std::vector<std::uint8_t>;
 
 // A fresh folder below the system's temporary folder, removed with its content
-// at the end of the test.
+// at the end of the test. Its paths are given as UTF-8 text, as the archive
+// routines take them.
 class ScratchDir {
 public:
-    ScratchDir()
+    const std::filesystem::path& path() const { return folder_.path(); }
+    std::string str() const { return path().u8string(); }
+    std::string operator/(const std::string& relative) const
     {
-        std::string pattern = (std::filesystem::temp_directory_path() / "tq-archive-XXXXXX").string();
-        std::vector<char> buffer(pattern.begin(), pattern.end());
-        buffer.push_back('\0');
-        if (mkdtemp(buffer.data()) == nullptr) {
-            throw std::runtime_error("cannot create a scratch folder");
-        }
-        path_ = buffer.data();
+        return (path() / std::filesystem::u8path(relative)).u8string();
     }
-    ~ScratchDir()
-    {
-        std::error_code ec;
-        std::filesystem::remove_all(path_, ec);
-    }
-    ScratchDir(const ScratchDir&) = delete;
-    ScratchDir& operator=(const ScratchDir&) = delete;
-
-    const std::filesystem::path& path() const { return path_; }
-    std::string str() const { return path_.string(); }
-    std::string operator/(const std::string& relative) const { return (path_ / relative).string(); }
 
 private:
-    std::filesystem::path path_;
+    TempFolder folder_{"tq-archive-"};
 };
+
+// A UTF-8 path in the platform's preferred form (backslashes on Windows), as the
+// archive routines return paths.
+inline std::string preferred(const std::filesystem::path& path)
+{
+    std::filesystem::path p = path;
+    return p.make_preferred().u8string();
+}
+inline std::string preferred(const char* utf8)
+{
+    return preferred(std::filesystem::u8path(utf8));
+}
 
 inline void writeBytes(const std::filesystem::path& path, const Bytes& bytes)
 {

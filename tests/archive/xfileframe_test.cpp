@@ -7,7 +7,9 @@
 
 #include <gtest/gtest.h>
 
+#ifndef _WIN32
 #include <sys/stat.h>
+#endif
 
 #include <algorithm>
 #include <filesystem>
@@ -482,8 +484,11 @@ TEST(XFileFrameFiles, FileErrorsNameTheFileAndLeaveTheContainer)
         EXPECT_EQ(std::string(e.what()), "Cannot open \"" + missing + "\": No such file or directory");
     }
     EXPECT_THROW(frame.LoadFromFile(dir.str()), ArchiveError); // a folder
+#ifndef _WIN32
+    // Named pipes of this kind exist on POSIX systems only.
     ASSERT_EQ(mkfifo((dir / "pipe.X").c_str(), 0600), 0);
     EXPECT_THROW(frame.LoadFromFile(dir / "pipe.X"), ArchiveError); // must not wait for a writer
+#endif
     EXPECT_EQ(frame.ToBytes(), before);
 
     const std::string noFolder = dir / "no/such/folder/a.X";
@@ -491,7 +496,7 @@ TEST(XFileFrameFiles, FileErrorsNameTheFileAndLeaveTheContainer)
         frame.SaveToFile(noFolder);
         FAIL() << "saving into a missing folder succeeded";
     } catch (const ArchiveError& e) {
-        EXPECT_NE(std::string(e.what()).find(noFolder), std::string::npos) << e.what();
+        EXPECT_NE(std::string(e.what()).find(testing::preferred(noFolder.c_str())), std::string::npos) << e.what();
     }
 }
 
@@ -512,12 +517,13 @@ TEST(XFileFrameFiles, SavingReplacesTheOldFileAndLeavesNoTemporaryFiles)
 
     std::vector<std::string> left;
     for (const auto& entry : std::filesystem::directory_iterator(dir.path())) {
-        left.push_back(entry.path().filename().string());
+        left.push_back(entry.path().filename().u8string());
     }
     std::sort(left.begin(), left.end());
     EXPECT_EQ(left, (std::vector<std::string>{"a.X", "b.X"}));
 
     // Saving onto a symbolic link replaces the file it names; the link stays.
+    TQ_SKIP_WITHOUT_SYMLINKS(dir.path());
     writeBytes(dir.path() / "real/target.X", bytesOf("old"));
     std::filesystem::create_symlink(dir.path() / "real/target.X", dir.path() / "link.X");
     frame.SaveToFile(dir / "link.X");

@@ -4,10 +4,10 @@
 #include "crypto/crpfile.h"
 #include "crypto/linecipher.h"
 
-#include <gtest/gtest.h>
+#include "tests/support/portable.h"
+#include "tests/support/process.h"
 
-#include <sys/wait.h>
-#include <unistd.h>
+#include <gtest/gtest.h>
 
 #include <cstdio>
 #include <filesystem>
@@ -32,29 +32,6 @@ struct Result {
 
 class CliTest : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
-        dir_ = fs::temp_directory_path() /
-               ("tq-cli-" + std::to_string(::getpid()) + "-" +
-                ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::remove_all(dir_);
-        fs::create_directories(dir_);
-    }
-    void TearDown() override { fs::remove_all(dir_); }
-
-    static std::string quote(const std::string& s)
-    {
-        std::string q = "'";
-        for (char c : s) {
-            if (c == '\'') {
-                q += "'\\''";
-            } else {
-                q += c;
-            }
-        }
-        return q + "'";
-    }
-
     // Runs the tool with `args`, feeding `input` to standard input.
     Result run(const std::vector<std::string>& args, const std::string& input = "")
     {
@@ -62,14 +39,8 @@ protected:
         const fs::path out = dir_ / "stdout";
         const fs::path err = dir_ / "stderr";
         write(in, Bytes(input.begin(), input.end()));
-        std::string cmd = quote(TQ_CLI_PATH);
-        for (const auto& a : args) {
-            cmd += " " + quote(a);
-        }
-        cmd += " <" + quote(in.string()) + " >" + quote(out.string()) + " 2>" + quote(err.string());
-        const int raw = std::system(cmd.c_str());
         Result r;
-        r.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+        r.status = tq::testing::runProcess(TQ_CLI_PATH, args, in, out, err);
         const Bytes o = read(out);
         const Bytes e = read(err);
         r.out.assign(o.begin(), o.end());
@@ -89,9 +60,10 @@ protected:
         std::ifstream f(p, std::ios::binary);
         return Bytes((std::istreambuf_iterator<char>(f)), std::istreambuf_iterator<char>());
     }
-    std::string path(const std::string& name) const { return (dir_ / name).string(); }
+    std::string path(const std::string& name) const { return (dir_ / fs::u8path(name)).u8string(); }
 
-    fs::path dir_;
+    tq::testing::TempFolder scratch_{"tq-cli-"};
+    const fs::path& dir_ = scratch_.path();
 };
 
 Bytes randomBytes(std::size_t n, unsigned seed)
@@ -182,6 +154,13 @@ TEST_F(CliTest, CipherRoundTripsAndChecksKeyRanges)
     ASSERT_EQ(dec.status, 0);
     EXPECT_EQ(dec.out, all);
 
+    // Standard input and output carry every byte: 0x1A does not end the input, CR LF stays.
+    const std::string raw = "before\x1A" "after\r\nline\n";
+    const Result rawEnc = run({"encrypt", "--keys", "5,7,92,1"}, raw);
+    ASSERT_EQ(rawEnc.status, 0) << rawEnc.err;
+    EXPECT_EQ(rawEnc.out.size(), raw.size() * 16);
+    EXPECT_EQ(run({"decrypt", "--keys", "5,7,92,1"}, rawEnc.out).out, raw);
+
     const Result once = run({"encrypt", "--keys", "127,31,254,1000", "--passes", "1"}, "abc");
     ASSERT_EQ(once.status, 0);
     EXPECT_EQ(once.out.size(), 12u);
@@ -268,6 +247,27 @@ TEST_F(CliTest, ArchiveAddListExtractDelete)
     EXPECT_EQ(after.find("2\t2\tdocs\\Z.txt\n"), 0u) << after;
 }
 
+TEST_F(CliTest, NonAsciiFileAndFolderNamesWork)
+{
+    const Bytes medium = textBytes(3000);
+    write(dir_ / fs::u8path("caf\xC3\xA9.txt"), medium);
+    write(dir_ / fs::u8path("d\xC3\xA9j\xC3\xA0/\xE2\x82\xAC.log"), std::string("euro"));
+    const Result add =
+        run({"x", "add", path("arc.X"), path("caf\xC3\xA9.txt"), path("d\xC3\xA9j\xC3\xA0")});
+    ASSERT_EQ(add.status, 0) << add.err;
+    const Result list = run({"x", "list", path("arc.X")});
+    EXPECT_EQ(list.out.rfind("1\t", 0), 0u) << list.out;
+    EXPECT_NE(list.out.find("\tcaf\xC3\xA9.txt\n2\t4\td\xC3\xA9j\xC3\xA0\\\xE2\x82\xAC.log\n"), std::string::npos)
+        << list.out;
+    const Result extract = run({"x", "extract", path("arc.X"), path("outd\xC3\xA9")});
+    ASSERT_EQ(extract.status, 0) << extract.err;
+    EXPECT_EQ(read(dir_ / fs::u8path("outd\xC3\xA9/caf\xC3\xA9.txt")), medium);
+    EXPECT_EQ(read(dir_ / fs::u8path("outd\xC3\xA9/d\xC3\xA9j\xC3\xA0/\xE2\x82\xAC.log")),
+              Bytes({'e', 'u', 'r', 'o'}));
+    ASSERT_EQ(run({"x", "delete", path("arc.X"), "CAF\xC3\x89.TXT"}).status, 0);
+    EXPECT_EQ(run({"x", "list", path("arc.X")}).out, "2\t4\td\xC3\xA9j\xC3\xA0\\\xE2\x82\xAC.log\n");
+}
+
 TEST_F(CliTest, ArchiveKeysChangeOnlyCompressedEntries)
 {
     const Bytes medium = textBytes(3000);
@@ -299,7 +299,8 @@ TEST_F(CliTest, ExtractRefusesUnsafeNamesAndExtractsTheRest)
 {
     tq::XFileFrame frame;
     const std::string payload = "data";
-    for (const char* name : {"..\\evil.txt", "ok.txt", "C:\\win.txt", "a\\..\\..\\x.txt"}) {
+    for (const char* name : {"..\\evil.txt", "ok.txt", "C:\\win.txt", "a\\..\\..\\x.txt", "NUL", "con.txt",
+                             "dir\\PRN.log", "COM1", "trail.", "space "}) {
         frame.AppendPayload(reinterpret_cast<const std::uint8_t*>(payload.data()), payload.size());
         frame.AddEntry(static_cast<std::int32_t>(payload.size()), name, 2);
     }
@@ -308,6 +309,17 @@ TEST_F(CliTest, ExtractRefusesUnsafeNamesAndExtractsTheRest)
     EXPECT_EQ(r.status, 1);
     EXPECT_NE(r.err.find("evil.txt"), std::string::npos) << r.err;
     EXPECT_NE(r.err.find("win.txt"), std::string::npos) << r.err;
+    for (const char* refused : {"\"NUL\"", "\"con.txt\"", "\"dir\\PRN.log\"", "\"COM1\"", "\"trail.\"", "\"space \""}) {
+        EXPECT_NE(r.err.find(refused), std::string::npos) << refused << " in " << r.err;
+    }
+    // Only the safe entry was written: no file took a device's or a shortened name.
+    std::vector<std::string> written;
+    for (const auto& entry : fs::recursive_directory_iterator(dir_ / "target")) {
+        if (!entry.is_directory()) {
+            written.push_back(entry.path().filename().u8string());
+        }
+    }
+    EXPECT_EQ(written, std::vector<std::string>({"ok.txt"}));
     EXPECT_TRUE(fs::exists(dir_ / "target/inside/ok.txt"));
     EXPECT_FALSE(fs::exists(dir_ / "target/evil.txt"));
     EXPECT_FALSE(fs::exists(dir_ / "target/x.txt"));
@@ -319,6 +331,23 @@ TEST_F(CliTest, ExtractRefusesUnsafeNamesAndExtractsTheRest)
 std::string asString(const Bytes& b)
 {
     return std::string(b.begin(), b.end());
+}
+
+// `text` with every LF written as the platform's line ending, as crp open prints lines.
+std::string platformLines(const std::string& text)
+{
+#ifdef _WIN32
+    std::string out;
+    for (char c : text) {
+        if (c == '\n') {
+            out += '\r';
+        }
+        out += c;
+    }
+    return out;
+#else
+    return text;
+#endif
 }
 
 TEST_F(CliTest, CrpSaveThenOpenGivesTheLinesBackForSeveralPassCounts)
@@ -338,7 +367,7 @@ TEST_F(CliTest, CrpSaveThenOpenGivesTheLinesBackForSeveralPassCounts)
             EXPECT_EQ(asString(Bytes(file.end() - 3, file.end())), std::string("\xFF\x00\x20", 3));
             r = run({"crp", "open", "--keys", keys, path("memo.crp")});
             ASSERT_EQ(r.status, 0) << r.err;
-            EXPECT_EQ(r.out, outputs[i]);
+            EXPECT_EQ(r.out, platformLines(outputs[i]));
         }
     }
 }
@@ -357,7 +386,7 @@ TEST_F(CliTest, CrpSaveStoresCipherTextAsItIsAndMatchesTheEngineByteForByte)
     EXPECT_EQ(tq::crp::LoadText(engine, dir_ / "a.crp"), text);
     const Result r = run({"crp", "open", "--keys", "5,7,10,1", path("a.crp")});
     ASSERT_EQ(r.status, 0) << r.err;
-    EXPECT_EQ(r.out, "stored as given\n");
+    EXPECT_EQ(r.out, platformLines("stored as given\n"));
 }
 
 TEST_F(CliTest, CrpFilesOfTheWindowStepsAndOfTheToolOpenAlike)
@@ -371,7 +400,7 @@ TEST_F(CliTest, CrpFilesOfTheWindowStepsAndOfTheToolOpenAlike)
     tq::crp::SaveMemo(engine, cipher, memo, keys, 2, dir_ / "window.crp");
     Result r = run({"crp", "open", "--keys", "77,12,201,2", path("window.crp")});
     ASSERT_EQ(r.status, 0) << r.err;
-    EXPECT_EQ(r.out, "line one\nline \xE9\xE8n twee\n");
+    EXPECT_EQ(r.out, platformLines("line one\nline \xE9\xE8n twee\n"));
 
     write(dir_ / "memo.txt", memo);
     ASSERT_EQ(run({"crp", "save", "--keys", "77,12,201,2", path("memo.txt"), path("tool.crp")}).status, 0);

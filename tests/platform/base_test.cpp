@@ -2,9 +2,9 @@
 #include "platform/atomicfile.h"
 #include "platform/codepage.h"
 
-#include <gtest/gtest.h>
+#include "tests/support/portable.h"
 
-#include <unistd.h>
+#include <gtest/gtest.h>
 
 #include <filesystem>
 #include <fstream>
@@ -54,14 +54,7 @@ TEST(CodePage, NamesCompareWithoutCaseAsWindowsDoes)
 
 class AtomicFileTest : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
-        dir_ = fs::temp_directory_path() / ("tq-atomic-" + std::to_string(::getpid()) + "-" +
-                                            ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::remove_all(dir_);
-        fs::create_directories(dir_);
-    }
-    void TearDown() override { fs::remove_all(dir_); }
+    tq::testing::TempFolder scratch_{"tq-atomic-"};
 
     static std::string read(const fs::path& p)
     {
@@ -71,7 +64,7 @@ protected:
     static void put(const fs::path& p, const std::string& text) { std::ofstream(p, std::ios::binary) << text; }
     std::size_t entries() const { return static_cast<std::size_t>(std::distance(fs::directory_iterator(dir_), {})); }
 
-    fs::path dir_;
+    const fs::path& dir_ = scratch_.path();
 };
 
 TEST_F(AtomicFileTest, TargetChangesOnlyOnCommit)
@@ -115,6 +108,7 @@ TEST_F(AtomicFileTest, RefusesAFolderAndAMissingFolderWithTheirNames)
 
 TEST_F(AtomicFileTest, LinksAreFollowedOrReplacedAsAsked)
 {
+    TQ_SKIP_WITHOUT_SYMLINKS(dir_);
     const fs::path real = dir_ / "real.txt";
     put(real, "real");
     fs::create_symlink(real, dir_ / "follow.lnk");
@@ -138,6 +132,7 @@ TEST_F(AtomicFileTest, LinksAreFollowedOrReplacedAsAsked)
 
 TEST_F(AtomicFileTest, ReplacedFileKeepsItsPermissions)
 {
+    TQ_SKIP_WITHOUT_POSIX_PERMISSIONS();
     const fs::path target = dir_ / "script.sh";
     put(target, "#!/bin/sh\n");
     fs::permissions(target, fs::perms::owner_all | fs::perms::group_read);
