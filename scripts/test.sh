@@ -2,7 +2,8 @@
 # Installs what is missing, builds everything and runs every test: the full build
 # (program, tool, engines) and the engines again under AddressSanitizer and
 # UndefinedBehaviorSanitizer. Mail tests run against real SMTP and POP3 servers
-# started on loopback ports for the duration of the run.
+# started on loopback ports for the duration of the run. Last, every fuzz target
+# runs for 15 seconds (scripts/fuzz.sh); any finding fails the run.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source scripts/lib.sh
@@ -35,4 +36,5 @@ export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 status=0
 ctest --test-dir build --output-on-failure -j "$jobs" || status=1
 ctest --test-dir build-sanitize --output-on-failure -j "$jobs" || status=1
+TQ_FUZZ_JOBS=$jobs bash scripts/fuzz.sh 15 || status=1
 exit $status
