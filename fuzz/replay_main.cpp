@@ -1,7 +1,7 @@
 // Runs a fuzz target's entry function over files without the fuzzing engine:
 // every file named, and every file in every folder named (in name order). Used
 // by the ordinary test build to replay the seeds and the inputs that once
-// found faults.
+// found faults. Exits with 1 when no input was found at all.
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
@@ -26,8 +26,8 @@ int main(int argc, char** argv)
         } else if (std::filesystem::exists(arg)) {
             files.push_back(arg);
         } else {
-            std::fprintf(stderr, "no such file or folder: %s\n", argv[i]);
-            return 2;
+            // A target without regressions has no folder for them yet.
+            std::fprintf(stderr, "no inputs in %s (it does not exist)\n", argv[i]);
         }
     }
     std::sort(files.begin(), files.end());
