@@ -489,14 +489,22 @@ std::string sanitizeAttachmentName(std::string_view name)
         }
         s.erase(0, lead);
     };
-    // Cuts to kMaxName bytes, keeping a short extension.
+    // Cuts to kMaxName bytes as the file system stores the name (UTF-8, where
+    // a letter above 127 takes two or three), keeping a short extension: well
+    // under the usual limit of 255, so that "_1" and the like still fit.
     auto cut = [&](std::string& s) {
-        if (s.size() > kMaxName) {
-            const auto dot = s.find_last_of('.');
-            const std::string ext = (dot != std::string::npos && s.size() - dot <= 16) ? s.substr(dot) : "";
-            s = s.substr(0, kMaxName - ext.size()) + ext;
-            trimEnds(s);
+        if (cp1252::toUtf8(s).size() <= kMaxName) {
+            return;
         }
+        const auto dot = s.find_last_of('.');
+        const std::string ext = (dot != std::string::npos && s.size() - dot <= 16) ? s.substr(dot) : "";
+        const std::size_t extBytes = cp1252::toUtf8(ext).size();
+        std::string stem = s.substr(0, s.size() - ext.size());
+        while (!stem.empty() && cp1252::toUtf8(stem).size() + extBytes > kMaxName) {
+            stem.pop_back();
+        }
+        s = stem + ext;
+        trimEnds(s);
     };
     trimEnds(out);
     cut(out);
