@@ -29,6 +29,8 @@ struct FileRequest {
     // The pattern offered ("*.crp"), or a description and patterns separated by '|'
     // ("*.X|*.X").
     QString filter;
+    // Further patterns the user may switch to, in the same form as `filter`.
+    QStringList moreFilters;
     // Extension added to a name typed without one ("X", "ky1"); empty for none.
     QString defaultSuffix;
     // Save only: ask before replacing an existing file.

@@ -11,6 +11,10 @@
 
 class QWidget;
 
+namespace tq::sealed {
+class SecretBytes;
+}
+
 namespace tq::prompts {
 
 // Asks a Yes/No question; true only for Yes.
@@ -25,5 +29,19 @@ void showError(QWidget* parent, const QString& title, const QString& text);
 // previous one.
 QuestionHandler setQuestionHandler(QuestionHandler handler);
 ErrorHandler setErrorHandler(ErrorHandler handler);
+
+// Asks for the passphrase of a sealed file. A new passphrase (`confirm`) is typed
+// twice, with a strength hint, and an empty one is refused.
+struct PassphraseRequest {
+    QString title;
+    QString text;
+    bool confirm = false;
+};
+// Returns false when cancelled; otherwise `passphrase` holds the typed text as
+// UTF-8 in locked memory. (The dialog lives in passphrase_dialog.cpp.)
+using PassphraseHandler =
+    std::function<bool(QWidget* parent, const PassphraseRequest& request, sealed::SecretBytes& passphrase)>;
+bool askPassphrase(QWidget* parent, const PassphraseRequest& request, sealed::SecretBytes& passphrase);
+PassphraseHandler setPassphraseHandler(PassphraseHandler handler);
 
 } // namespace tq::prompts
