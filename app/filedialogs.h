@@ -37,6 +37,11 @@ struct FileRequest {
     bool confirmOverwrite = true;
 };
 
+// The file-name patterns a dialog offers for a request's filter ("*.X|*.X" gives
+// *.X, *.x). "*.*" means every file, as on Windows, so it becomes "*": on other
+// systems "*.*" would hide names without a dot (README, Makefile).
+QStringList dialogPatterns(const QString& filter);
+
 // Returns the chosen files (empty when the dialog was cancelled).
 using FileDialogRunner = std::function<QStringList(QWidget* parent, const FileRequest& request)>;
 

@@ -17,12 +17,17 @@ class SecretBytes;
 
 namespace tq::prompts {
 
+// The icon a Yes/No box shows: a question mark (confirmations), or the
+// information sign.
+enum class Icon { Question, Information };
+
 // Asks a Yes/No question; true only for Yes.
-using QuestionHandler = std::function<bool(QWidget* parent, const QString& title, const QString& text)>;
+using QuestionHandler =
+    std::function<bool(QWidget* parent, const QString& title, const QString& text, Icon icon)>;
 // Shows an error message.
 using ErrorHandler = std::function<void(QWidget* parent, const QString& title, const QString& text)>;
 
-bool askYesNo(QWidget* parent, const QString& title, const QString& text);
+bool askYesNo(QWidget* parent, const QString& title, const QString& text, Icon icon = Icon::Question);
 void showError(QWidget* parent, const QString& title, const QString& text);
 
 // Installs handlers (an empty function restores the message box) and returns the
