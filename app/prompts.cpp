@@ -1,5 +1,7 @@
 #include "app/prompts.h"
 
+#include <QInputDialog>
+#include <QLineEdit>
 #include <QMessageBox>
 
 namespace tq::prompts {
@@ -17,7 +19,26 @@ ErrorHandler& errorHandler()
     return handler;
 }
 
+InputHandler& inputHandler()
+{
+    static InputHandler handler;
+    return handler;
+}
+
 } // namespace
+
+bool askText(QWidget* parent, const QString& title, const QString& label, QString& value)
+{
+    if (inputHandler()) {
+        return inputHandler()(parent, title, label, value);
+    }
+    bool ok = false;
+    const QString answer = QInputDialog::getText(parent, title, label, QLineEdit::Normal, value, &ok);
+    if (ok) {
+        value = answer;
+    }
+    return ok;
+}
 
 bool askYesNo(QWidget* parent, const QString& title, const QString& text, Icon icon)
 {
@@ -51,6 +72,13 @@ ErrorHandler setErrorHandler(ErrorHandler handler)
 {
     ErrorHandler old = std::move(errorHandler());
     errorHandler() = std::move(handler);
+    return old;
+}
+
+InputHandler setInputHandler(InputHandler handler)
+{
+    InputHandler old = std::move(inputHandler());
+    inputHandler() = std::move(handler);
     return old;
 }
 

@@ -27,13 +27,20 @@ using QuestionHandler =
 // Shows an error message.
 using ErrorHandler = std::function<void(QWidget* parent, const QString& title, const QString& text)>;
 
+// Asks for a line of text in an input box that starts with `value`; true on OK
+// (`value` then holds the answer), false on Cancel (`value` unchanged).
+using InputHandler =
+    std::function<bool(QWidget* parent, const QString& title, const QString& label, QString& value)>;
+
 bool askYesNo(QWidget* parent, const QString& title, const QString& text, Icon icon = Icon::Question);
+bool askText(QWidget* parent, const QString& title, const QString& label, QString& value);
 void showError(QWidget* parent, const QString& title, const QString& text);
 
 // Installs handlers (an empty function restores the message box) and returns the
 // previous one.
 QuestionHandler setQuestionHandler(QuestionHandler handler);
 ErrorHandler setErrorHandler(ErrorHandler handler);
+InputHandler setInputHandler(InputHandler handler);
 
 // Asks for the passphrase of a sealed file. A new passphrase (`confirm`) is typed
 // twice, with a strength hint, and an empty one is refused.
