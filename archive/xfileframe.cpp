@@ -307,10 +307,20 @@ const std::uint8_t* XFileFrame::GetEntryPayload(std::int32_t n) const
     return data_.data() + entries_[static_cast<std::size_t>(n - 1)].payloadOffset;
 }
 
+void XFileFrame::lengthHeader(std::uint8_t out[2]) const
+{
+    if (readPair(loadedLength_) == DirectoryLength()) {
+        out[0] = loadedLength_[0];
+        out[1] = loadedLength_[1];
+    } else {
+        writePair(out, DirectoryLength());
+    }
+}
+
 std::vector<std::uint8_t> XFileFrame::ToBytes() const
 {
     std::uint8_t header[2];
-    writePair(header, DirectoryLength());
+    lengthHeader(header);
     std::vector<std::uint8_t> bytes;
     bytes.reserve(2 + directory_.size() + data_.size());
     bytes.insert(bytes.end(), header, header + 2);
@@ -322,7 +332,7 @@ std::vector<std::uint8_t> XFileFrame::ToBytes() const
 void XFileFrame::SaveToFile(const std::string& path) const
 {
     std::uint8_t header[2];
-    writePair(header, DirectoryLength());
+    lengthHeader(header);
     // Saved as a document: a link the user chose as the archive's name is followed.
     archive_io::writeFileAtomically(
         path, {{header, 2}, {directory_.data(), directory_.size()}, {data_.data(), data_.size()}},
@@ -437,6 +447,8 @@ void XFileFrame::LoadFromFile(const std::string& path)
     data_.swap(data);
     entries_.swap(entries);
     names_.swap(names);
+    loadedLength_[0] = header[0];
+    loadedLength_[1] = header[1];
     rebuildNameIndex();
 }
 

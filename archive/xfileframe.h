@@ -160,6 +160,8 @@ private:
     void writeCount();
     void rebuildNameIndex();
     std::int32_t claimedLength() const;
+    // The two bytes written in front of the directory.
+    void lengthHeader(std::uint8_t out[2]) const;
 
     std::vector<std::uint8_t> directory_; // size() is the directory length
     std::vector<std::uint8_t> data_;      // size() is the data length
@@ -167,6 +169,11 @@ private:
     std::vector<std::string> names_;
     // Upper-cased name -> index (0-based) of its first entry.
     std::unordered_map<std::string, std::int32_t> firstByName_;
+    // The directory length as the loaded file wrote it. A writer may have put
+    // 255 in the low byte (00 FF reads as 255, like 01 00); the bytes are
+    // written back unchanged while the length they give still holds, so an
+    // archive saves as the same bytes it was loaded from, as its records do.
+    std::uint8_t loadedLength_[2] = {0, 2};
 };
 
 // Base-255 pairs: value div 255, value mod 255; read back as first * 255 + second.

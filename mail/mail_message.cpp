@@ -595,26 +595,45 @@ std::string sanitizeAttachmentName(std::string_view name)
         }
         out += ch;
     }
+    constexpr std::size_t kMaxName = 200;
     // Windows drops trailing dots and blanks; leading blanks are confusing.
-    while (!out.empty() && (out.back() == '.' || out.back() == ' ')) {
-        out.pop_back();
-    }
-    std::size_t lead = 0;
-    while (lead < out.size() && out[lead] == ' ') {
-        ++lead;
-    }
-    out.erase(0, lead);
+    // Trimmed after every cut too, so that the name written is the name
+    // reported (a cut may end in a blank).
+    auto trimEnds = [](std::string& s) {
+        while (!s.empty() && (s.back() == '.' || s.back() == ' ')) {
+            s.pop_back();
+        }
+        std::size_t lead = 0;
+        while (lead < s.size() && s[lead] == ' ') {
+            ++lead;
+        }
+        s.erase(0, lead);
+    };
+    // Cuts to kMaxName bytes as the file system stores the name (UTF-8, where
+    // a letter above 127 takes two or three), keeping a short extension: well
+    // under the usual limit of 255, so that "_1" and the like still fit.
+    auto cut = [&](std::string& s) {
+        if (cp1252::toUtf8(s).size() <= kMaxName) {
+            return;
+        }
+        const auto dot = s.find_last_of('.');
+        const std::string ext = (dot != std::string::npos && s.size() - dot <= 16) ? s.substr(dot) : "";
+        const std::size_t extBytes = cp1252::toUtf8(ext).size();
+        std::string stem = s.substr(0, s.size() - ext.size());
+        while (!stem.empty() && cp1252::toUtf8(stem).size() + extBytes > kMaxName) {
+            stem.pop_back();
+        }
+        s = stem + ext;
+        trimEnds(s);
+    };
+    trimEnds(out);
+    cut(out);
     if (out.find_first_not_of('.') == std::string::npos) {
         return std::string(); // "", ".", "..", "..."
     }
     if (isDeviceName(out)) {
         out.insert(0, "_");
-    }
-    constexpr std::size_t kMaxName = 200;
-    if (out.size() > kMaxName) {
-        const auto dot = out.find_last_of('.');
-        std::string ext = (dot != std::string::npos && out.size() - dot <= 16) ? out.substr(dot) : "";
-        out = out.substr(0, kMaxName - ext.size()) + ext;
+        cut(out);
     }
     return out;
 }

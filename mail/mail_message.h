@@ -66,8 +66,8 @@ void scanHeaderLine(std::string_view line, HeaderFields& fields);
 
 // Reduces an attachment name from a message to a plain file name: no folders,
 // no drive, no "..", no control or reserved characters, no device names (CON,
-// NUL, COM1, ...), no trailing dots or blanks, at most 200 bytes. Returns an
-// empty string when nothing usable is left.
+// NUL, COM1, ...), no trailing dots or blanks, at most 200 bytes as UTF-8.
+// Returns an empty string when nothing usable is left.
 std::string sanitizeAttachmentName(std::string_view name);
 
 // `name` when no file of that name is in `folder`; otherwise the name with

@@ -4,7 +4,8 @@
 # UndefinedBehaviorSanitizer. Mail tests run against real SMTP and POP3 servers
 # started on loopback ports for the duration of the run. Then the engines and
 # tarnquill-cli are cross-built for Windows and tested under wine
-# (scripts/test-windows.sh).
+# (scripts/test-windows.sh). Last, every fuzz target runs for 15 seconds
+# (scripts/fuzz.sh); any finding fails the run.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source scripts/lib.sh
@@ -40,4 +41,5 @@ ctest --test-dir build-sanitize --output-on-failure -j "$jobs" || status=1
 # The engines and tarnquill-cli built for Windows and tested under wine, and
 # compared with the Linux build of the tool.
 bash scripts/test-windows.sh || status=1
+TQ_FUZZ_JOBS=$jobs bash scripts/fuzz.sh 15 || status=1
 exit $status

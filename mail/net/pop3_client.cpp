@@ -1,6 +1,7 @@
 #include "mail/net/pop3_client.h"
 
 #include "mail/mail_errors.h"
+#include "mail/reply_reader.h"
 
 #include <QDir>
 #include <QStandardPaths>
@@ -8,53 +9,10 @@
 namespace tq {
 namespace {
 
-std::string withoutLineEnd(std::string text)
-{
-    while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) {
-        text.pop_back();
-    }
-    return text;
-}
-
-// The n-th (from 0) blank-separated word of a reply.
-std::string word(const std::string& text, int n)
-{
-    std::size_t pos = 0;
-    for (int i = 0;; ++i) {
-        pos = text.find_first_not_of(" \t\r\n", pos);
-        if (pos == std::string::npos) {
-            return std::string();
-        }
-        const std::size_t end = text.find_first_of(" \t\r\n", pos);
-        if (i == n) {
-            return text.substr(pos, end == std::string::npos ? std::string::npos : end - pos);
-        }
-        if (end == std::string::npos) {
-            return std::string();
-        }
-        pos = end;
-    }
-}
-
-bool firstWordOk(const std::string& reply)
-{
-    return word(reply, 0).find("+OK") != std::string::npos;
-}
-
-long long numberOf(const std::string& text)
-{
-    if (text.empty() || text.size() > 18) {
-        return 0;
-    }
-    long long value = 0;
-    for (const char c : text) {
-        if (c < '0' || c > '9') {
-            return 0;
-        }
-        value = value * 10 + (c - '0');
-    }
-    return value;
-}
+// The plain reply reader's helpers under this file's short names.
+std::string word(const std::string& text, int n) { return mail::replyWord(text, n); }
+bool firstWordOk(const std::string& reply) { return mail::replyIsOk(reply); }
+long long numberOf(const std::string& text) { return mail::replyCount(text); }
 
 std::filesystem::path toPath(const QString& folder)
 {
@@ -87,22 +45,8 @@ void TPop3Client::SetAttachFilePath(const QString& folder)
 
 std::string TPop3Client::readLine()
 {
-    std::string line = ReadLn();
     // ReadLn hands over very long lines in pieces; a message line is whole.
-    while (!line.empty() && line.back() != '\n') {
-        const std::string more = ReadLn();
-        if (more.empty()) {
-            break;
-        }
-        line += more;
-        if (line.size() > kMaxLine) {
-            throw EMailError("The server sent a line longer than 1 MiB");
-        }
-    }
-    if (line.empty()) {
-        throw EMailError("Connection closed by the server");
-    }
-    return line;
+    return mail::readWholeLine([this] { return ReadLn(); }, kMaxLine);
 }
 
 std::string TPop3Client::command(const std::string& text)
@@ -116,7 +60,7 @@ std::string TPop3Client::command(const std::string& text)
 
 void TPop3Client::raiseReply(const std::string& reply)
 {
-    throw EMailError(withoutLineEnd(reply));
+    throw EMailError(mail::withoutLineEnd(reply));
 }
 
 void TPop3Client::requireConnection()
@@ -243,32 +187,18 @@ void TPop3Client::RetrieveMessage(int number)
 
     // Lines of the message up to the final "."; a leading "." of a line was
     // doubled by the server.
-    bool ended = false;
-    auto next = [&](std::string& line) {
-        line = readLine();
-        BytesRecvd += static_cast<std::int64_t>(line.size());
-        if (OnPacketRecvd) {
-            OnPacketRecvd();
-        }
-        line = withoutLineEnd(std::move(line));
-        if (line == ".") {
-            ended = true;
-            return false;
-        }
-        if (!line.empty() && line[0] == '.') {
-            line.erase(0, 1);
-        }
-        return true;
-    };
     std::vector<std::string> header;
     std::vector<std::string> body;
-    std::string line;
-    while (!ended && next(line) && !line.empty()) {
-        header.push_back(line);
-    }
-    while (!ended && next(line)) {
-        body.push_back(line);
-    }
+    mail::readMessageLines(
+        [this] {
+            std::string line = readLine();
+            BytesRecvd += static_cast<std::int64_t>(line.size());
+            if (OnPacketRecvd) {
+                OnPacketRecvd();
+            }
+            return line;
+        },
+        header, body);
 
     mail::ParseOptions options;
     options.parse = Parse;

@@ -1,28 +1,9 @@
 #include "mail/net/smtp_client.h"
 
 #include "mail/mail_errors.h"
+#include "mail/reply_reader.h"
 
 namespace tq {
-namespace {
-
-std::string withoutLineEnd(std::string text)
-{
-    while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) {
-        text.pop_back();
-    }
-    return text;
-}
-
-// Greeting and HELO replies may come in several lines: a line that starts with
-// a blank or has "-" as its fourth character is followed by more.
-constexpr int kMaxReplyLines = 1000;
-
-bool isContinuation(const std::string& line)
-{
-    return (!line.empty() && line[0] == ' ') || (line.size() >= 4 && line[3] == '-');
-}
-
-} // namespace
 
 TSmtpClient::TSmtpClient(QObject* parent) : TLineSocket(parent), random_(std::random_device{}())
 {
@@ -31,19 +12,9 @@ TSmtpClient::TSmtpClient(QObject* parent) : TLineSocket(parent), random_(std::ra
 
 std::string TSmtpClient::readReply()
 {
-    std::string line = ReadLn();
-    int lines = 1;
-    while (isContinuation(line)) {
-        report(1, line);
-        if (++lines > kMaxReplyLines) {
-            throw EMailError("The server's reply does not end");
-        }
-        line = ReadLn();
-    }
-    if (line.empty()) {
-        throw EMailError("Connection closed by the server");
-    }
-    report(1, line);
+    // Greeting and HELO replies may come in several lines.
+    std::string line = mail::readSmtpReply([this] { return ReadLn(); },
+                                           [this](const std::string& seen) { report(1, seen); });
     setReplyNumber(line);
     return line;
 }
@@ -57,7 +28,7 @@ std::string TSmtpClient::command(const std::string& text)
 
 void TSmtpClient::raiseReply(const std::string& reply)
 {
-    throw EMailError(withoutLineEnd(reply));
+    throw EMailError(mail::withoutLineEnd(reply));
 }
 
 void TSmtpClient::Connect()

@@ -2,6 +2,7 @@
 // free names, the multipart split and the attachment files it writes.
 #include "mail/attach_coder.h"
 #include "mail/mail_message.h"
+#include "platform/codepage.h"
 
 #include <gtest/gtest.h>
 
@@ -152,6 +153,14 @@ TEST(MailAttachmentNames, StrangersNamesBecomePlainFileNames)
     const std::string cut = mail::sanitizeAttachmentName(longName);
     EXPECT_EQ(cut.size(), 200u);
     EXPECT_EQ(cut.substr(cut.size() - 4), ".pdf");
+    // Accented letters take two or three bytes on disk; a cut never ends in a blank.
+    const std::string accented = mail::sanitizeAttachmentName(std::string(250, '\xE9') + ".pdf");
+    std::string twoBytesEach;
+    for (int i = 0; i < 98; ++i) {
+        twoBytesEach += "\xC3\xA9";
+    }
+    EXPECT_EQ(cp1252::toUtf8(accented), twoBytesEach + ".pdf");
+    EXPECT_EQ(mail::sanitizeAttachmentName(std::string(199, 'a') + " bbbbb"), std::string(199, 'a'));
 }
 
 TEST_F(MailParse, FreeNamesGetNumbersBeforeTheExtension)
