@@ -72,7 +72,7 @@ QString withoutNumber(const QString& name)
 
 QString pythonScript()
 {
-    return QString::fromLocal8Bit(qgetenv("TQ_TEST_DATA")) + QStringLiteral("/mail_messages.py");
+    return QStringLiteral(TQ_TEST_DATA_DIR "/mail_messages.py");
 }
 
 class MailWindows : public WindowTest {
