@@ -216,7 +216,8 @@ ExtractResult extractEntryAt(const XFileFrame& frame, TCompress& compressor, std
     reportStep(progress, index, count, 3);
     report(progress, archive_status::kSave);
     result.outputPath = prepareExtractPath(targetFolder, result.entryName);
-    archive_io::writeFileAtomically(result.outputPath, {{bytes, size}}, &compressor.Yield);
+    archive_io::writeFileAtomically(result.outputPath, {{bytes, size}}, AtomicFile::Links::Replace,
+                                    &compressor.Yield);
     result.bytesWritten = static_cast<std::int64_t>(size);
 
     report(progress, "");

@@ -317,7 +317,7 @@ void XFileFrame::SaveToFile(const std::string& path) const
     writePair(header, DirectoryLength());
     archive_io::writeFileAtomically(
         path, {{header, 2}, {directory_.data(), directory_.size()}, {data_.data(), data_.size()}},
-        &Yield);
+        AtomicFile::Links::Follow, &Yield);
 }
 
 void XFileFrame::LoadFromFile(const std::string& path)

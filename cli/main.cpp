@@ -13,6 +13,7 @@
 #include "crypto/crpfile.h"
 #include "crypto/linecipher.h"
 #include "platform/codepage.h"
+#include "platform/fileio.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -148,19 +149,6 @@ Arguments parseArguments(const std::vector<std::string>& args, bool allowKeys, b
     return parsed;
 }
 
-std::vector<std::uint8_t> readWholeFile(const std::string& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
-        throw CliError("Cannot open \"" + path + "\": " + std::strerror(errno));
-    }
-    std::vector<std::uint8_t> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    if (in.bad()) {
-        throw CliError("Cannot read \"" + path + "\"");
-    }
-    return bytes;
-}
-
 std::int32_t checkedLength(std::size_t size, const std::string& path)
 {
     if (size > 0x7FFFFFFFu / 2) {
@@ -176,7 +164,7 @@ int runCompress(const std::vector<std::string>& args)
         throw UsageError("compress takes INPUT and OUTPUT");
     }
     const std::int32_t skip = a.skip ? static_cast<std::int32_t>(parseNumber(*a.skip, "--skip", 0, 100000000)) : 2;
-    const std::vector<std::uint8_t> input = readWholeFile(a.operands[0]);
+    const std::vector<std::uint8_t> input = tq::readWholeFile(std::filesystem::u8path(a.operands[0]));
     checkedLength(input.size(), a.operands[0]);
 
     tq::TCompress compressor;
@@ -197,7 +185,7 @@ int runDecompress(const std::vector<std::string>& args)
     if (a.operands.size() != 2) {
         throw UsageError("decompress takes INPUT and OUTPUT");
     }
-    std::vector<std::uint8_t> input = readWholeFile(a.operands[0]);
+    std::vector<std::uint8_t> input = tq::readWholeFile(std::filesystem::u8path(a.operands[0]));
     checkedLength(input.size(), a.operands[0]);
     // The trailer starts at the last 0xFF byte; a stream without one is taken whole.
     for (std::size_t m = input.size(); m > 0; --m) {
@@ -444,10 +432,10 @@ int runCrpSave(const std::vector<std::string>& args)
     const tq::crp::KeySet keys = parseKeySet(a.keys);
     const std::int32_t skip = a.skip ? static_cast<std::int32_t>(parseNumber(*a.skip, "--skip", 2, 32000))
                                      : tq::crp::kDefaultSkip;
-    const std::vector<std::uint8_t> bytes = readWholeFile(a.operands[0]);
+    const std::vector<std::uint8_t> bytes = tq::readWholeFile(std::filesystem::u8path(a.operands[0]));
     checkedLength(bytes.size(), a.operands[0]);
     // The memo holds the file's lines: every line break becomes CR LF.
-    const std::string memoText = tq::crp::NormalizeBreaks(std::string(bytes.begin(), bytes.end()));
+    const std::string memoText = tq::normalizeBreaks(std::string(bytes.begin(), bytes.end()));
     tq::TCompress engine;
     tq::LineCipher cipher;
     tq::crp::SaveMemo(engine, cipher, memoText, keys, skip, a.operands[1]);
@@ -466,7 +454,7 @@ int runCrpOpen(const std::vector<std::string>& args)
     const std::string memoText = tq::crp::OpenMemo(engine, cipher, a.operands[0], keys);
     std::string out;
     out.reserve(memoText.size() + 2);
-    for (const std::string& line : tq::crp::MemoLines(memoText)) {
+    for (const std::string& line : tq::memoLines(memoText)) {
         out += line;
         out += kLineEnding;
     }

@@ -483,6 +483,19 @@ TEST(XFileFrameFiles, FileErrorsNameTheFileAndLeaveTheContainer)
     }
 }
 
+TEST(XFileFrameFiles, SavingThroughALinkWritesTheArchiveItNames)
+{
+    // An archive the user saves is a document: a link in its place is followed.
+    ScratchDir dir;
+    writeBytes(dir / "real.X", bytesOf("old"));
+    std::filesystem::create_symlink(dir / "real.X", dir / "link.X");
+    XFileFrame frame;
+    add(frame, {"a.txt", 2, bytesOf("payload")});
+    frame.SaveToFile(dir / "link.X");
+    EXPECT_TRUE(std::filesystem::is_symlink(dir / "link.X"));
+    EXPECT_EQ(readBytes(dir / "real.X"), frame.ToBytes());
+}
+
 TEST(XFileFrameFiles, SavingReplacesTheOldFileAndLeavesNoTemporaryFiles)
 {
     ScratchDir dir;
