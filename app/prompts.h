@@ -1,29 +1,5 @@
-// Message boxes of the program, replaceable so that tests can answer them.
-//
-// Every question and error box of the windows goes through these functions. By
-// default they show modal QMessageBoxes; a test installs its own handlers to
-// answer questions and to record errors without a user.
+// The message boxes and file dialogs are declared, with every other
+// replaceable dialog, in app/seams.h.
 #pragma once
 
-#include <QString>
-
-#include <functional>
-
-class QWidget;
-
-namespace tq::prompts {
-
-// Asks a Yes/No question; true only for Yes.
-using QuestionHandler = std::function<bool(QWidget* parent, const QString& title, const QString& text)>;
-// Shows an error message.
-using ErrorHandler = std::function<void(QWidget* parent, const QString& title, const QString& text)>;
-
-bool askYesNo(QWidget* parent, const QString& title, const QString& text);
-void showError(QWidget* parent, const QString& title, const QString& text);
-
-// Installs handlers (an empty function restores the message box) and returns the
-// previous one.
-QuestionHandler setQuestionHandler(QuestionHandler handler);
-ErrorHandler setErrorHandler(ErrorHandler handler);
-
-} // namespace tq::prompts
+#include "app/seams.h"

@@ -1,18 +1,19 @@
-#include "app/filedialogs.h"
+#include "app/seams.h"
 
+#include <QAbstractPrintDialog>
 #include <QDir>
-#include <QFileInfo>
-
 #include <QFileDialog>
+#include <QFileInfo>
+#include <QMessageBox>
+#include <QPrintDialog>
 
 namespace tq {
 namespace {
 
-FileDialogRunner& installedRunner()
-{
-    static FileDialogRunner runner;
-    return runner;
-}
+struct QuestionSeam;
+struct ErrorSeam;
+struct FileDialogSeam;
+struct PrintDialogSeam;
 
 // "*.X|*.X" as a Qt name filter. File systems that tell letter case apart would
 // hide "a.x" behind the pattern "*.X", so each pattern is offered in both cases.
@@ -74,10 +75,46 @@ QStringList runQtDialog(QWidget* parent, const FileRequest& request)
 
 } // namespace
 
+// --- Message boxes
+
+namespace prompts {
+
+bool askYesNo(QWidget* parent, const QString& title, const QString& text)
+{
+    if (const auto& handler = installedHandler<QuestionSeam, QuestionHandler>()) {
+        return handler(parent, title, text);
+    }
+    return QMessageBox::question(parent, title, text, QMessageBox::Yes | QMessageBox::No,
+                                 QMessageBox::No) == QMessageBox::Yes;
+}
+
+void showError(QWidget* parent, const QString& title, const QString& text)
+{
+    if (const auto& handler = installedHandler<ErrorSeam, ErrorHandler>()) {
+        handler(parent, title, text);
+        return;
+    }
+    QMessageBox::critical(parent, title, text);
+}
+
+QuestionHandler setQuestionHandler(QuestionHandler handler)
+{
+    return replaceHandler<QuestionSeam>(std::move(handler));
+}
+
+ErrorHandler setErrorHandler(ErrorHandler handler)
+{
+    return replaceHandler<ErrorSeam>(std::move(handler));
+}
+
+} // namespace prompts
+
+// --- File dialogs
+
 QStringList runFileDialog(QWidget* parent, const FileRequest& request)
 {
-    if (installedRunner()) {
-        return installedRunner()(parent, request);
+    if (const auto& runner = installedHandler<FileDialogSeam, FileDialogRunner>()) {
+        return runner(parent, request);
     }
     return runQtDialog(parent, request);
 }
@@ -90,9 +127,25 @@ QString runSingleFileDialog(QWidget* parent, const FileRequest& request)
 
 FileDialogRunner setFileDialogRunner(FileDialogRunner runner)
 {
-    FileDialogRunner old = std::move(installedRunner());
-    installedRunner() = std::move(runner);
-    return old;
+    return replaceHandler<FileDialogSeam>(std::move(runner));
+}
+
+// --- The print dialog
+
+bool runPrintDialog(QPrinter& printer, QWidget* parent)
+{
+    if (const auto& handler = installedHandler<PrintDialogSeam, PrintDialogHandler>()) {
+        return handler(printer, parent);
+    }
+    QPrintDialog dialog(&printer, parent);
+    // Printing to a file is not offered.
+    dialog.setOption(QAbstractPrintDialog::PrintToFile, false);
+    return dialog.exec() == QDialog::Accepted;
+}
+
+PrintDialogHandler setPrintDialogHandler(PrintDialogHandler handler)
+{
+    return replaceHandler<PrintDialogSeam>(std::move(handler));
 }
 
 } // namespace tq
