@@ -1,13 +1,15 @@
-// GoogleTest entry for the window tests: a QApplication must exist before any
-// widget is made, and it must live for the whole run.
+// The main() of every widget test program: the program's application object
+// (on the offscreen platform unless QT_QPA_PLATFORM names another) exists before
+// any widget is made and lives for the whole run.
 #include "app/program.h"
 
 #include <gtest/gtest.h>
 
 int main(int argc, char** argv)
 {
-    qputenv("QT_QPA_PLATFORM", qgetenv("QT_QPA_PLATFORM").isEmpty() ? QByteArray("offscreen")
-                                                                      : qgetenv("QT_QPA_PLATFORM"));
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    }
     tq::TApplication app(argc, argv);
     QApplication::setQuitOnLastWindowClosed(false);
     ::testing::InitGoogleTest(&argc, argv);
