@@ -336,6 +336,8 @@ void TfrmMemo::OpenCommand()
     AbortRequested = false;
     request.filter = QStringLiteral("*.crp");
     request.title = QStringLiteral("Open encrypted file...");
+    // Sealed files open through the same command (recognised by their content).
+    request.moreFilters = QStringList{QStringLiteral("Sealed memo files|*.tqs"), QStringLiteral("All files|*")};
     const QString path = runSingleFileDialog(this, request);
     if (!path.isEmpty()) {
         OpenTarnFile(path);
@@ -344,6 +346,10 @@ void TfrmMemo::OpenCommand()
 
 void TfrmMemo::OpenTarnFile(const QString& path)
 {
+    if (sealed::IsSealedFile(toFsPath(path))) {
+        OpenSealedFile(path, QStringLiteral("Tarnquill - ") + asciiLowerName(path));
+        return;
+    }
     setPanel(0, QString());
     DisableAll();
     CursorTimer->start();

@@ -398,6 +398,8 @@ void TfrmMemo::buildMenus()
             [this] { runHook(OpenenClick); });
     addItem(Bestand1, Opslaan1, "Opslaan1", QStringLiteral("&Save as..."), QKeySequence(Qt::CTRL | Qt::Key_S),
             [this] { runHook(imgOpslaanClick); });
+    addItem(Bestand1, mnuVerzegeldOpslaan, "mnuVerzegeldOpslaan", QStringLiteral("Save sealed..."),
+            QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_S), [this] { SaveSealedCommand(); });
     Bestand1->addSeparator();
     addItem(Bestand1, Afdrukken1, "Afdrukken1", QStringLiteral("&Print"), QKeySequence(Qt::CTRL | Qt::Key_P),
             [this] { Afdrukken1Click(); });

@@ -43,7 +43,11 @@ QStringList runQtDialog(QWidget* parent, const FileRequest& request)
         folder = QDir::homePath();
     }
     QFileDialog dialog(parent, request.title, folder);
-    dialog.setNameFilter(qtFilter(request.filter));
+    QStringList filters{qtFilter(request.filter)};
+    for (const QString& more : request.moreFilters) {
+        filters.push_back(qtFilter(more));
+    }
+    dialog.setNameFilters(filters);
     if (!request.defaultSuffix.isEmpty()) {
         dialog.setDefaultSuffix(request.defaultSuffix);
     }

@@ -1,10 +1,11 @@
 // The program's dialogs that wait for a user, made replaceable so that tests can
-// answer them: message boxes (a question, an error), file dialogs, the archive
-// window's folder picker and the print dialog.
+// answer them: message boxes (a question, an error), the passphrase of sealed
+// files, file dialogs, the archive window's folder picker and the print dialog.
 //
 // Every such dialog follows one style:
 //   - the program calls one function that shows the dialog (askYesNo,
-//     showError, runFileDialog, TPathDialog::ExeCute, runPrintDialog);
+//     showError, askPassphrase, runFileDialog, TPathDialog::ExeCute,
+//     runPrintDialog);
 //   - a handler type says what a replacement gets and answers;
 //   - a set...Handler function installs a handler and returns the previous one;
 //     an empty handler restores the real dialog.
@@ -20,6 +21,10 @@
 
 class QPrinter;
 class QWidget;
+
+namespace tq::sealed {
+class SecretBytes;
+}
 
 namespace tq {
 
@@ -58,6 +63,20 @@ void showError(QWidget* parent, const QString& title, const QString& text);
 QuestionHandler setQuestionHandler(QuestionHandler handler);
 ErrorHandler setErrorHandler(ErrorHandler handler);
 
+// Asks for the passphrase of a sealed file. A new passphrase (`confirm`) is typed
+// twice, with a strength hint, and an empty one is refused.
+struct PassphraseRequest {
+    QString title;
+    QString text;
+    bool confirm = false;
+};
+// Returns false when cancelled; otherwise `passphrase` holds the typed text as
+// UTF-8 in locked memory. (The dialog lives in passphrase_dialog.cpp.)
+using PassphraseHandler =
+    std::function<bool(QWidget* parent, const PassphraseRequest& request, sealed::SecretBytes& passphrase)>;
+bool askPassphrase(QWidget* parent, const PassphraseRequest& request, sealed::SecretBytes& passphrase);
+PassphraseHandler setPassphraseHandler(PassphraseHandler handler);
+
 } // namespace prompts
 
 // --- File dialogs (memo files, key files, archives) ---------------------------------
@@ -77,6 +96,8 @@ struct FileRequest {
     // The pattern offered ("*.crp"), or a description and patterns separated by '|'
     // ("*.X|*.X").
     QString filter;
+    // Further patterns the user may switch to, in the same form as `filter`.
+    QStringList moreFilters;
     // Extension added to a name typed without one ("X", "ky1"); empty for none.
     QString defaultSuffix;
     // Save only: ask before replacing an existing file.

@@ -4,6 +4,7 @@
 //   x add|list|extract|delete   .X archives, as the archive window builds them
 //   encrypt / decrypt       the line cipher, standard input to standard output
 //   crp save|open           encrypted memo files, as the main window saves and opens them
+//   seal / unseal           passphrase-sealed memo files
 //
 // Exit status: 0 on success, 1 (message on standard error) on failure, 2 on wrong usage.
 #include "archive/archive_ops.h"
@@ -12,8 +13,18 @@
 #include "compress/compress.h"
 #include "crypto/crpfile.h"
 #include "crypto/linecipher.h"
+#include "crypto/sealed.h"
+#include "platform/atomicfile.h"
 #include "platform/codepage.h"
 #include "platform/fileio.h"
+
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include <fcntl.h>
+#include <termios.h>
+#include <unistd.h>
+#endif
 
 #include <cerrno>
 #include <cstdio>
@@ -57,6 +68,13 @@ const char* const kUsage =
     "      TEXTFILE's lines (encrypted first unless it already is cipher text).\n"
     "  crp open --keys K1,K2,K3,K4 CRPFILE\n"
     "      Print the memo text the main window's Open shows for CRPFILE.\n"
+    "  seal [--passphrase-file FILE] [--ops N] [--mem KIB] INPUT OUTPUT\n"
+    "      Seal INPUT's bytes into OUTPUT with a passphrase (Argon2id, N passes over\n"
+    "      KIB KiB, default 3 and 262144; XChaCha20-Poly1305).\n"
+    "  unseal [--passphrase-file FILE] INPUT OUTPUT\n"
+    "      Write the memo bytes of the sealed file INPUT to OUTPUT.\n"
+    "      The passphrase is asked on the terminal (twice when sealing), or read\n"
+    "      from the first line of FILE; never from the command line.\n"
     "\n"
     "Archive keys K1,K2 are 0-255 (default 97,43).\n";
 
@@ -105,9 +123,13 @@ struct Arguments {
     std::optional<std::string> keys;
     std::optional<std::string> skip;
     std::optional<std::string> passes;
+    std::optional<std::string> passphraseFile;
+    std::optional<std::string> ops;
+    std::optional<std::string> mem;
 };
 
-Arguments parseArguments(const std::vector<std::string>& args, bool allowKeys, bool allowSkip, bool allowPasses)
+Arguments parseArguments(const std::vector<std::string>& args, bool allowKeys, bool allowSkip, bool allowPasses,
+                         bool allowPassphrase = false, bool allowParams = false)
 {
     Arguments parsed;
     bool optionsEnded = false;
@@ -132,6 +154,12 @@ Arguments parseArguments(const std::vector<std::string>& args, bool allowKeys, b
                 slot = &parsed.skip;
             } else if (name == "--passes" && allowPasses) {
                 slot = &parsed.passes;
+            } else if (name == "--passphrase-file" && allowPassphrase) {
+                slot = &parsed.passphraseFile;
+            } else if (name == "--ops" && allowParams) {
+                slot = &parsed.ops;
+            } else if (name == "--mem" && allowParams) {
+                slot = &parsed.mem;
             } else {
                 throw UsageError("unknown option " + name);
             }
@@ -149,6 +177,12 @@ Arguments parseArguments(const std::vector<std::string>& args, bool allowKeys, b
     return parsed;
 }
 
+// The bytes of the file named by a UTF-8 command-line path.
+std::vector<std::uint8_t> readWholeFile(const std::string& path)
+{
+    return tq::readWholeFile(std::filesystem::u8path(path));
+}
+
 std::int32_t checkedLength(std::size_t size, const std::string& path)
 {
     if (size > 0x7FFFFFFFu / 2) {
@@ -164,7 +198,7 @@ int runCompress(const std::vector<std::string>& args)
         throw UsageError("compress takes INPUT and OUTPUT");
     }
     const std::int32_t skip = a.skip ? static_cast<std::int32_t>(parseNumber(*a.skip, "--skip", 0, 100000000)) : 2;
-    const std::vector<std::uint8_t> input = tq::readWholeFile(std::filesystem::u8path(a.operands[0]));
+    const std::vector<std::uint8_t> input = readWholeFile(a.operands[0]);
     checkedLength(input.size(), a.operands[0]);
 
     tq::TCompress compressor;
@@ -185,7 +219,7 @@ int runDecompress(const std::vector<std::string>& args)
     if (a.operands.size() != 2) {
         throw UsageError("decompress takes INPUT and OUTPUT");
     }
-    std::vector<std::uint8_t> input = tq::readWholeFile(std::filesystem::u8path(a.operands[0]));
+    std::vector<std::uint8_t> input = readWholeFile(a.operands[0]);
     checkedLength(input.size(), a.operands[0]);
     // The trailer starts at the last 0xFF byte; a stream without one is taken whole.
     for (std::size_t m = input.size(); m > 0; --m) {
@@ -432,7 +466,7 @@ int runCrpSave(const std::vector<std::string>& args)
     const tq::crp::KeySet keys = parseKeySet(a.keys);
     const std::int32_t skip = a.skip ? static_cast<std::int32_t>(parseNumber(*a.skip, "--skip", 2, 32000))
                                      : tq::crp::kDefaultSkip;
-    const std::vector<std::uint8_t> bytes = tq::readWholeFile(std::filesystem::u8path(a.operands[0]));
+    const std::vector<std::uint8_t> bytes = readWholeFile(a.operands[0]);
     checkedLength(bytes.size(), a.operands[0]);
     // The memo holds the file's lines: every line break becomes CR LF.
     const std::string memoText = tq::normalizeBreaks(std::string(bytes.begin(), bytes.end()));
@@ -464,6 +498,171 @@ int runCrpOpen(const std::vector<std::string>& args)
     return 0;
 }
 
+// --- Sealed files --------------------------------------------------------------
+
+// Longest passphrase taken from a terminal or a file.
+constexpr std::size_t kMaxPassphrase = 4096;
+
+// The first line of FILE (CR LF or LF ends it), read straight into locked memory.
+tq::sealed::SecretBytes passphraseFromFile(const std::string& path)
+{
+    std::FILE* f = std::fopen(path.c_str(), "rb");
+    if (f == nullptr) {
+        throw CliError(tq::cannotText("open", path, tq::systemReason(errno)));
+    }
+    tq::sealed::SecretBytes pass(kMaxPassphrase + 1);
+    const std::size_t n = std::fread(pass.data(), 1, pass.size(), f);
+    const bool failed = std::ferror(f) != 0;
+    std::fclose(f);
+    if (failed) {
+        throw CliError(tq::cannotText("read", path, tq::systemReason(EIO)));
+    }
+    std::size_t length = 0;
+    while (length < n && pass.data()[length] != '\n') {
+        ++length;
+    }
+    if (length == n && n > kMaxPassphrase) {
+        throw CliError("The passphrase in \"" + path + "\" is longer than " + std::to_string(kMaxPassphrase) +
+                       " bytes");
+    }
+    if (length > 0 && pass.data()[length - 1] == '\r') {
+        --length;
+    }
+    pass.shrink(length);
+    return pass;
+}
+
+#ifdef _WIN32
+// One line from the console without echo.
+bool readHiddenLine(const char* prompt, tq::sealed::SecretBytes& line)
+{
+    const HANDLE in = CreateFileA("CONIN$", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0,
+                                  nullptr);
+    if (in == INVALID_HANDLE_VALUE) {
+        return false;
+    }
+    DWORD mode = 0;
+    GetConsoleMode(in, &mode);
+    SetConsoleMode(in, mode & ~static_cast<DWORD>(ENABLE_ECHO_INPUT));
+    std::fputs(prompt, stderr);
+    std::size_t length = 0;
+    char c = 0;
+    DWORD got = 0;
+    while (ReadFile(in, &c, 1, &got, nullptr) && got == 1 && c != '\n') {
+        if (c != '\r' && length < line.size()) {
+            line.data()[length++] = static_cast<unsigned char>(c);
+        }
+    }
+    SetConsoleMode(in, mode);
+    CloseHandle(in);
+    std::fputs("\n", stderr);
+    line.shrink(length);
+    return true;
+}
+#else
+// One line from the controlling terminal with echo off (restored afterwards),
+// whatever standard input is. False when there is no terminal.
+bool readHiddenLine(const char* prompt, tq::sealed::SecretBytes& line)
+{
+    const int fd = ::open("/dev/tty", O_RDWR | O_NOCTTY);
+    if (fd < 0) {
+        return false;
+    }
+    termios saved{};
+    const bool isTerminal = ::tcgetattr(fd, &saved) == 0;
+    if (isTerminal) {
+        termios quiet = saved;
+        quiet.c_lflag &= static_cast<tcflag_t>(~ECHO);
+        quiet.c_lflag |= ICANON;
+        ::tcsetattr(fd, TCSANOW, &quiet);
+    }
+    const ssize_t shown = ::write(fd, prompt, std::strlen(prompt));
+    std::size_t length = 0;
+    unsigned char c = 0;
+    while (::read(fd, &c, 1) == 1 && c != '\n') {
+        if (length < line.size()) {
+            line.data()[length++] = c;
+        }
+    }
+    if (isTerminal) {
+        ::tcsetattr(fd, TCSANOW, &saved);
+    }
+    const ssize_t newline = ::write(fd, "\n", 1);
+    (void)shown;
+    (void)newline;
+    ::close(fd);
+    if (length > 0 && line.data()[length - 1] == '\r') {
+        --length;
+    }
+    line.shrink(length);
+    return true;
+}
+#endif
+
+// The passphrase from --passphrase-file or the terminal; a new one is asked twice.
+tq::sealed::SecretBytes readPassphrase(const Arguments& a, bool newPassphrase)
+{
+    tq::sealed::SecretBytes pass;
+    if (a.passphraseFile) {
+        pass = passphraseFromFile(*a.passphraseFile);
+    } else {
+        pass = tq::sealed::SecretBytes(kMaxPassphrase);
+        if (!readHiddenLine(newPassphrase ? "New passphrase: " : "Passphrase: ", pass)) {
+            throw CliError("No terminal to ask for the passphrase; use --passphrase-file FILE");
+        }
+        if (newPassphrase && !pass.empty()) {
+            tq::sealed::SecretBytes again(kMaxPassphrase);
+            readHiddenLine("Repeat the passphrase: ", again);
+            if (again.view() != pass.view()) {
+                throw CliError("The two passphrases differ; nothing was written");
+            }
+        }
+    }
+    if (pass.empty()) {
+        throw CliError("The passphrase is empty; nothing was written");
+    }
+    return pass;
+}
+
+int runSeal(const std::vector<std::string>& args)
+{
+    const Arguments a = parseArguments(args, false, false, false, true, true);
+    if (a.operands.size() != 2) {
+        throw UsageError("seal takes INPUT and OUTPUT");
+    }
+    tq::sealed::Params params = tq::sealed::kDefaultParams;
+    if (a.ops) {
+        params.opslimit = static_cast<std::uint32_t>(
+            parseNumber(*a.ops, "--ops", tq::sealed::kMinOpslimit, tq::sealed::kMaxOpslimit));
+    }
+    if (a.mem) {
+        params.memlimitKiB = static_cast<std::uint32_t>(
+            parseNumber(*a.mem, "--mem", tq::sealed::kMinMemlimitKiB, tq::sealed::kMaxMemlimitKiB));
+    }
+    const std::vector<std::uint8_t> input = readWholeFile(a.operands[0]);
+    const tq::sealed::SecretBytes pass = readPassphrase(a, true);
+    tq::sealed::SealToFile(a.operands[1], std::string_view(reinterpret_cast<const char*>(input.data()), input.size()),
+                           pass, params);
+    return 0;
+}
+
+int runUnseal(const std::vector<std::string>& args)
+{
+    const Arguments a = parseArguments(args, false, false, false, true, false);
+    if (a.operands.size() != 2) {
+        throw UsageError("unseal takes INPUT and OUTPUT");
+    }
+    const std::vector<std::uint8_t> input = readWholeFile(a.operands[0]);
+    const tq::sealed::SecretBytes pass = readPassphrase(a, false);
+    std::optional<std::string> memo =
+        tq::sealed::Unseal(std::string_view(reinterpret_cast<const char*>(input.data()), input.size()), pass);
+    tq::AtomicFile out(a.operands[1]);
+    out.write(memo->data(), memo->size());
+    out.commit();
+    tq::sealed::Wipe(*memo);
+    return 0;
+}
+
 int run(const std::vector<std::string>& args)
 {
     if (args.empty()) {
@@ -483,6 +682,12 @@ int run(const std::vector<std::string>& args)
     }
     if (command == "encrypt" || command == "decrypt") {
         return runCipher(rest, command == "encrypt");
+    }
+    if (command == "seal") {
+        return runSeal(rest);
+    }
+    if (command == "unseal") {
+        return runUnseal(rest);
     }
     if (command == "crp") {
         if (rest.empty()) {
