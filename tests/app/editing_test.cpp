@@ -1,9 +1,8 @@
 // Editing, the caret timer, New, the search box and printing in the window.
 #include "tests/support/window_fixture.h"
 
-#include "app/seams.h"
-
 #include "app/printing.h"
+#include "app/seams.h"
 #include "platform/codepage.h"
 
 #include <QAction>
