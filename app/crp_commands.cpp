@@ -287,7 +287,8 @@ void TfrmMemo::runCipherCommand(bool encrypt)
             (!encrypt || key4 < 3 ||
              prompts::askYesNo(this, QStringLiteral("Tarnquill"),
                                QStringLiteral("Weet u zeker dat u ") + QString::number(key4 * 32) +
-                                   QStringLiteral(" bits codering wilt gebruiken.")));
+                                   QStringLiteral(" bits codering wilt gebruiken."),
+                               prompts::Icon::Information));
         if (go && Memo->selLength() > 0) {
             const std::string selection = Memo->selectedText();
             const std::string result =
@@ -412,6 +413,10 @@ void TfrmMemo::SaveCommand()
 
     if (!Gecodeerd()) {
         EncryptCommand();
+    } else if (const std::string text = Memo->text(); WithoutTrailingBreaks(text).size() != text.size()) {
+        // Empty lines typed after cipher text: the file never holds them, so the
+        // memo shows the one line it stores.
+        Memo->setText(std::string(WithoutTrailingBreaks(text)));
     }
     DisableAll();
     FileRequest request;

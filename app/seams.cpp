@@ -4,6 +4,8 @@
 #include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QInputDialog>
+#include <QLineEdit>
 #include <QMessageBox>
 #include <QPrintDialog>
 
@@ -12,26 +14,24 @@ namespace {
 
 struct QuestionSeam;
 struct ErrorSeam;
+struct InputSeam;
 struct FileDialogSeam;
 struct PrintDialogSeam;
 
-// "*.X|*.X" as a Qt name filter. File systems that tell letter case apart would
-// hide "a.x" behind the pattern "*.X", so each pattern is offered in both cases.
+const QString kAllFilesPattern = QStringLiteral("*.*");
+
+// A start name or pattern as the dialog shows it: "*.*" is every file.
+QString dialogName(const QString& name)
+{
+    return name == kAllFilesPattern ? QStringLiteral("*") : name;
+}
+
+// "*.X|*.X" as a Qt name filter: the description and the dialog's patterns.
 QString qtFilter(const QString& filter)
 {
     const int bar = filter.indexOf(QLatin1Char('|'));
     const QString description = bar < 0 ? filter : filter.left(bar);
-    const QString patterns = bar < 0 ? filter : filter.mid(bar + 1);
-    QStringList all;
-    for (const QString& pattern : patterns.split(QLatin1Char(';'), Qt::SkipEmptyParts)) {
-        const QString p = pattern.trimmed();
-        for (const QString& variant : {p, p.toLower(), p.toUpper()}) {
-            if (!all.contains(variant)) {
-                all.push_back(variant);
-            }
-        }
-    }
-    return description + QStringLiteral(" (") + all.join(QLatin1Char(' ')) + QLatin1Char(')');
+    return description + QStringLiteral(" (") + dialogPatterns(filter).join(QLatin1Char(' ')) + QLatin1Char(')');
 }
 
 QStringList runQtDialog(QWidget* parent, const FileRequest& request)
@@ -69,7 +69,7 @@ QStringList runQtDialog(QWidget* parent, const FileRequest& request)
     // The start name may be a pattern ("*.crp"), as on Windows: typed over, or
     // confirmed, it filters the list.
     if (!request.fileName.isEmpty()) {
-        dialog.selectFile(request.fileName);
+        dialog.selectFile(dialogName(request.fileName));
     }
     if (dialog.exec() != QDialog::Accepted) {
         return {};
@@ -79,17 +79,51 @@ QStringList runQtDialog(QWidget* parent, const FileRequest& request)
 
 } // namespace
 
+QStringList dialogPatterns(const QString& filter)
+{
+    const int bar = filter.indexOf(QLatin1Char('|'));
+    const QString patterns = bar < 0 ? filter : filter.mid(bar + 1);
+    QStringList all;
+    for (const QString& pattern : patterns.split(QLatin1Char(';'), Qt::SkipEmptyParts)) {
+        const QString p = dialogName(pattern.trimmed());
+        // File systems that tell letter case apart would hide "a.x" behind the
+        // pattern "*.X", so each pattern is offered in both cases.
+        for (const QString& variant : {p, p.toLower(), p.toUpper()}) {
+            if (!all.contains(variant)) {
+                all.push_back(variant);
+            }
+        }
+    }
+    return all;
+}
+
 // --- Message boxes
 
 namespace prompts {
 
-bool askYesNo(QWidget* parent, const QString& title, const QString& text)
+bool askYesNo(QWidget* parent, const QString& title, const QString& text, Icon icon)
 {
     if (const auto& handler = installedHandler<QuestionSeam, QuestionHandler>()) {
-        return handler(parent, title, text);
+        return handler(parent, title, text, icon);
     }
-    return QMessageBox::question(parent, title, text, QMessageBox::Yes | QMessageBox::No,
-                                 QMessageBox::No) == QMessageBox::Yes;
+    const auto buttons = QMessageBox::Yes | QMessageBox::No;
+    const auto answer = icon == Icon::Information
+                            ? QMessageBox::information(parent, title, text, buttons, QMessageBox::No)
+                            : QMessageBox::question(parent, title, text, buttons, QMessageBox::No);
+    return answer == QMessageBox::Yes;
+}
+
+bool askText(QWidget* parent, const QString& title, const QString& label, QString& value)
+{
+    if (const auto& handler = installedHandler<InputSeam, InputHandler>()) {
+        return handler(parent, title, label, value);
+    }
+    bool ok = false;
+    const QString answer = QInputDialog::getText(parent, title, label, QLineEdit::Normal, value, &ok);
+    if (ok) {
+        value = answer;
+    }
+    return ok;
 }
 
 void showError(QWidget* parent, const QString& title, const QString& text)
@@ -109,6 +143,11 @@ QuestionHandler setQuestionHandler(QuestionHandler handler)
 ErrorHandler setErrorHandler(ErrorHandler handler)
 {
     return replaceHandler<ErrorSeam>(std::move(handler));
+}
+
+InputHandler setInputHandler(InputHandler handler)
+{
+    return replaceHandler<InputSeam>(std::move(handler));
 }
 
 } // namespace prompts

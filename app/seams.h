@@ -1,9 +1,10 @@
 // The program's dialogs that wait for a user, made replaceable so that tests can
-// answer them: message boxes (a question, an error), the passphrase of sealed
-// files, file dialogs, the archive window's folder picker and the print dialog.
+// answer them: message boxes (a question, an error, a line of text), the
+// passphrase of sealed files, file dialogs, the archive window's folder picker
+// and the print dialog.
 //
 // Every such dialog follows one style:
-//   - the program calls one function that shows the dialog (askYesNo,
+//   - the program calls one function that shows the dialog (askYesNo, askText,
 //     showError, askPassphrase, runFileDialog, TPathDialog::ExeCute,
 //     runPrintDialog);
 //   - a handler type says what a replacement gets and answers;
@@ -52,16 +53,27 @@ Handler replaceHandler(Handler handler)
 
 namespace prompts {
 
+// The icon a Yes/No box shows: a question mark (confirmations), or the
+// information sign.
+enum class Icon { Question, Information };
+
 // Asks a Yes/No question; true only for Yes.
-using QuestionHandler = std::function<bool(QWidget* parent, const QString& title, const QString& text)>;
+using QuestionHandler =
+    std::function<bool(QWidget* parent, const QString& title, const QString& text, Icon icon)>;
 // Shows an error message.
 using ErrorHandler = std::function<void(QWidget* parent, const QString& title, const QString& text)>;
+// Asks for a line of text in an input box that starts with `value`; true on OK
+// (`value` then holds the answer), false on Cancel (`value` unchanged).
+using InputHandler =
+    std::function<bool(QWidget* parent, const QString& title, const QString& label, QString& value)>;
 
-bool askYesNo(QWidget* parent, const QString& title, const QString& text);
+bool askYesNo(QWidget* parent, const QString& title, const QString& text, Icon icon = Icon::Question);
+bool askText(QWidget* parent, const QString& title, const QString& label, QString& value);
 void showError(QWidget* parent, const QString& title, const QString& text);
 
 QuestionHandler setQuestionHandler(QuestionHandler handler);
 ErrorHandler setErrorHandler(ErrorHandler handler);
+InputHandler setInputHandler(InputHandler handler);
 
 // Asks for the passphrase of a sealed file. A new passphrase (`confirm`) is typed
 // twice, with a strength hint, and an empty one is refused.
@@ -103,6 +115,11 @@ struct FileRequest {
     // Save only: ask before replacing an existing file.
     bool confirmOverwrite = true;
 };
+
+// The file-name patterns a dialog offers for a request's filter ("*.X|*.X" gives
+// *.X, *.x). "*.*" means every file, as on Windows, so it becomes "*": on other
+// systems "*.*" would hide names without a dot (README, Makefile).
+QStringList dialogPatterns(const QString& filter);
 
 // Returns the chosen files (empty when the dialog was cancelled).
 using FileDialogRunner = std::function<QStringList(QWidget* parent, const FileRequest& request)>;

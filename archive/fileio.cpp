@@ -38,7 +38,7 @@ void InputFile::read(std::uint8_t* out, std::size_t count, YieldHook* yield)
 }
 
 void writeFileAtomically(const std::string& path, const std::vector<ByteSpan>& pieces,
-                         AtomicFile::Links links, YieldHook* yield)
+                         YieldHook* yield, AtomicFile::Links links)
 {
     asArchiveStep([&] { tq::writeFileAtomically(toPath(path), pieces, links, yield); });
 }

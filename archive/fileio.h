@@ -41,12 +41,13 @@ private:
 
 using tq::ByteSpan;
 
-// Writes the pieces, in order, as the whole content of `path` (tq::writeFileAtomically):
-// a failure at any point leaves an existing `path` untouched. `links` says what
-// a link in the file's place means: an archive the user saves follows it, an
-// extracted entry replaces it.
+// Writes the pieces, in order, as the whole content of `path`
+// (tq::writeFileAtomically): a failure at any point leaves an existing `path`
+// untouched. A symbolic link at `path` is replaced by the file (extracted entries
+// must not write through a link), or with Links::Follow the file it names is
+// replaced and the link stays (saving an archive the user chose).
 void writeFileAtomically(const std::string& path, const std::vector<ByteSpan>& pieces,
-                         AtomicFile::Links links, YieldHook* yield = nullptr);
+                         YieldHook* yield = nullptr, AtomicFile::Links links = AtomicFile::Links::Replace);
 
 // A zero-filled buffer of `size` bytes for the content of `path`; lack of memory
 // is reported as an ArchiveError naming the file.

@@ -9,6 +9,7 @@
 // Exit status: 0 on success, 1 (message on standard error) on failure, 2 on wrong usage.
 #include "archive/archive_ops.h"
 #include "archive/archive_paths.h"
+#include "archive/archive_plan.h"
 #include "archive/xfileframe.h"
 #include "compress/compress.h"
 #include "crypto/crpfile.h"
@@ -39,6 +40,8 @@
 #include <string>
 #include <vector>
 
+#include <unistd.h>
+
 namespace {
 
 const char* const kUsage =
@@ -56,7 +59,8 @@ const char* const kUsage =
     "  x list ARCHIVE\n"
     "      One line per entry: kind, a tab, size, a tab, name.\n"
     "  x extract [--keys K1,K2] ARCHIVE FOLDER [NAME...]\n"
-    "      Extract the named entries (first match, letter case ignored), or all.\n"
+    "      Extract the named entries (first match, letter case ignored; a name given\n"
+    "      again takes the next entry of that name), or all.\n"
     "  x delete ARCHIVE NAME...\n"
     "      Delete the named entries (first match, letter case ignored).\n"
     "  encrypt --keys K1,K2,K3,K4 [--passes N]\n"
@@ -76,7 +80,8 @@ const char* const kUsage =
     "      The passphrase is asked on the terminal (twice when sealing), or read\n"
     "      from the first line of FILE; never from the command line.\n"
     "\n"
-    "Archive keys K1,K2 are 0-255 (default 97,43).\n";
+    "Archive keys K1,K2 are 0-255 (default 97,43). x add and x extract show their\n"
+    "progress on standard error when it is a terminal.\n";
 
 // Wrong usage: exit status 2.
 class UsageError : public std::runtime_error {
@@ -272,6 +277,46 @@ void loadArchive(tq::XFileFrame& frame, const std::string& path, bool createWhen
     frame.LoadFromFile(path);
 }
 
+// The progress of x add and x extract, as the archive window's bar shows it,
+// written over one line of standard error when that is a terminal.
+class TerminalProgress {
+public:
+    explicit TerminalProgress(double share) : share_(share), shown_(isatty(fileno(stderr)) != 0) {}
+    ~TerminalProgress()
+    {
+        if (shown_ && drawn_) {
+            std::fputs("\n", stderr);
+        }
+    }
+    TerminalProgress(const TerminalProgress&) = delete;
+    TerminalProgress& operator=(const TerminalProgress&) = delete;
+
+    // Callbacks for the archive operations; null when nothing is shown.
+    const tq::ArchiveProgress* callbacks()
+    {
+        if (!shown_) {
+            return nullptr;
+        }
+        callbacks_.step = [this](std::size_t index, std::size_t, int step) {
+            const int percent = static_cast<int>(tq::progressAt(share_, index, step));
+            if (percent != lastPercent_) {
+                lastPercent_ = percent;
+                drawn_ = true;
+                std::fprintf(stderr, "\r%3d %%", percent);
+                std::fflush(stderr);
+            }
+        };
+        return &callbacks_;
+    }
+
+private:
+    double share_;
+    bool shown_;
+    bool drawn_ = false;
+    int lastPercent_ = -1;
+    tq::ArchiveProgress callbacks_;
+};
+
 std::string withoutTrailingSlashes(std::string path)
 {
     while (path.size() > 1 && path.back() == '/') {
@@ -314,7 +359,10 @@ int runArchiveAdd(const std::vector<std::string>& args)
         files.insert(files.end(), more.begin(), more.end());
     }
     tq::TCompress compressor;
-    tq::addFilesToArchive(frame, compressor, files, options);
+    {
+        TerminalProgress progress(tq::addShare(files.size()));
+        tq::addFilesToArchive(frame, compressor, files, options, progress.callbacks());
+    }
     frame.SaveToFile(archive);
     return 0;
 }
@@ -357,12 +405,16 @@ int runArchiveExtract(const std::vector<std::string>& args)
             entries.push_back(n);
         }
     } else {
+        std::vector<std::string> names;
         for (std::size_t i = 2; i < a.operands.size(); ++i) {
-            const std::int32_t n = frame.IndexOfName(entryNameFromArgument(a.operands[i]));
-            if (n == 0) {
-                throw CliError("The archive has no entry named \"" + a.operands[i] + "\"");
+            names.push_back(entryNameFromArgument(a.operands[i]));
+        }
+        entries = tq::entriesForNames(frame, names);
+        for (std::size_t i = 0; i < entries.size(); ++i) {
+            if (entries[i] == 0) {
+                throw CliError("The archive has no " + std::string(frame.IndexOfName(names[i]) != 0 ? "further " : "") +
+                               "entry named \"" + a.operands[i + 2] + "\"");
             }
-            entries.push_back(n);
         }
     }
     std::error_code ec;
@@ -372,9 +424,10 @@ int runArchiveExtract(const std::vector<std::string>& args)
     // and the others are still extracted.
     int failures = 0;
     tq::TCompress compressor;
+    TerminalProgress progress(tq::extractShare(entries.size(), false));
     for (std::size_t i = 0; i < entries.size(); ++i) {
         try {
-            tq::extractEntryAt(frame, compressor, entries[i], target, keys, nullptr, i, entries.size());
+            tq::extractEntryAt(frame, compressor, entries[i], target, keys, progress.callbacks(), i, entries.size());
         } catch (const std::exception& e) {
             ++failures;
             std::cerr << "tarnquill-cli: " << e.what() << '\n';
