@@ -2,22 +2,22 @@
 // encrypt and decrypt commands, and opening and saving .crp files.
 #include "app/mainwindow.h"
 
-#include "app/filedialogs.h"
+#include "app/seams.h"
 #include "app/userfolders.h"
 #include "app/memoview.h"
 #include "app/program.h"
-#include "app/prompts.h"
 #include "compress/compress.h"
+#include "app/keys/key_value.h"
 #include "app/keys/niveau_window.h"
 #include "crypto/crpfile.h"
 #include "app/keys/sleutel_window.h"
+#include "platform/atomicfile.h"
 #include "platform/codepage.h"
+#include "platform/fileio.h"
 
 #include <QAction>
-#include <QFile>
 #include <QFileInfo>
 #include <QLineEdit>
-#include <QSaveFile>
 #include <QSpinBox>
 #include <QTimer>
 
@@ -26,14 +26,6 @@
 
 namespace tq {
 namespace {
-
-// "Cannot write "path": reason" for a failed key-file write or read.
-std::runtime_error fileError(const char* verb, const QString& path, const QString& reason)
-{
-    return std::runtime_error(QStringLiteral("Cannot %1 \"%2\": %3")
-                                  .arg(QString::fromLatin1(verb), path, reason)
-                                  .toStdString());
-}
 
 // The file-name part of a path with A to Z in lower case (other letters kept).
 QString asciiLowerName(const QString& path)
@@ -45,18 +37,6 @@ QString asciiLowerName(const QString& path)
         }
     }
     return name;
-}
-
-// A whole number as a key file or box holds it: optional blanks and sign, decimal
-// digits, within 32 bits. Throws for anything else.
-std::int32_t wholeNumber(const QString& text, const QString& where)
-{
-    bool ok = false;
-    const qlonglong value = text.trimmed().toLongLong(&ok, 10);
-    if (!ok || value < std::numeric_limits<std::int32_t>::min() || value > std::numeric_limits<std::int32_t>::max()) {
-        throw std::runtime_error(QStringLiteral("\"%1\" is not a valid key value (%2).").arg(text, where).toStdString());
-    }
-    return static_cast<std::int32_t>(value);
 }
 
 } // namespace
@@ -72,6 +52,26 @@ QLineEdit* TfrmMemo::keyField(int n) const
 QSpinBox* TfrmMemo::keyUpDown(int n) const
 {
     return keyUpDowns_.at(static_cast<std::size_t>(n - 1));
+}
+
+int TfrmMemo::keyNumber(int n) const
+{
+    return keyUpDown(n)->value();
+}
+
+void TfrmMemo::setKeyNumber(int n, int value)
+{
+    keyUpDown(n)->setValue(value);
+}
+
+QString TfrmMemo::keyText(int n) const
+{
+    return keyField(n)->text();
+}
+
+void TfrmMemo::setKeyText(int n, const QString& text)
+{
+    keyField(n)->setText(text);
 }
 
 void TfrmMemo::CodeKey1Change()
@@ -117,16 +117,11 @@ void TfrmMemo::SaveKeysCommand()
             break;
         }
         // The field's text as the only line: the text followed by CR LF. The
-        // file is replaced atomically.
-        QSaveFile file(path);
-        if (!file.open(QIODevice::WriteOnly)) {
-            throw fileError("create", path, file.errorString());
-        }
+        // file is a document: replaced atomically, through a link in its place.
         const std::string bytes = cp1252::fromUtf8Lossy(texts[n - 1].toStdString()) + "\r\n";
-        if (file.write(bytes.data(), static_cast<qint64>(bytes.size())) != static_cast<qint64>(bytes.size()) ||
-            !file.commit()) {
-            throw fileError("write", path, file.errorString());
-        }
+        AtomicFile file(toFsPath(path));
+        file.write(bytes.data(), bytes.size());
+        file.commit();
         ++written;
     }
     setPanel(0, written == 4 ? QStringLiteral("Keys saved.") : QString());
@@ -153,15 +148,8 @@ void TfrmMemo::OpenKeysCommand()
             cancelled = true;
             break;
         }
-        QFile file(path);
-        if (!file.open(QIODevice::ReadOnly)) {
-            throw fileError("open", path, file.errorString());
-        }
-        const QByteArray content = file.readAll();
-        if (file.error() != QFileDevice::NoError) {
-            throw fileError("read", path, file.errorString());
-        }
-        const std::vector<std::string> lines = crp::MemoLines(std::string(content.constData(), content.size()));
+        const std::vector<std::string> lines =
+            memoLines(readWholeText(toFsPath(path)));
         values[n - 1] = lines.empty() ? QString() : QString::fromStdString(cp1252::toUtf8(lines.front()));
         sources[n - 1] = QStringLiteral("key file \"%1\"").arg(path);
     }
@@ -175,7 +163,7 @@ void TfrmMemo::OpenKeysCommand()
     std::int32_t numbers[4];
     for (int n = 1; n <= 4; ++n) {
         const QString where = sources[n - 1].isEmpty() ? QStringLiteral("key %1").arg(n) : sources[n - 1];
-        numbers[n - 1] = wholeNumber(values[n - 1], where);
+        numbers[n - 1] = keyValue(values[n - 1], where);
         switch (n) {
         case 1: WorkingKeys.key1 = static_cast<std::uint8_t>(numbers[0] & 0xFF); break;
         case 2: WorkingKeys.key2 = static_cast<std::uint8_t>(numbers[1] & 0xFF); break;
@@ -187,10 +175,10 @@ void TfrmMemo::OpenKeysCommand()
     // the fields' texts; each change of a field brings the working set in line
     // with the up-downs.
     for (int n = 1; n <= 4; ++n) {
-        keyUpDown(n)->setValue(numbers[n - 1]);
+        setKeyNumber(n, numbers[n - 1]);
     }
     for (int n = 1; n <= 4; ++n) {
-        keyField(n)->setText(values[n - 1]);
+        setKeyText(n, values[n - 1]);
     }
 }
 

@@ -1,6 +1,6 @@
 #include "app/guard.h"
 
-#include "app/prompts.h"
+#include "app/seams.h"
 
 #include <new>
 #include <stdexcept>

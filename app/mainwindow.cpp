@@ -6,7 +6,7 @@
 #include "app/memoview.h"
 #include "app/printing.h"
 #include "app/program.h"
-#include "app/prompts.h"
+#include "app/seams.h"
 #include "memo/search.h"
 #include "app/archive/compressie_window.h"
 #include "compress/compress.h"
@@ -17,7 +17,6 @@
 #include "platform/codepage.h"
 #include "platform/desktop/settings.h"
 
-#include <QAbstractPrintDialog>
 #include <QApplication>
 #include <QClipboard>
 #include <QCloseEvent>
@@ -31,7 +30,6 @@
 #include <QMenuBar>
 #include <QMimeData>
 #include <QPainter>
-#include <QPrintDialog>
 #include <QPrinter>
 #include <QSpinBox>
 #include <QSystemTrayIcon>
@@ -52,20 +50,6 @@ constexpr int kMinWidth = 210;
 constexpr int kMinHeight = 180;
 
 const char* const kCreditLine = "Tarnquill - memo protection by the Tarnquill authors";
-
-TfrmMemo::PrintDialogRunner& printDialogRunner()
-{
-    static TfrmMemo::PrintDialogRunner runner;
-    return runner;
-}
-
-bool runStandardPrintDialog(QPrinter& printer, QWidget* parent)
-{
-    QPrintDialog dialog(&printer, parent);
-    // Printing to a file is not offered.
-    dialog.setOption(QAbstractPrintDialog::PrintToFile, false);
-    return dialog.exec() == QDialog::Accepted;
-}
 
 QString upperExtension(const QString& path)
 {
@@ -107,11 +91,17 @@ TfrmMemo::TfrmMemo(TProgram& program, const QString& argument)
     Memo = new MemoView(central);
     Memo->setObjectName(QStringLiteral("Memo"));
     layout->addWidget(Memo, 1);
-    StatusBar = new TStatusBar(central);
+    StatusBar = new TStatusBar({110, 144, 80, 80, 300, 50}, 19, central);
     StatusBar->setObjectName(QStringLiteral("StatusBar"));
     layout->addWidget(StatusBar);
     setCentralWidget(central);
-    StatusBar->setOverlay([this](QPainter& p) { paintProgress(p); });
+    StatusBar->placeProgress(TStatusBar::Edge::Left, 5);
+    StatusBar->setProgressSource([this]() -> std::optional<double> {
+        if (!ProgressShown) {
+            return std::nullopt;
+        }
+        return ProgressPercent;
+    });
     connect(StatusBar, &TStatusBar::resized, this, [this] { drawStatusBar(); });
 
     buildMenus();
@@ -697,11 +687,9 @@ void TfrmMemo::drawStatusBar()
     if (ProgressPercent > 98) {
         ProgressPercent = 98;
     }
-    if (!ProgressShown) {
-        return;
+    if (ProgressShown) {
+        StatusBar->drawProgress();
     }
-    // Frame and fill are painted by the status bar's overlay (paintProgress).
-    StatusBar->update(QRect(5, 4, 101, 14));
 }
 
 void TfrmMemo::UpdateStatusBar()
@@ -709,26 +697,8 @@ void TfrmMemo::UpdateStatusBar()
     if (ProgressPercent > 98) {
         ProgressPercent = 98;
     }
-    if (!ProgressShown) {
-        return;
-    }
-    StatusBar->update(QRect(6, 5, 99, 12));
-}
-
-void TfrmMemo::paintProgress(QPainter& p)
-{
-    if (!ProgressShown) {
-        return;
-    }
-    const double percent = std::clamp(ProgressPercent, 0.0, 98.0);
-    // Frame from (5, 4) to (105, 17), outline in the dark shadow colour, inside in
-    // the inactive-caption colour (right and bottom edges exclusive).
-    p.fillRect(QRect(QPoint(5, 4), QPoint(104, 16)), palette().color(QPalette::Shadow));
-    p.fillRect(QRect(QPoint(6, 5), QPoint(103, 15)), palette().color(QPalette::Mid));
-    // Fill from (6, 5) to (6 + trunc(ProgressPercent), 16) in the highlight colour.
-    const int fill = static_cast<int>(percent);
-    if (fill > 0) {
-        p.fillRect(QRect(6, 5, fill, 11), palette().color(QPalette::Highlight));
+    if (ProgressShown) {
+        StatusBar->updateProgress();
     }
 }
 
@@ -1056,16 +1026,10 @@ void TfrmMemo::imgBtnZoekenClick()
     Memo->setSelection(static_cast<int>(hit->offset), static_cast<int>(word.size()));
 }
 
-void TfrmMemo::setPrintDialogRunner(PrintDialogRunner runner)
-{
-    printDialogRunner() = std::move(runner);
-}
-
 void TfrmMemo::Afdrukken1Click()
 {
     QPrinter printer(QPrinter::HighResolution);
-    const bool accepted = printDialogRunner() ? printDialogRunner()(printer, this)
-                                              : runStandardPrintDialog(printer, this);
+    const bool accepted = runPrintDialog(printer, this);
     if (!accepted) {
         return;
     }

@@ -134,6 +134,14 @@ public:
     // Key field n (1..4) and its up-down.
     QLineEdit* keyField(int n) const;
     QSpinBox* keyUpDown(int n) const;
+    // Key n (1..4) as the tool row shows it: its up-down's value and its field's
+    // text. Other windows (the key dialog) read and set the keys through these.
+    // Setting a value outside the up-down's range takes the nearest bound; a
+    // change of a field's text brings the working set in line with the up-downs.
+    int keyNumber(int n) const;
+    void setKeyNumber(int n, int value);
+    QString keyText(int n) const;
+    void setKeyText(int n, const QString& text);
     // Copies the four up-down values into the working set (any key field change).
     void CodeKey1Change();
     CipherKeys workingTriple() const;
@@ -170,11 +178,6 @@ public:
     void OpenSealedFile(const QString& path, const QString& caption);
     // Key derivation parameters new sealed files get (tests lower them).
     sealed::Params SealParams = sealed::kDefaultParams;
-
-    // Runs the print dialog; replaceable so that tests can print to a PDF file.
-    // Returns false when the user cancels.
-    using PrintDialogRunner = std::function<bool(QPrinter& printer, QWidget* parent)>;
-    static void setPrintDialogRunner(PrintDialogRunner runner);
 
     // The first command-line argument (empty when none).
     const QString& argument() const { return argument_; }
@@ -291,7 +294,6 @@ private:
     void buildTray();
     void connectMemo();
     void placeToolRow();
-    void paintProgress(QPainter& painter);
     void setKeyFieldsVisible(bool visible);
     void showTrayIcon();
     void restoreFromTray();

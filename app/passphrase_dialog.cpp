@@ -1,6 +1,6 @@
 #include "app/passphrase_dialog.h"
 
-#include "app/prompts.h"
+#include "app/seams.h"
 #include "crypto/sealed.h"
 
 #include <QDialog>
@@ -18,11 +18,7 @@
 namespace tq {
 namespace {
 
-prompts::PassphraseHandler& passphraseHandler()
-{
-    static prompts::PassphraseHandler handler;
-    return handler;
-}
+struct PassphraseSeam;
 
 // Overwrites a field's text before it is dropped (Qt keeps no undo history for
 // password fields).
@@ -135,17 +131,15 @@ namespace prompts {
 
 bool askPassphrase(QWidget* parent, const PassphraseRequest& request, sealed::SecretBytes& passphrase)
 {
-    if (passphraseHandler()) {
-        return passphraseHandler()(parent, request, passphrase);
+    if (const auto& handler = installedHandler<PassphraseSeam, PassphraseHandler>()) {
+        return handler(parent, request, passphrase);
     }
     return runPassphraseDialog(parent, request, passphrase);
 }
 
 PassphraseHandler setPassphraseHandler(PassphraseHandler handler)
 {
-    PassphraseHandler old = std::move(passphraseHandler());
-    passphraseHandler() = std::move(handler);
-    return old;
+    return replaceHandler<PassphraseSeam>(std::move(handler));
 }
 
 } // namespace prompts

@@ -45,7 +45,7 @@ TProgram::TProgram(const QStringList& arguments)
     const QString argument = arguments.isEmpty() ? QString() : arguments.first();
     frmMemo_ = std::make_unique<TfrmMemo>(*this, argument);
     QWidget* owner = frmMemo_.get();
-    frmSleutel_ = std::make_unique<TfrmSleutel>(owner);
+    frmSleutel_ = std::make_unique<TfrmSleutel>(frmMemo_.get());
     mail_ = std::make_unique<TMail>(*frmMemo_);
     mailOntvangen_ = std::make_unique<TmailOntvangen>(*frmMemo_);
     frmDelAttach_ = std::make_unique<TfrmDelAttach>(owner);

@@ -2,9 +2,8 @@
 // opening of a sealed file chosen with File > Open.
 #include "app/mainwindow.h"
 
-#include "app/filedialogs.h"
+#include "app/seams.h"
 #include "app/memoview.h"
-#include "app/prompts.h"
 #include "app/userfolders.h"
 #include "crypto/sealed.h"
 

@@ -1,6 +1,7 @@
 #include "app/windowsetup.h"
 
 #include <QGuiApplication>
+#include <QKeyEvent>
 #include <QScreen>
 
 namespace tq {
@@ -49,6 +50,21 @@ void centreOver(QWidget* window, const QWidget* owner)
     QRect frame = window->frameGeometry();
     frame.moveCenter(area.center());
     window->move(frame.topLeft());
+}
+
+bool dialogKey(QKeyEvent* event, const std::function<void()>& ok, const std::function<void()>& cancel)
+{
+    switch (event->key()) {
+    case Qt::Key_Return:
+    case Qt::Key_Enter:
+        ok();
+        return true;
+    case Qt::Key_Escape:
+        cancel();
+        return true;
+    default:
+        return false;
+    }
 }
 
 } // namespace tq

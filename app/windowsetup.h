@@ -7,6 +7,10 @@
 #include <QString>
 #include <QWidget>
 
+#include <functional>
+
+class QKeyEvent;
+
 namespace tq {
 
 enum class Frame {
@@ -22,5 +26,10 @@ void prepareWindow(QWidget* window, const QString& caption, QSize clientSize, Fr
 // Moves `window` so that it is centred over `owner` (or the screen when owner is
 // null or invisible).
 void centreOver(QWidget* window, const QWidget* owner);
+
+// The keys of a small dialog: Return and Enter run `ok`, Escape runs `cancel`.
+// Returns false (and runs nothing) for any other key, which the dialog then
+// passes on to QWidget::keyPressEvent.
+bool dialogKey(QKeyEvent* event, const std::function<void()>& ok, const std::function<void()>& cancel);
 
 } // namespace tq

@@ -202,7 +202,7 @@ std::string sortKey(const std::string& utf8Name)
 
 ArchiveError folderError(const fs::path& folder, const std::error_code& ec)
 {
-    return ArchiveError("Cannot read the folder \"" + archive_io::fromPath(folder) + "\": " + ec.message());
+    return ArchiveError(cannotText("read the folder", archive_io::fromPath(folder), ec.message()));
 }
 
 // The folder with trailing separators removed and made absolute, so that its

@@ -20,6 +20,7 @@
 #endif
 #include "platform/atomicfile.h"
 #include "platform/codepage.h"
+#include "platform/fileio.h"
 
 #ifdef _WIN32
 #ifndef NOMINMAX
@@ -200,17 +201,10 @@ Arguments parseArguments(const std::vector<std::string>& args, bool allowKeys, b
     return parsed;
 }
 
+// The bytes of the file named by a UTF-8 command-line path.
 std::vector<std::uint8_t> readWholeFile(const std::string& path)
 {
-    std::ifstream in(fsPath(path), std::ios::binary);
-    if (!in) {
-        throw CliError("Cannot open \"" + path + "\": " + std::strerror(errno));
-    }
-    std::vector<std::uint8_t> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    if (in.bad()) {
-        throw CliError("Cannot read \"" + path + "\"");
-    }
-    return bytes;
+    return tq::readWholeFile(fsPath(path));
 }
 
 std::int32_t checkedLength(std::size_t size, const std::string& path)
@@ -557,7 +551,7 @@ int runCrpSave(const std::vector<std::string>& args)
     const std::vector<std::uint8_t> bytes = readWholeFile(a.operands[0]);
     checkedLength(bytes.size(), a.operands[0]);
     // The memo holds the file's lines: every line break becomes CR LF.
-    const std::string memoText = tq::crp::NormalizeBreaks(std::string(bytes.begin(), bytes.end()));
+    const std::string memoText = tq::normalizeBreaks(std::string(bytes.begin(), bytes.end()));
     tq::TCompress engine;
     tq::LineCipher cipher;
     tq::crp::SaveMemo(engine, cipher, memoText, keys, skip, fsPath(a.operands[1]));
@@ -576,7 +570,7 @@ int runCrpOpen(const std::vector<std::string>& args)
     const std::string memoText = tq::crp::OpenMemo(engine, cipher, fsPath(a.operands[0]), keys);
     std::string out;
     out.reserve(memoText.size() + 2);
-    for (const std::string& line : tq::crp::MemoLines(memoText)) {
+    for (const std::string& line : tq::memoLines(memoText)) {
         out += line;
         out += kLineEnding;
     }
@@ -601,14 +595,14 @@ tq::sealed::SecretBytes passphraseFromFile(const std::string& path)
     std::FILE* f = std::fopen(fsPath(path).c_str(), "rb");
 #endif
     if (f == nullptr) {
-        throw CliError("Cannot open \"" + path + "\": " + std::strerror(errno));
+        throw CliError(tq::cannotText("open", path, tq::systemReason(errno)));
     }
     tq::sealed::SecretBytes pass(kMaxPassphrase + 1);
     const std::size_t n = std::fread(pass.data(), 1, pass.size(), f);
     const bool failed = std::ferror(f) != 0;
     std::fclose(f);
     if (failed) {
-        throw CliError("Cannot read \"" + path + "\"");
+        throw CliError(tq::cannotText("read", path, tq::systemReason(EIO)));
     }
     std::size_t length = 0;
     while (length < n && pass.data()[length] != '\n') {

@@ -25,62 +25,11 @@ namespace tq {
 namespace {
 
 constexpr std::int64_t kMaxBufferBytes = std::numeric_limits<std::int32_t>::max();
-constexpr std::size_t kFileChunk = 64 * 1024;
-
-std::string displayPath(const std::filesystem::path& path)
-{
-    return path.u8string();
-}
-
-std::string reasonOf(int error)
-{
-    return std::generic_category().message(error);
-}
-
-[[noreturn]] void throwFileError(const char* action, const std::filesystem::path& path, int error,
-                                 const std::string& reason)
-{
-    throw CompressFileError(std::string("Cannot ") + action + " \"" + displayPath(path) + "\": " + reason, path,
-                            error);
-}
-
-[[noreturn]] void throwFileError(const char* action, const std::filesystem::path& path, int error)
-{
-    throwFileError(action, path, error, reasonOf(error));
-}
 
 inline unsigned pairKey(std::uint8_t first, std::uint8_t second)
 {
     return (static_cast<unsigned>(first) << 8) | second;
 }
-
-std::FILE* openForReading(const std::filesystem::path& path)
-{
-#ifdef _WIN32
-    // Others may read the file meanwhile but not write it.
-    return _wfsopen(path.c_str(), L"rb", _SH_DENYWR);
-#else
-    return std::fopen(path.c_str(), "rb");
-#endif
-}
-
-// Closes a file when the scope ends, whatever way it ends.
-struct FileCloser {
-    std::FILE* file;
-    ~FileCloser()
-    {
-        if (file != nullptr) {
-            std::fclose(file);
-        }
-    }
-    // Closes now and reports the result (0 on success).
-    int close()
-    {
-        const int result = std::fclose(file);
-        file = nullptr;
-        return result;
-    }
-};
 
 // True for a file name whose extension, in upper case, is ".X".
 bool hasArchiveExtension(const std::filesystem::path& path)
@@ -145,13 +94,6 @@ CompressMemoryError::CompressMemoryError(std::int64_t requestedBytes)
     : std::runtime_error("Out of memory: the compressor's buffers could not grow to " +
                          std::to_string(requestedBytes) + " bytes")
     , requested_(requestedBytes)
-{
-}
-
-CompressFileError::CompressFileError(const std::string& message, std::filesystem::path path, int errorCode)
-    : std::runtime_error(message)
-    , path_(std::move(path))
-    , errorCode_(errorCode)
 {
 }
 
@@ -698,42 +640,20 @@ std::int32_t TCompress::DecodedSize() const
 std::int32_t TCompress::LoadFromFile(const std::filesystem::path& path)
 {
     TDataBytes& b = Bytes;
-    FileCloser closer{openForReading(path)};
-    if (closer.file == nullptr) {
-        throwFileError("open", path, errno);
-    }
+    InputFile in(path);
     // The old content goes as soon as the new one starts coming in.
     b.DataLength = 0;
-    std::int64_t length = 0;
-    std::error_code sizeError;
-    const std::uintmax_t expected = std::filesystem::file_size(path, sizeError);
-    // Room for the whole file at once when its size is known (one byte more to see
-    // the end); otherwise the buffers grow as the reads need.
-    if (!sizeError && expected < static_cast<std::uintmax_t>(kMaxBufferBytes)) {
-        b.EnsureCapacity(static_cast<std::int64_t>(expected) + 1);
+    if (in.size() >= static_cast<std::uint64_t>(kMaxBufferBytes)) {
+        throw FileError("read", path, EFBIG);
     }
-    for (;;) {
-        if (length >= b.Capacity()) {
-            if (length >= kMaxBufferBytes) {
-                throwFileError("read", path, EFBIG);
-            }
-            b.EnsureCapacity(std::min(kMaxBufferBytes, length + static_cast<std::int64_t>(kFileChunk)));
-        }
-        const std::size_t want = static_cast<std::size_t>(
-            std::min<std::int64_t>(static_cast<std::int64_t>(kFileChunk), b.Capacity() - length));
-        errno = 0;
-        const std::size_t got = std::fread(b.Data.data() + length, 1, want, closer.file);
-        const int readError = errno;
-        length += static_cast<std::int64_t>(got);
-        if (got < want) {
-            if (std::ferror(closer.file)) {
-                throwFileError("read", path, readError != 0 ? readError : EIO);
-            }
-            break;
-        }
+    const auto length = static_cast<std::int64_t>(in.size());
+    b.EnsureCapacity(length + 1);
+    for (std::int64_t done = 0; done < length;) {
+        const std::int64_t part = std::min<std::int64_t>(static_cast<std::int64_t>(kFileIoChunk), length - done);
+        in.read(b.Data.data() + done, static_cast<std::size_t>(part));
+        done += part;
         b.Yield.fire();
     }
-    closer.close();
     b.DataLength = static_cast<std::int32_t>(length);
 
     if (hasArchiveExtension(path)) {
@@ -757,42 +677,38 @@ void TCompress::SaveToFile(const std::filesystem::path& path)
     if (Cancel) {
         return;
     }
-    try {
-        AtomicFile file(path);
-        // Writes in chunks, letting the host run after each; false when Cancel was
-        // set meanwhile (the temporary file then goes and the target stays).
-        const auto writeBytes = [&](const std::uint8_t* bytes, std::size_t count) {
-            while (count > 0) {
-                const std::size_t part = std::min(count, kFileChunk);
-                file.write(bytes, part);
-                bytes += part;
-                count -= part;
-                Yield.fire();
-                if (Cancel) {
-                    return false;
-                }
+    AtomicFile file(path);
+    // Writes in chunks, letting the host run after each; false when Cancel was
+    // set meanwhile (the temporary file then goes and the target stays).
+    const auto writeBytes = [&](const std::uint8_t* bytes, std::size_t count) {
+        while (count > 0) {
+            const std::size_t part = std::min(count, kFileIoChunk);
+            file.write(bytes, part);
+            bytes += part;
+            count -= part;
+            Yield.fire();
+            if (Cancel) {
+                return false;
             }
-            return true;
-        };
-        if (!writeBytes(Bytes.Data.data(), static_cast<std::size_t>(std::max(Bytes.DataLength, 0)))) {
+        }
+        return true;
+    };
+    if (!writeBytes(Bytes.Data.data(), static_cast<std::size_t>(std::max(Bytes.DataLength, 0)))) {
+        return;
+    }
+    if (Compressed) {
+        std::string trailer;
+        trailer.reserve(Name.size() + 2);
+        trailer.push_back(static_cast<char>(TDataBytes::kTrailerMarker));
+        trailer.push_back('\0');
+        for (const char c : Name) {
+            trailer.push_back(static_cast<unsigned char>(c) == 0xFF ? ' ' : c);
+        }
+        if (!writeBytes(reinterpret_cast<const std::uint8_t*>(trailer.data()), trailer.size())) {
             return;
         }
-        if (Compressed) {
-            std::string trailer;
-            trailer.reserve(Name.size() + 2);
-            trailer.push_back(static_cast<char>(TDataBytes::kTrailerMarker));
-            trailer.push_back('\0');
-            for (const char c : Name) {
-                trailer.push_back(static_cast<unsigned char>(c) == 0xFF ? ' ' : c);
-            }
-            if (!writeBytes(reinterpret_cast<const std::uint8_t*>(trailer.data()), trailer.size())) {
-                return;
-            }
-        }
-        file.commit();
-    } catch (const FileError& e) {
-        throw CompressFileError(e.what(), e.path(), e.errorCode());
     }
+    file.commit();
 }
 
 } // namespace tq

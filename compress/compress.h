@@ -26,6 +26,7 @@
 // CompressFileError when a file cannot be read or written.
 #pragma once
 
+#include "platform/fileio.h"
 #include "platform/yield.h"
 
 #include <algorithm>
@@ -57,17 +58,7 @@ private:
 // A file could not be opened, read, created, written or replaced.
 // what() names the file and the reason, e.g.
 //   Cannot open "/x/y.X": No such file or directory
-class CompressFileError : public std::runtime_error {
-public:
-    CompressFileError(const std::string& message, std::filesystem::path path, int errorCode);
-    const std::filesystem::path& path() const { return path_; }
-    // The system's error number (errno), 0 when none applies.
-    int errorCode() const { return errorCode_; }
-
-private:
-    std::filesystem::path path_;
-    int errorCode_;
-};
+using CompressFileError = FileError;
 
 // A heap buffer of plain values with vector-like read access (data(), size(),
 // operator[], begin(), end()). Unlike std::vector it can grow without copying

@@ -16,51 +16,13 @@ void report(const Progress& progress, int percent)
 
 } // namespace
 
-std::string NormalizeBreaks(std::string_view text)
-{
-    std::string out;
-    out.reserve(text.size() + text.size() / 64);
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        const char c = text[i];
-        if (c == '\r') {
-            out += "\r\n";
-            if (i + 1 < text.size() && text[i + 1] == '\n') {
-                ++i;
-            }
-        } else if (c == '\n') {
-            out += "\r\n";
-        } else {
-            out += c;
-        }
-    }
-    return out;
-}
-
-std::vector<std::string> MemoLines(std::string_view text)
-{
-    std::vector<std::string> lines;
-    std::size_t start = 0;
-    while (start < text.size()) {
-        std::size_t i = start;
-        while (i < text.size() && text[i] != '\r' && text[i] != '\n') {
-            ++i;
-        }
-        lines.emplace_back(text.substr(start, i - start));
-        if (i < text.size() && text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n') {
-            ++i;
-        }
-        start = i + 1;
-    }
-    return lines;
-}
-
 std::string AddLine(std::string text, std::string_view line)
 {
     const bool endsWithBreak = !text.empty() && (text.back() == '\n' || text.back() == '\r');
     if (!text.empty() && !endsWithBreak) {
         text += "\r\n";
     }
-    text += NormalizeBreaks(line);
+    text += normalizeBreaks(line);
     text += "\r\n";
     return text;
 }
@@ -157,14 +119,14 @@ std::string DecryptMemoText(LineCipher& cipher, std::string_view memoText, const
     if (TotalLineLength(memoText) == 0) {
         return std::string(memoText);
     }
-    return NormalizeBreaks(cipher.DeCodeLinePasses(memoText, keys.cipher, keys.passes()));
+    return normalizeBreaks(cipher.DeCodeLinePasses(memoText, keys.cipher, keys.passes()));
 }
 
 bool SaveMemo(TCompress& engine, LineCipher& cipher, std::string_view memoText, const KeySet& keys,
               std::int32_t skip, const std::filesystem::path& path)
 {
     const std::string text = IsCipherText(memoText) ? std::string(memoText) : EncryptMemoText(cipher, memoText, keys);
-    return SaveLines(engine, MemoLines(text), skip, path);
+    return SaveLines(engine, memoLines(text), skip, path);
 }
 
 std::string OpenMemo(TCompress& engine, LineCipher& cipher, const std::filesystem::path& path, const KeySet& keys)

@@ -22,6 +22,7 @@
 
 #include "compress/compress.h"
 #include "crypto/linecipher.h"
+#include "memo/memo_lines.h"
 
 #include <cstdint>
 #include <filesystem>
@@ -42,11 +43,7 @@ constexpr std::int32_t kDefaultSkip = 2;
 
 // --- Memo line rules -----------------------------------------------------------
 
-// Every line break made CR LF: CR LF stays, a lone CR or LF becomes CR LF.
-std::string NormalizeBreaks(std::string_view text);
-// The memo's lines for a text whose breaks are CR LF (or CR or LF alone): ""
-// has none, "a" and "a\r\n" have one, "a\r\n\r\n" has two.
-std::vector<std::string> MemoLines(std::string_view text);
+// (The breaks and lines themselves: memo/memo_lines.h.)
 // The memo text after adding `line` as a line to a memo holding `text`.
 std::string AddLine(std::string text, std::string_view line);
 // Sum of the lengths of the memo's lines (line breaks do not count).

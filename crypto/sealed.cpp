@@ -31,15 +31,6 @@ constexpr std::size_t kOffSalt = kOffMemlimit + 4;
 constexpr std::size_t kOffStreamHeader = kOffSalt + kSaltSize;
 static_assert(kOffStreamHeader + kStreamHeaderSize == kHeaderSize, "header layout");
 
-std::FILE* openForReading(const std::filesystem::path& path)
-{
-#ifdef _WIN32
-    return _wfopen(path.c_str(), L"rb");
-#else
-    return std::fopen(path.c_str(), "rb");
-#endif
-}
-
 constexpr int kDerivationShare = 90; // percent of the bar the derivation fills
 constexpr int kLastPercent = 98;
 
@@ -277,14 +268,15 @@ bool IsSealed(std::string_view head)
 
 bool IsSealedFile(const std::filesystem::path& path)
 {
-    std::FILE* f = openForReading(path);
-    if (f == nullptr) {
+    try {
+        InputFile in(path);
+        char head[kMagicSize];
+        const auto n = static_cast<std::size_t>(std::min<std::uint64_t>(in.size(), sizeof head));
+        in.read(reinterpret_cast<std::uint8_t*>(head), n);
+        return IsSealed(std::string_view(head, n));
+    } catch (const FileError&) {
         return false;
     }
-    char head[kMagicSize];
-    const std::size_t n = std::fread(head, 1, sizeof head, f);
-    std::fclose(f);
-    return IsSealed(std::string_view(head, n));
 }
 
 Params StoredParams(std::string_view file)
@@ -432,22 +424,7 @@ bool SealToFile(const std::filesystem::path& path, std::string_view plain, const
 std::optional<std::string> UnsealFile(const std::filesystem::path& path, const SecretBytes& passphrase,
                                       const Work& work)
 {
-    std::FILE* f = openForReading(path);
-    if (f == nullptr) {
-        throw FileError("open", path, errno);
-    }
-    std::string bytes;
-    char buffer[1 << 16];
-    std::size_t n = 0;
-    while ((n = std::fread(buffer, 1, sizeof buffer, f)) > 0) {
-        bytes.append(buffer, n);
-    }
-    const bool failed = std::ferror(f) != 0;
-    const int error = errno;
-    std::fclose(f);
-    if (failed) {
-        throw FileError("read", path, error);
-    }
+    const std::string bytes = readWholeText(path);
     return Unseal(bytes, passphrase, work);
 }
 

@@ -3,6 +3,7 @@
 #include "mail/attach_coder.h"
 #include "mail/mail_errors.h"
 #include "mail/mail_charset.h"
+#include "platform/atomicfile.h"
 #include "platform/codepage.h"
 
 #include <cctype>
@@ -287,37 +288,20 @@ std::string nameForNamelessPart(const HeaderFields& fields)
     return "text.tmp";
 }
 
-void writeFileAtomically(const std::filesystem::path& folder, const std::filesystem::path& target,
-                         const std::string& data)
+// Writes an attachment through a temporary file "Temp<n>.mme" in its folder. Its
+// name comes from the message: a link in its place is replaced, never followed.
+void writeFileAtomically(const std::filesystem::path& target, const std::string& data)
 {
-    std::filesystem::path temp;
-    for (unsigned counter = 1;; ++counter) {
-        temp = folder / ("Temp" + std::to_string(counter) + ".mme");
-        if (!existsAtAll(temp)) {
-            break;
-        }
-    }
-    {
-        std::ofstream out(temp, std::ios::binary | std::ios::trunc);
-        if (!out) {
-            const int err = errno;
-            throw EMailError("Cannot write \"" + temp.u8string() + "\": " +
-                             (err != 0 ? std::strerror(err) : "cannot be created"));
-        }
-        out.write(data.data(), static_cast<std::streamsize>(data.size()));
-        out.close();
-        if (!out) {
-            std::error_code ignored;
-            std::filesystem::remove(temp, ignored);
-            throw EMailError("Cannot write \"" + temp.u8string() + "\"");
-        }
-    }
-    std::error_code ec;
-    std::filesystem::rename(temp, target, ec);
-    if (ec) {
-        std::error_code ignored;
-        std::filesystem::remove(temp, ignored);
-        throw EMailError("Cannot write \"" + target.u8string() + "\": " + ec.message());
+    try {
+        AtomicFile::TempName temp;
+        temp.prefix = "Temp";
+        temp.suffix = ".mme";
+        temp.counted = true;
+        AtomicFile file(target, AtomicFile::Links::Replace, temp);
+        file.write(data.data(), data.size());
+        file.commit();
+    } catch (const FileError& e) {
+        throw EMailError(e.what());
     }
 }
 
@@ -372,7 +356,7 @@ void writeAttachment(PartContext& ctx, const HeaderFields& fields,
     if (options.status) {
         options.status("Extracting file");
     }
-    writeFileAtomically(folder, pathInFolder(folder, name), data);
+    writeFileAtomically(pathInFolder(folder, name), data);
     ctx.message.Body.push_back("\r\nFile \"" + name + "\" extracted");
     ctx.message.Attachments.push_back(name);
     if (options.decodeEnd) {

@@ -3,6 +3,7 @@
 #include "mail/attach_coder.h"
 #include "mail/mail_errors.h"
 #include "platform/codepage.h"
+#include "platform/fileio.h"
 
 #include <cerrno>
 #include <cstring>
@@ -81,18 +82,11 @@ std::string headerFileName(std::string_view path)
 
 std::string readFile(const std::string& path)
 {
-    std::ifstream in(std::filesystem::u8path(path), std::ios::binary);
-    if (!in) {
-        const int err = errno;
-        throw EMailError("Cannot open \"" + path + "\": " +
-                         (err != 0 ? std::strerror(err) : "cannot be read"));
+    try {
+        return readWholeText(std::filesystem::u8path(path));
+    } catch (const FileError& e) {
+        throw EMailError(e.what());
     }
-    std::ostringstream data;
-    data << in.rdbuf();
-    if (in.bad()) {
-        throw EMailError("Cannot read \"" + path + "\"");
-    }
-    return data.str();
 }
 
 // A body with bytes above 127 is not US-ASCII: such text (any encrypted memo,

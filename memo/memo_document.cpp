@@ -1,5 +1,7 @@
 #include "memo/memo_document.h"
 
+#include "memo/memo_lines.h"
+
 #include <algorithm>
 #include <climits>
 #include <stdexcept>
@@ -25,51 +27,7 @@ void checkSize(std::size_t size)
     }
 }
 
-// Appends `bytes` to `out` with every line break made CR LF, reserving
-// `slack` bytes of room beyond the result.
-void normalizeInto(std::string& out, std::string_view bytes, std::size_t slack)
-{
-    // Count lone breaks first so that the result is allocated once. Breaks
-    // are rare (cipher text has none), so search for them with find().
-    std::size_t extra = 0;
-    for (std::size_t i = bytes.find('\r'); i != std::string_view::npos; i = bytes.find('\r', i + 1)) {
-        if (i + 1 == bytes.size() || bytes[i + 1] != '\n') {
-            ++extra;
-        }
-    }
-    for (std::size_t i = bytes.find('\n'); i != std::string_view::npos; i = bytes.find('\n', i + 1)) {
-        if (i == 0 || bytes[i - 1] != '\r') {
-            ++extra;
-        }
-    }
-    out.reserve(out.size() + bytes.size() + extra + slack);
-    if (extra == 0) {
-        out.append(bytes);
-        return;
-    }
-    for (std::size_t i = 0; i < bytes.size(); ++i) {
-        const char c = bytes[i];
-        if (c == '\r') {
-            out += "\r\n";
-            if (i + 1 < bytes.size() && bytes[i + 1] == '\n') {
-                ++i;
-            }
-        } else if (c == '\n') {
-            out += "\r\n";
-        } else {
-            out.push_back(c);
-        }
-    }
-}
-
 } // namespace
-
-std::string MemoDocument::normalizeBreaks(std::string_view bytes)
-{
-    std::string out;
-    normalizeInto(out, bytes, 0);
-    return out;
-}
 
 void MemoDocument::setText(std::string_view bytes)
 {
@@ -77,7 +35,7 @@ void MemoDocument::setText(std::string_view bytes)
     // Room to type into: without it the first keystroke in a long text would
     // copy the whole text to a larger buffer.
     std::string normalized;
-    normalizeInto(normalized, bytes, std::max<std::size_t>(4096, bytes.size() / 16));
+    appendNormalized(normalized, bytes, std::max<std::size_t>(4096, bytes.size() / 16));
     checkSize(normalized.size());
     text_ = std::move(normalized);
     lineStarts_.assign(1, 0);
@@ -91,9 +49,7 @@ void MemoDocument::setText(std::string_view bytes)
 
 int MemoDocument::lineCount() const
 {
-    // The remainder after a final break (or an empty text) is not a line.
-    const int n = breakLineCount();
-    return lineStarts_.back() == length() ? n - 1 : n;
+    return memoLineCount(breakLineCount(), lineStarts_.back() == length());
 }
 
 int MemoDocument::lineEnd(int i) const

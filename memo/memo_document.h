@@ -7,6 +7,8 @@
 // boundary ever lies between the CR and the LF of a break.
 #pragma once
 
+#include "memo/memo_lines.h"
+
 #include <string>
 #include <string_view>
 #include <utility>
@@ -28,10 +30,6 @@ public:
     // each other merge into one undo step.
     enum class EditKind { Other, Typing, Backspace, Delete };
 
-    // Makes CR LF of every line break: CR LF stays, a lone CR and a lone LF each
-    // become CR LF. Every other byte is kept.
-    static std::string normalizeBreaks(std::string_view bytes);
-
     const std::string& text() const { return text_; }
     int length() const { return static_cast<int>(text_.size()); }
 
@@ -44,8 +42,8 @@ public:
     // "Rows" of the text split at every CR LF: always at least one (the text ""
     // is one empty row; "a\r\n" is "a" and ""). The caret's line is one of them.
     int breakLineCount() const { return static_cast<int>(lineStarts_.size()); }
-    // The memo's line count: breakLineCount(), less the empty remainder after a
-    // final break or of an empty text.
+    // The memo's line count (memo_lines.h): breakLineCount(), less the empty
+    // remainder after a final break or of an empty text.
     int lineCount() const;
     // Start offset of line i, 0 <= i < breakLineCount().
     int lineStart(int i) const { return lineStarts_[static_cast<std::size_t>(i)]; }

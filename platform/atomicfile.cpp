@@ -13,11 +13,6 @@
 namespace tq {
 namespace {
 
-std::string reasonOf(int error)
-{
-    return std::generic_category().message(error);
-}
-
 std::FILE* createExclusive(const std::filesystem::path& path)
 {
 #ifdef _WIN32
@@ -41,20 +36,12 @@ int syncToDisk(std::FILE* file)
 
 } // namespace
 
-FileError::FileError(const std::string& verb, const std::filesystem::path& path, int errorCode,
-                     const std::string& reason)
-    : std::runtime_error("Cannot " + verb + " \"" + path.u8string() + "\": " + reason),
-      path_(path),
-      errorCode_(errorCode)
+AtomicFile::AtomicFile(const std::filesystem::path& target, Links links) : AtomicFile(target, links, TempName())
 {
 }
 
-FileError::FileError(const std::string& verb, const std::filesystem::path& path, int errorCode)
-    : FileError(verb, path, errorCode, reasonOf(errorCode))
-{
-}
-
-AtomicFile::AtomicFile(const std::filesystem::path& target, Links links) : shown_(target), target_(target)
+AtomicFile::AtomicFile(const std::filesystem::path& target, Links links, const TempName& tempName)
+    : shown_(target), target_(target)
 {
     std::error_code ec;
     if (links == Links::Follow && std::filesystem::is_symlink(target, ec)) {
@@ -77,8 +64,11 @@ AtomicFile::AtomicFile(const std::filesystem::path& target, Links links) : shown
     std::random_device seed;
     std::mt19937 random(seed());
     int error = 0;
-    for (int attempt = 0; attempt < 100 && file_ == nullptr; ++attempt) {
-        temp_ = folder / (".tarnquill-" + std::to_string(random() % 100000000u) + ".tmp");
+    const int attempts = tempName.counted ? 100000 : 100;
+    for (int attempt = 0; attempt < attempts && file_ == nullptr; ++attempt) {
+        const std::uint32_t number = tempName.counted ? static_cast<std::uint32_t>(attempt + 1)
+                                                      : static_cast<std::uint32_t>(random() % 100000000u);
+        temp_ = folder / (tempName.prefix + std::to_string(number) + tempName.suffix);
         errno = 0;
         file_ = createExclusive(temp_);
         error = errno;
@@ -155,6 +145,23 @@ void AtomicFile::discard()
         std::filesystem::remove(temp_, ignored);
         done_ = true;
     }
+}
+
+void writeFileAtomically(const std::filesystem::path& target, const std::vector<ByteSpan>& pieces,
+                         AtomicFile::Links links, YieldHook* yield)
+{
+    AtomicFile file(target, links);
+    for (const ByteSpan& piece : pieces) {
+        for (std::size_t done = 0; done < piece.size;) {
+            const std::size_t want = piece.size - done < kFileIoChunk ? piece.size - done : kFileIoChunk;
+            file.write(piece.data + done, want);
+            done += want;
+            if (yield != nullptr) {
+                yield->tick();
+            }
+        }
+    }
+    file.commit();
 }
 
 } // namespace tq

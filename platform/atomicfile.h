@@ -5,31 +5,25 @@
 // untouched, and a writer that is destroyed without commit() (an error, a cancel)
 // removes its temporary file, so a failed or interrupted write never destroys the
 // previous file. The replaced file's permissions are kept.
+//
+// One rule for links in the target's place: a document (a memo, a key file, an
+// archive the user saves) follows the link and writes the file it names; a file
+// whose name comes from outside (an extracted entry, a received attachment)
+// replaces the link with a plain file, so that it cannot write through a link
+// planted beside it.
 #pragma once
 
+#include "platform/fileio.h"
+#include "platform/yield.h"
+
 #include <cstddef>
+#include <cstdint>
 #include <cstdio>
 #include <filesystem>
-#include <stdexcept>
 #include <string>
+#include <vector>
 
 namespace tq {
-
-// A file operation failed. what() is "Cannot <verb> \"<path>\": <reason>".
-class FileError : public std::runtime_error {
-public:
-    FileError(const std::string& verb, const std::filesystem::path& path, int errorCode,
-              const std::string& reason);
-    FileError(const std::string& verb, const std::filesystem::path& path, int errorCode);
-
-    const std::filesystem::path& path() const { return path_; }
-    // The system's error number (errno), 0 when none applies.
-    int errorCode() const { return errorCode_; }
-
-private:
-    std::filesystem::path path_;
-    int errorCode_;
-};
 
 class AtomicFile {
 public:
@@ -39,9 +33,18 @@ public:
         Replace, // put a plain file in the link's place (extracting untrusted names)
     };
 
+    // The temporary file's name: `prefix`, a number, `suffix`. The number is a
+    // random one, or with `counted` the first of 1, 2, 3, ... that is free.
+    struct TempName {
+        std::string prefix = ".tarnquill-";
+        std::string suffix = ".tmp";
+        bool counted = false;
+    };
+
     // Creates the temporary file. Refuses a target that is a folder.
     // Throws FileError ("create").
     explicit AtomicFile(const std::filesystem::path& target, Links links = Links::Follow);
+    AtomicFile(const std::filesystem::path& target, Links links, const TempName& tempName);
     ~AtomicFile();
     AtomicFile(const AtomicFile&) = delete;
     AtomicFile& operator=(const AtomicFile&) = delete;
@@ -63,5 +66,16 @@ private:
     std::FILE* file_ = nullptr;
     bool done_ = false;
 };
+
+// One piece of the bytes to write.
+struct ByteSpan {
+    const std::uint8_t* data;
+    std::size_t size;
+};
+
+// Writes the pieces, in order, as the whole content of `target` through an
+// AtomicFile, in chunks, ticking `yield` after each. Throws FileError.
+void writeFileAtomically(const std::filesystem::path& target, const std::vector<ByteSpan>& pieces,
+                         AtomicFile::Links links, YieldHook* yield = nullptr);
 
 } // namespace tq

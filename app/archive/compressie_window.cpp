@@ -1,14 +1,13 @@
 #include "app/archive/compressie_window.h"
 
 #include "app/guard.h"
-#include "app/prompts.h"
+#include "app/seams.h"
 #include "app/toolimages.h"
 #include "app/windowsetup.h"
 #include "archive/archive_paths.h"
 #include "archive/archive_plan.h"
 #include "app/archive/archive_window_art.h"
 #include "app/archive/compresskey_window.h"
-#include "app/filedialogs.h"
 #include "app/archive/pathdialog_window.h"
 #include "app/keys/niveau_window.h"
 #include "platform/codepage.h"
@@ -39,9 +38,6 @@ namespace tq {
 namespace {
 
 constexpr int kNameRole = Qt::UserRole;
-
-// The colour Windows gives an inactive window's caption: the frame's filling.
-const QColor kInactiveCaption(191, 205, 219);
 
 std::string toUtf8(const QString& text)
 {
@@ -90,67 +86,6 @@ QString percentText(std::int64_t percent)
 } // namespace
 
 // ---------------------------------------------------------------------------
-// Status bar
-
-TArchiveStatusBar::TArchiveStatusBar(QWidget* parent)
-    : QWidget(parent)
-{
-    setObjectName(QStringLiteral("StatusBar"));
-    setFixedHeight(kHeight);
-}
-
-void TArchiveStatusBar::setPanelText(int panel, const QString& text)
-{
-    if (panel < 0 || panel >= kPanels || texts_[static_cast<std::size_t>(panel)] == text) {
-        return;
-    }
-    texts_[static_cast<std::size_t>(panel)] = text;
-    update();
-}
-
-QString TArchiveStatusBar::panelText(int panel) const
-{
-    return panel >= 0 && panel < kPanels ? texts_[static_cast<std::size_t>(panel)] : QString();
-}
-
-QSize TArchiveStatusBar::sizeHint() const
-{
-    return {kWidths[0] + kWidths[1] + kWidths[2] + kWidths[3], kHeight};
-}
-
-void TArchiveStatusBar::paintEvent(QPaintEvent*)
-{
-    QPainter p(this);
-    p.fillRect(rect(), palette().color(QPalette::Window));
-    int left = 0;
-    for (int i = 0; i < kPanels; ++i) {
-        const int w = kWidths[static_cast<std::size_t>(i)];
-        const QRect panel(left, 2, w - 2, height() - 3);
-        p.setPen(palette().color(QPalette::Dark));
-        p.drawLine(panel.topLeft(), panel.topRight());
-        p.drawLine(panel.topLeft(), panel.bottomLeft());
-        p.setPen(palette().color(QPalette::Light));
-        p.drawLine(panel.bottomLeft(), panel.bottomRight());
-        p.drawLine(panel.topRight(), panel.bottomRight());
-        p.setPen(palette().color(QPalette::WindowText));
-        p.drawText(panel.adjusted(3, 0, -2, 0), Qt::AlignVCenter | Qt::AlignLeft,
-                   fontMetrics().elidedText(texts_[static_cast<std::size_t>(i)], Qt::ElideRight, w - 7));
-        left += w;
-    }
-    if (overlay) {
-        overlay(p);
-    }
-}
-
-void TArchiveStatusBar::resizeEvent(QResizeEvent* event)
-{
-    QWidget::resizeEvent(event);
-    if (onResize) {
-        onResize();
-    }
-}
-
-// ---------------------------------------------------------------------------
 // Window set-up
 
 TfrmCompressie::TfrmCompressie(QWidget*)
@@ -173,13 +108,21 @@ TfrmCompressie::TfrmCompressie(QWidget*)
     buildList();
     buildMenu();
 
-    StatusBar = new TArchiveStatusBar(this);
-    StatusBar->overlay = [this](QPainter& p) { paintProgress(p); };
-    StatusBar->onResize = [this] {
+    StatusBar = new TStatusBar({100, 100, 40, 50}, 21, this);
+    StatusBar->setObjectName(QStringLiteral("StatusBar"));
+    // Frame from (W-115, 4) to (W-15, 17), fill from (W-114, 5) over Progress pixels.
+    StatusBar->placeProgress(TStatusBar::Edge::Right, 115);
+    StatusBar->setProgressSource([this]() -> std::optional<double> {
+        if (!progressBarShown()) {
+            return std::nullopt;
+        }
+        return Progress;
+    });
+    connect(StatusBar, &TStatusBar::resized, this, [this] {
         if (ProgressVisible) {
             drawStatusbar();
         }
-    };
+    });
 
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
@@ -349,6 +292,19 @@ void TfrmCompressie::setDialogs(TPathDialog* pathDialog, TfrmCompressKey* keyDia
 // Guard, busy and idle
 
 template <typename F>
+void TfrmCompressie::runBusyCommand(F&& command)
+{
+    if (!Idle) {
+        return;
+    }
+    runCommand([this, &command] {
+        DisableAll();
+        command();
+        EnableAll();
+    });
+}
+
+template <typename F>
 void TfrmCompressie::runCommand(F&& command)
 {
     runGuarded(this, [this, &command] {
@@ -416,7 +372,7 @@ void TfrmCompressie::TimerTimer()
 {
     const bool empty = TreeView->topLevelItemCount() == 0;
     if (empty) {
-        for (int i = 0; i < TArchiveStatusBar::kPanels; ++i) {
+        for (int i = 0; i < StatusBar->panelCount(); ++i) {
             setPanel(i, QString());
         }
     }
@@ -455,34 +411,17 @@ void TfrmCompressie::StatusTimerTimer()
 void TfrmCompressie::drawStatusbar()
 {
     ProgressVisible = true;
-    StatusBar->update();
+    StatusBar->drawProgress();
 }
 
 void TfrmCompressie::updateStatusBar()
 {
-    StatusBar->update();
+    StatusBar->updateProgress();
 }
 
 bool TfrmCompressie::progressBarShown() const
 {
     return ProgressVisible && width() >= kProgressMinWidth;
-}
-
-void TfrmCompressie::paintProgress(QPainter& p)
-{
-    if (!progressBarShown()) {
-        return;
-    }
-    const int w = StatusBar->width();
-    // Frame from (W-115, 4) to (W-15, 17), fill from (W-114, 5) over Progress pixels.
-    const QRect frameRect(w - 115, 4, 100, 13);
-    p.fillRect(frameRect, kInactiveCaption);
-    p.setPen(palette().color(QPalette::Shadow));
-    p.drawRect(frameRect.adjusted(0, 0, -1, -1));
-    const int fill = std::clamp(static_cast<int>(std::trunc(Progress)), 0, frameRect.width() - 2);
-    if (fill > 0) {
-        p.fillRect(QRect(w - 114, 5, fill, 11), palette().color(QPalette::Highlight));
-    }
 }
 
 void TfrmCompressie::stepReached(std::size_t index, int step)
@@ -708,11 +647,7 @@ void TfrmCompressie::btnNieuwClick()
 
 void TfrmCompressie::btnOpenenClick()
 {
-    if (!Idle) {
-        return;
-    }
-    runCommand([this] {
-        DisableAll();
+    runBusyCommand([this] {
         FileRequest request;
         request.kind = FileRequest::Kind::OpenOne;
         request.title = QStringLiteral("Openen");
@@ -728,33 +663,23 @@ void TfrmCompressie::btnOpenenClick()
             rebuildList(true);
             Saved = true;
         }
-        EnableAll();
     });
 }
 
 void TfrmCompressie::ReadFile(const QString& path)
 {
-    if (!Idle) {
-        return;
-    }
-    runCommand([this, &path] {
-        DisableAll();
+    runBusyCommand([this, &path] {
         frame_.LoadFromFile(toUtf8(path));
         setCaptionFor(path);
         compressor_.Reset();
         rebuildList(false);
         Saved = true;
-        EnableAll();
     });
 }
 
 void TfrmCompressie::btnOpslaanClick()
 {
-    if (!Idle) {
-        return;
-    }
-    runCommand([this] {
-        DisableAll();
+    runBusyCommand([this] {
         FileRequest request;
         request.kind = FileRequest::Kind::Save;
         request.title = QStringLiteral("Opslaan");
@@ -768,21 +693,16 @@ void TfrmCompressie::btnOpslaanClick()
             setCaptionFor(chosen.first());
             Saved = true;
         }
-        EnableAll();
     });
 }
 
 void TfrmCompressie::btnToevoegenClick()
 {
-    if (!Idle) {
-        return;
-    }
-    runCommand([this] {
+    runBusyCommand([this] {
         // The time limit applies to every file of this command and stays as set
         // for the next Add folder.
         const Settings settings = currentSettings();
         compressor_.Bytes.TimeLimitOn = settings.timeLimitOn;
-        DisableAll();
         FileRequest request;
         request.kind = FileRequest::Kind::OpenMany;
         request.title = QStringLiteral("Toevoegen");
@@ -809,17 +729,12 @@ void TfrmCompressie::btnToevoegenClick()
         StatusBar->update();
         StopRequested = false;
         TreeView->clearSelection();
-        EnableAll();
     });
 }
 
 void TfrmCompressie::btnAddFolderClick()
 {
-    if (!Idle) {
-        return;
-    }
-    runCommand([this] {
-        DisableAll();
+    runBusyCommand([this] {
         StopRequested = false;
         const QString folder = chooseFolder(QStringLiteral("Map selecteren"));
         if (!folder.isEmpty()) {
@@ -836,7 +751,6 @@ void TfrmCompressie::btnAddFolderClick()
         StatusBar->update();
         StopRequested = false;
         TreeView->clearSelection();
-        EnableAll();
     });
 }
 
@@ -891,12 +805,8 @@ void TfrmCompressie::addFiles(const std::vector<FileToAdd>& files, bool folderMo
 
 void TfrmCompressie::btnDecomprimerenClick()
 {
-    if (!Idle) {
-        return;
-    }
     QStringList refused;
-    runCommand([this, &refused] {
-        DisableAll();
+    runBusyCommand([this, &refused] {
         const std::vector<QTreeWidgetItem*> selected = selectedInOrder();
         const bool single = selected.size() == 1;
         const QString target = chooseFolder(single ? QStringLiteral("Plaatsen in map...") : QString());
@@ -947,7 +857,6 @@ void TfrmCompressie::btnDecomprimerenClick()
         ProgressVisible = false;
         StatusBar->update();
         TreeView->clearSelection();
-        EnableAll();
     });
     if (!refused.isEmpty()) {
         constexpr int kShownMax = 20;
@@ -967,11 +876,7 @@ void TfrmCompressie::btnDecomprimerenClick()
 
 void TfrmCompressie::btnVerwijderenClick()
 {
-    if (!Idle) {
-        return;
-    }
-    runCommand([this] {
-        DisableAll();
+    runBusyCommand([this] {
         const std::vector<QTreeWidgetItem*> selected = selectedInOrder();
         // Each selected node removes the first remaining entry of its name, as
         // deleting them one after the other would; the container then moves its
@@ -999,7 +904,6 @@ void TfrmCompressie::btnVerwijderenClick()
         listUpdating_ = false;
         selectionInfoPending_ = true;
         TreeView->clearSelection();
-        EnableAll();
     });
 }
 

@@ -17,6 +17,7 @@
 // window.
 #pragma once
 
+#include "app/statusbar.h"
 #include "app/uiyield.h"
 #include "archive/archive_ops.h"
 #include "archive/xfileframe.h"
@@ -34,7 +35,6 @@
 
 class QAction;
 class QMenu;
-class QPainter;
 class QTimer;
 class QToolBar;
 class QToolButton;
@@ -46,35 +46,6 @@ namespace tq {
 class TfrmCompressKey;
 class TNiveau;
 class TPathDialog;
-
-// The archive window's status bar: four panels of fixed widths and, over its
-// right end, the progress bar the window draws.
-class TArchiveStatusBar : public QWidget {
-    Q_OBJECT
-public:
-    static constexpr int kPanels = 4;
-    static constexpr std::array<int, kPanels> kWidths = {100, 100, 40, 50};
-    static constexpr int kHeight = 21;
-
-    explicit TArchiveStatusBar(QWidget* parent = nullptr);
-
-    void setPanelText(int panel, const QString& text);
-    QString panelText(int panel) const;
-
-    // Painted after the panels on every paint.
-    std::function<void(QPainter&)> overlay;
-    // Called after every resize.
-    std::function<void()> onResize;
-
-    QSize sizeHint() const override;
-
-protected:
-    void paintEvent(QPaintEvent* event) override;
-    void resizeEvent(QResizeEvent* event) override;
-
-private:
-    std::array<QString, kPanels> texts_;
-};
 
 class TfrmCompressie : public QWidget {
     Q_OBJECT
@@ -137,7 +108,7 @@ public:
 
     XFileFrame& frame() { return frame_; }
     TCompress& compressor() { return compressor_; }
-    TArchiveStatusBar* statusBar() const { return StatusBar; }
+    TStatusBar* statusBar() const { return StatusBar; }
 
     // Window state.
     bool Saved = true;
@@ -165,7 +136,7 @@ public:
     QAction* Maptoevoegen1 = nullptr;
     QAction* Toevoegen1 = nullptr;
     QAction* Verwijderen1 = nullptr;
-    TArchiveStatusBar* StatusBar = nullptr;
+    TStatusBar* StatusBar = nullptr;
     QTimer* Timer = nullptr;
     QTimer* StatusClean = nullptr;
     QTimer* StatusTimer = nullptr;
@@ -193,6 +164,10 @@ private:
     // Runs a command inside the guard; a failure returns the window to idle.
     template <typename F>
     void runCommand(F&& command);
+    // The skeleton of a long command: nothing while the window is busy; else
+    // DisableAll, the command inside the guard, EnableAll.
+    template <typename F>
+    void runBusyCommand(F&& command);
     void recoverIdle();
 
     Settings currentSettings() const;
@@ -214,7 +189,6 @@ private:
     void setCaptionFor(const QString& path);
     void stepReached(std::size_t index, int step);
     void onSelectionChanged();
-    void paintProgress(QPainter& painter);
 
     XFileFrame frame_;
     TCompress compressor_;

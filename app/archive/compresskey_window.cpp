@@ -4,16 +4,18 @@
 #include "app/toolimages.h"
 #include "app/windowsetup.h"
 #include "archive/archive_ops.h"
-#include "app/filedialogs.h"
+#include "app/seams.h"
+#include "app/keys/key_value.h"
+#include "app/userfolders.h"
+#include "platform/atomicfile.h"
+#include "platform/fileio.h"
 
-#include <QFile>
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
-#include <QSaveFile>
 #include <QShowEvent>
 #include <QToolButton>
 #include <QVBoxLayout>
@@ -123,16 +125,12 @@ int TfrmCompressKey::key2() const
 
 int TfrmCompressKey::keyFromText(const QString& text, const QString& file)
 {
-    const QString trimmed = text.trimmed();
-    bool ok = false;
-    const int value = trimmed.toInt(&ok, 10);
-    const bool digitsOnly = !trimmed.isEmpty() && std::all_of(trimmed.begin(), trimmed.end(),
-                                                               [](QChar c) { return c.isDigit(); });
-    if (!ok || !digitsOnly || value < kKeyMin || value > kKeyMax) {
+    const std::optional<std::int32_t> value = parseKeyValue(text);
+    if (!value || *value < kKeyMin || *value > kKeyMax) {
         throw std::runtime_error("The key file \"" + utf8(file) + "\" does not hold a key from 0 to 255 (it holds \"" +
-                                 utf8(trimmed.left(40)) + "\").");
+                                 utf8(text.trimmed().left(40)) + "\").");
     }
-    return value;
+    return *value;
 }
 
 void TfrmCompressKey::SaveKeysClick()
@@ -156,17 +154,13 @@ void TfrmCompressKey::SaveKeysClick()
         FWrite.clear();
         FWrite.push_back(texts[k - 1]);
         const QString path = chosen.first();
-        QSaveFile out(path);
-        if (!out.open(QIODevice::WriteOnly)) {
-            throw std::runtime_error("Cannot create \"" + utf8(path) + "\": " + utf8(out.errorString()));
-        }
+        // A key file is a document: replaced atomically, through a link in its place.
+        AtomicFile out(toFsPath(path));
         for (const QString& line : FWrite) {
-            out.write(line.toLatin1());
-            out.write("\r\n");
+            const QByteArray bytes = line.toLatin1() + "\r\n";
+            out.write(bytes.constData(), static_cast<std::size_t>(bytes.size()));
         }
-        if (!out.commit()) {
-            throw std::runtime_error("Cannot write \"" + utf8(path) + "\": " + utf8(out.errorString()));
-        }
+        out.commit();
     }
 }
 
@@ -187,12 +181,10 @@ void TfrmCompressKey::LoadKeysClick()
             break; // a key loaded before the cancel is kept
         }
         const QString path = chosen.first();
-        QFile in(path);
-        if (!in.open(QIODevice::ReadOnly)) {
-            throw std::runtime_error("Cannot open \"" + utf8(path) + "\": " + utf8(in.errorString()));
-        }
         // A key file is one short line; anything longer is not a key file.
-        const QByteArray content = in.read(4096);
+        InputFile in(toFsPath(path));
+        QByteArray content(static_cast<int>(std::min<std::uint64_t>(in.size(), 4096)), '\0');
+        in.read(reinterpret_cast<std::uint8_t*>(content.data()), static_cast<std::size_t>(content.size()));
         FWrite = QString::fromLatin1(content).split(QLatin1Char('\n'));
         if (content.isEmpty() || FWrite.isEmpty()) {
             throw std::runtime_error("The key file \"" + utf8(path) + "\" is empty.");
@@ -228,15 +220,7 @@ void TfrmCompressKey::showEvent(QShowEvent* event)
 
 void TfrmCompressKey::keyPressEvent(QKeyEvent* event)
 {
-    switch (event->key()) {
-    case Qt::Key_Return:
-    case Qt::Key_Enter:
-        btnOkClick();
-        return;
-    case Qt::Key_Escape:
-        btnAnnulerenClick();
-        return;
-    default:
+    if (!dialogKey(event, [this] { btnOkClick(); }, [this] { btnAnnulerenClick(); })) {
         QWidget::keyPressEvent(event);
     }
 }

@@ -1,5 +1,6 @@
 #include "app/archive/pathdialog_window.h"
 
+#include "app/seams.h"
 #include "app/windowsetup.h"
 
 #include <QCloseEvent>
@@ -22,11 +23,7 @@
 namespace tq {
 namespace {
 
-TPathDialog::Responder& installedResponder()
-{
-    static TPathDialog::Responder responder;
-    return responder;
-}
+struct FolderPickerSeam;
 
 // Where the tree opens the first time: the desktop when there is one, else home.
 QString startFolder()
@@ -114,8 +111,8 @@ bool TPathDialog::ExeCute()
     show();
     raise();
     activateWindow();
-    if (installedResponder()) {
-        installedResponder()(*this);
+    if (const auto& handler = installedHandler<FolderPickerSeam, FolderPickerHandler>()) {
+        handler(*this);
     }
     if (!Closed) {
         QEventLoop loop;
@@ -177,11 +174,9 @@ void TPathDialog::btnCancelClick()
     close();
 }
 
-TPathDialog::Responder TPathDialog::setResponder(Responder responder)
+FolderPickerHandler setFolderPickerHandler(FolderPickerHandler handler)
 {
-    Responder old = std::move(installedResponder());
-    installedResponder() = std::move(responder);
-    return old;
+    return replaceHandler<FolderPickerSeam>(std::move(handler));
 }
 
 void TPathDialog::showEvent(QShowEvent* event)
@@ -228,15 +223,7 @@ void TPathDialog::hideEvent(QHideEvent* event)
 
 void TPathDialog::keyPressEvent(QKeyEvent* event)
 {
-    switch (event->key()) {
-    case Qt::Key_Return:
-    case Qt::Key_Enter:
-        btnOkClick();
-        return;
-    case Qt::Key_Escape:
-        btnCancelClick();
-        return;
-    default:
+    if (!dialogKey(event, [this] { btnOkClick(); }, [this] { btnCancelClick(); })) {
         QWidget::keyPressEvent(event);
     }
 }

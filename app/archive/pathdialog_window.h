@@ -49,10 +49,7 @@ public:
     void btnOkClick();
     void btnCancelClick();
 
-    // Tests: called by ExeCute once the dialog is shown, in place of a user. It
-    // answers the dialog (selectFolder, btnOkClick, btnCancelClick, close).
-    using Responder = std::function<void(TPathDialog& dialog)>;
-    static Responder setResponder(Responder responder);
+    // (Tests answer the dialog through setFolderPickerHandler, app/seams.h.)
 
     QTreeView* ShellTreeView = nullptr;
     QFileSystemModel* model = nullptr;

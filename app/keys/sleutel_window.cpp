@@ -1,6 +1,7 @@
 #include "app/keys/sleutel_window.h"
 
 #include "app/guard.h"
+#include "app/keys/key_value.h"
 #include "app/mainwindow.h"
 #include "app/toolimages.h"
 #include "app/windowsetup.h"
@@ -15,27 +16,11 @@
 #include <QSpinBox>
 #include <QToolButton>
 
-#include <limits>
 #include <stdexcept>
 
 namespace tq {
 
-namespace {
-
-int boxNumber(const QString& text, int n)
-{
-    bool ok = false;
-    const qlonglong value = text.trimmed().toLongLong(&ok, 10);
-    if (!ok || value < std::numeric_limits<int>::min() || value > std::numeric_limits<int>::max()) {
-        throw std::runtime_error(
-            QStringLiteral("\"%1\" is not a valid key value (key %2).").arg(text).arg(n).toStdString());
-    }
-    return static_cast<int>(value);
-}
-
-} // namespace
-
-TfrmSleutel::TfrmSleutel(QWidget* owner)
+TfrmSleutel::TfrmSleutel(TfrmMemo* owner)
     : QWidget(nullptr)
     , owner_(owner)
 {
@@ -130,11 +115,10 @@ TfrmSleutel::TfrmSleutel(QWidget* owner)
 
 TfrmMemo* TfrmSleutel::memo() const
 {
-    auto* m = qobject_cast<TfrmMemo*>(owner_);
-    if (m == nullptr) {
+    if (owner_ == nullptr) {
         throw std::logic_error("The key dialog has no main window.");
     }
-    return m;
+    return owner_;
 }
 
 QLineEdit* TfrmSleutel::box(int n) const
@@ -168,8 +152,8 @@ void TfrmSleutel::FormShow()
     }
     TfrmMemo* m = memo();
     for (int n = 1; n <= 4; ++n) {
-        boxUpDown(n)->setValue(m->keyUpDown(n)->value());
-        box(n)->setText(m->keyField(n)->text());
+        boxUpDown(n)->setValue(m->keyNumber(n));
+        box(n)->setText(m->keyText(n));
     }
 }
 
@@ -177,10 +161,10 @@ void TfrmSleutel::applyKeys()
 {
     TfrmMemo* m = memo();
     for (int n = 1; n <= 4; ++n) {
-        m->keyUpDown(n)->setValue(boxNumber(box(n)->text(), n));
+        m->setKeyNumber(n, keyValue(box(n)->text(), QStringLiteral("key %1").arg(n)));
     }
     for (int n = 1; n <= 4; ++n) {
-        m->keyField(n)->setText(box(n)->text());
+        m->setKeyText(n, box(n)->text());
     }
 }
 

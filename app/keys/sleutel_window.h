@@ -22,9 +22,9 @@ class TfrmMemo;
 class TfrmSleutel : public QWidget {
     Q_OBJECT
 public:
-    // `owner` is the main window (TfrmMemo), over which the window is centred
-    // when shown and whose key fields it edits.
-    explicit TfrmSleutel(QWidget* owner = nullptr);
+    // `owner` is the main window, over which the window is centred when shown
+    // and whose keys it edits (through the main window's key methods).
+    explicit TfrmSleutel(TfrmMemo* owner = nullptr);
 
     QToolButton* btnOpenen = nullptr;
     QToolButton* btnOpslaan = nullptr;
@@ -75,7 +75,7 @@ private:
     void applyKeys();
     TfrmMemo* memo() const;
 
-    QWidget* owner_;
+    TfrmMemo* owner_;
     QString startFile_;
 };
 

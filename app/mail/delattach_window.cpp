@@ -1,6 +1,6 @@
 #include "app/mail/delattach_window.h"
 
-#include "app/filedialogs.h"
+#include "app/seams.h"
 #include "app/guard.h"
 #include "app/windowsetup.h"
 

@@ -1,13 +1,12 @@
 #include "app/mail/mailontvangen_window.h"
 
-#include "app/filedialogs.h"
+#include "app/seams.h"
 #include "app/guard.h"
 #include "app/mail/mail_form.h"
 #include "app/mail/mail_settings.h"
 #include "app/mail/mail_window.h"
 #include "app/mainwindow.h"
 #include "app/memoview.h"
-#include "app/prompts.h"
 #include "app/windowsetup.h"
 #include "platform/codepage.h"
 

@@ -1,9 +1,10 @@
 #include "platform/desktop/autostart.h"
 
+#include "platform/atomicfile.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QSaveFile>
 #include <QSettings>
 #include <QString>
 #include <QStringList>
@@ -124,18 +125,12 @@ void install(std::string_view programPath)
         return;
     }
     QDir().mkpath(folder());
-    QSaveFile f(desktopFile());
-    if (!f.open(QIODevice::WriteOnly | QIODevice::Text)) {
-        throw std::runtime_error("Cannot write \"" + desktopFile().toStdString() + "\": " +
-                                 f.errorString().toStdString());
-    }
     const QString text = QStringLiteral("[Desktop Entry]\nType=Application\nName=Tarnquill\nExec=") +
                          quoteExec(path) + QStringLiteral("\nX-GNOME-Autostart-enabled=true\n");
-    f.write(text.toUtf8());
-    if (!f.commit()) {
-        throw std::runtime_error("Cannot write \"" + desktopFile().toStdString() + "\": " +
-                                 f.errorString().toStdString());
-    }
+    const QByteArray bytes = text.toUtf8();
+    AtomicFile f(std::filesystem::path(QFile::encodeName(desktopFile()).toStdString()));
+    f.write(bytes.constData(), static_cast<std::size_t>(bytes.size()));
+    f.commit();
 }
 
 void uninstall()

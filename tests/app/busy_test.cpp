@@ -1,6 +1,6 @@
 // The busy protocol: DisableAll / EnableAll, the error guard, Abort and the
 // progress bar.
-#include "tests/app/fixture.h"
+#include "tests/support/window_fixture.h"
 
 #include "compress/compress.h"
 

@@ -1,7 +1,8 @@
 // Editing, the caret timer, New, the search box and printing in the window.
-#include "tests/app/fixture.h"
+#include "tests/support/window_fixture.h"
 
 #include "app/printing.h"
+#include "app/seams.h"
 #include "platform/codepage.h"
 
 #include <QAction>
@@ -271,7 +272,7 @@ TEST_F(MainWindowEditing, PrintingThreeCopiesToPdfPrintsTheMemoThreeTimes)
     w.setWindowTitle(QStringLiteral("Tarnquill - print"));
     const QString pdf = dir.filePath("print.pdf");
     QString docName;
-    tq::TfrmMemo::setPrintDialogRunner([&](QPrinter& printer, QWidget*) {
+    tq::setPrintDialogHandler([&](QPrinter& printer, QWidget*) {
         printer.setOutputFormat(QPrinter::PdfFormat);
         printer.setOutputFileName(pdf);
         printer.setCopyCount(3);
@@ -309,7 +310,7 @@ TEST_F(MainWindowEditing, CancelledPrintDialogPrintsNothing)
     auto& w = start();
     w.Memo->setText("x");
     const QString pdf = dir.filePath("never.pdf");
-    tq::TfrmMemo::setPrintDialogRunner([&](QPrinter& printer, QWidget*) {
+    tq::setPrintDialogHandler([&](QPrinter& printer, QWidget*) {
         printer.setOutputFormat(QPrinter::PdfFormat);
         printer.setOutputFileName(pdf);
         return false;
@@ -323,7 +324,7 @@ TEST_F(MainWindowEditing, APrinterErrorIsShownAndLeavesTheWindowIdle)
 {
     auto& w = start();
     w.Memo->setText("x");
-    tq::TfrmMemo::setPrintDialogRunner([&](QPrinter& printer, QWidget*) {
+    tq::setPrintDialogHandler([&](QPrinter& printer, QWidget*) {
         printer.setOutputFormat(QPrinter::PdfFormat);
         printer.setOutputFileName(dir.filePath("no/such/folder/out.pdf"));
         return true;

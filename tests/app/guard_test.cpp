@@ -1,5 +1,5 @@
 #include "app/guard.h"
-#include "app/prompts.h"
+#include "app/seams.h"
 
 #include <gtest/gtest.h>
 

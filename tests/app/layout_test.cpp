@@ -1,5 +1,5 @@
 // The window's menus, tools and status bar, and the layout pass.
-#include "tests/app/fixture.h"
+#include "tests/support/window_fixture.h"
 
 #include "app/archive/compressie_window.h"
 

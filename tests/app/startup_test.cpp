@@ -1,6 +1,6 @@
 // Program start: the windows, the command-line argument, the start-minimized
 // setting, and closing.
-#include "tests/app/fixture.h"
+#include "tests/support/window_fixture.h"
 
 #include "app/help_window.h"
 #include "app/info_window.h"

@@ -1,7 +1,7 @@
 #include "tests/archive_window/fixture.h"
 
 #include "app/guard.h"
-#include "app/prompts.h"
+#include "app/seams.h"
 
 #include <QCheckBox>
 #include <QTimer>
@@ -40,7 +40,7 @@ void ArchiveWindowTest::SetUp()
         fileAnswers.pop_front();
         return answer;
     });
-    tq::TPathDialog::setResponder([this](tq::TPathDialog& dialog) {
+    tq::setFolderPickerHandler([this](tq::TPathDialog& dialog) {
         pickerCaptions.push_back(dialog.windowTitle());
         if (folderAnswers.empty()) {
             ADD_FAILURE() << "unexpected folder picker";
@@ -78,7 +78,7 @@ void ArchiveWindowTest::TearDown()
     pathDialog.reset();
     niveau.reset();
     tq::setFileDialogRunner({});
-    tq::TPathDialog::setResponder({});
+    tq::setFolderPickerHandler({});
     tq::prompts::setQuestionHandler({});
     tq::prompts::setErrorHandler({});
     EXPECT_TRUE(fileAnswers.empty()) << "file dialog answers left over";

@@ -5,7 +5,7 @@
 
 #include "app/archive/compresskey_window.h"
 #include "app/archive/compressie_window.h"
-#include "app/filedialogs.h"
+#include "app/seams.h"
 #include "app/archive/pathdialog_window.h"
 #include "app/keys/niveau_window.h"
 

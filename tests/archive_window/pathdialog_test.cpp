@@ -17,7 +17,7 @@ namespace {
 // Runs `user` once the picker is waiting in its event loop.
 bool executeWith(tq::TPathDialog& dialog, std::function<void()> user)
 {
-    tq::TPathDialog::setResponder({});
+    tq::setFolderPickerHandler({});
     QTimer::singleShot(0, &dialog, std::move(user));
     return dialog.ExeCute();
 }

@@ -2,7 +2,7 @@
 // the encrypted-text test.
 #include "tests/encryption/encryption_fixture.h"
 
-#include "app/prompts.h"
+#include "app/seams.h"
 #include "crypto/linecipher.h"
 
 #include <QApplication>

@@ -60,7 +60,7 @@ int main(int argc, char** argv)
     const std::string encrypted = tq::crp::EncryptMemoText(cipher, text, keys);
     const double encryptS = seconds(t);
     t = std::chrono::steady_clock::now();
-    tq::crp::SaveLines(engine, tq::crp::MemoLines(encrypted), tq::crp::kDefaultSkip, crpPath);
+    tq::crp::SaveLines(engine, tq::memoLines(encrypted), tq::crp::kDefaultSkip, crpPath);
     const double saveS = seconds(t);
     t = std::chrono::steady_clock::now();
     const std::string stored = tq::crp::LoadText(engine, crpPath);

@@ -1,7 +1,7 @@
 // Save as and Open of .crp files in the main window.
 #include "tests/encryption/encryption_fixture.h"
 
-#include "app/prompts.h"
+#include "app/seams.h"
 #include "compress/compress.h"
 #include "app/keys/niveau_window.h"
 #include "crypto/crpfile.h"

@@ -1,7 +1,6 @@
 // The .crp file steps without a window: memo line rules (against the memo's own
 // text model), the stored text taken from decoded data, the exact file layout
 // (read back with a small independent decoder), and whole save/open round trips.
-#include "memo/memo_document.h"
 #include "crypto/crpfile.h"
 
 #include "tests/support/portable.h"
@@ -17,7 +16,6 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
-#include <random>
 #include <string>
 #include <vector>
 
@@ -90,24 +88,6 @@ protected:
 };
 
 // --- Memo line rules ------------------------------------------------------------
-
-TEST(MemoLineRules, AgreeWithTheMemoTextModelOnRandomTexts)
-{
-    std::mt19937 random(7);
-    const char alphabet[] = {'a', 'b', '\r', '\n', ' ', '\0', static_cast<char>(0xE9)};
-    for (int round = 0; round < 2000; ++round) {
-        std::string text;
-        const int length = static_cast<int>(random() % 12);
-        for (int i = 0; i < length; ++i) {
-            text += alphabet[random() % sizeof alphabet];
-        }
-        tq::MemoDocument doc;
-        doc.setText(text);
-        ASSERT_EQ(tq::crp::NormalizeBreaks(text), doc.text());
-        ASSERT_EQ(tq::crp::MemoLines(doc.text()), doc.lines()) << "text of " << text.size() << " bytes";
-        ASSERT_EQ(tq::crp::MemoLines(text), doc.lines());
-    }
-}
 
 TEST(MemoLineRules, AddLinePutsBreaksLikeTheMemo)
 {

@@ -4,9 +4,9 @@
 // the memo while a command lets events through.
 #pragma once
 
-#include "app/filedialogs.h"
+#include "app/seams.h"
 #include "app/userfolders.h"
-#include "tests/app/fixture.h"
+#include "tests/support/window_fixture.h"
 
 #include <QString>
 

@@ -4,7 +4,7 @@
 #include "tests/encryption/encryption_fixture.h"
 
 #include "app/passphrase_dialog.h"
-#include "app/prompts.h"
+#include "app/seams.h"
 #include "crypto/sealed.h"
 
 #include <QAction>

@@ -2,17 +2,16 @@
 // and (with the real servers of tests/mail/servers.sh) the memo mailed from the
 // send window coming back through the receive window, replies, deletion,
 // refusals, and messages written by another program (Python's email package).
-#include "app/filedialogs.h"
+#include "app/seams.h"
 #include "app/mail/delattach_window.h"
 #include "app/mail/mail_settings.h"
 #include "app/mail/mail_window.h"
 #include "app/mail/mailontvangen_window.h"
-#include "app/prompts.h"
 #include "crypto/linecipher.h"
 #include "mail/net/smtp_client.h"
 #include "platform/codepage.h"
 #include "platform/desktop/settings.h"
-#include "tests/app/fixture.h"
+#include "tests/support/window_fixture.h"
 
 #include <QAction>
 #include <QCheckBox>

@@ -41,12 +41,12 @@ std::string allCodes()
 
 TEST(MemoLineBreaks, LoneCrAndLoneLfBecomeCrLf)
 {
-    EXPECT_EQ(MemoDocument::normalizeBreaks("a\rb\nc\r\nd"), "a\r\nb\r\nc\r\nd");
+    EXPECT_EQ(normalizeBreaks("a\rb\nc\r\nd"), "a\r\nb\r\nc\r\nd");
     // LF CR is two breaks, CR CR LF a lone CR and a pair.
-    EXPECT_EQ(MemoDocument::normalizeBreaks("\n\r"), "\r\n\r\n");
-    EXPECT_EQ(MemoDocument::normalizeBreaks("\r\r\n"), "\r\n\r\n");
-    EXPECT_EQ(MemoDocument::normalizeBreaks("x\r"), "x\r\n");
-    EXPECT_EQ(MemoDocument::normalizeBreaks(std::string("\0\n", 2)), std::string("\0\r\n", 3));
+    EXPECT_EQ(normalizeBreaks("\n\r"), "\r\n\r\n");
+    EXPECT_EQ(normalizeBreaks("\r\r\n"), "\r\n\r\n");
+    EXPECT_EQ(normalizeBreaks("x\r"), "x\r\n");
+    EXPECT_EQ(normalizeBreaks(std::string("\0\n", 2)), std::string("\0\r\n", 3));
 }
 
 TEST(MemoLineBreaks, EveryOtherCodeSurvivesSetText)
@@ -85,6 +85,24 @@ TEST(MemoLines, CountFollowsTheMemoRule)
         doc.setText(c.text);
         EXPECT_EQ(doc.lineCount(), c.lines) << '"' << c.text << '"';
         EXPECT_EQ(doc.lines(), splitLines(doc.text())) << '"' << c.text << '"';
+    }
+}
+
+TEST(MemoLines, TheLineRuleAgreesWithTheDocumentOnRandomTexts)
+{
+    std::mt19937 random(7);
+    const char alphabet[] = {'a', 'b', '\r', '\n', ' ', '\0', static_cast<char>(0xE9)};
+    for (int round = 0; round < 2000; ++round) {
+        std::string text;
+        const int length = static_cast<int>(random() % 12);
+        for (int i = 0; i < length; ++i) {
+            text += alphabet[random() % sizeof alphabet];
+        }
+        MemoDocument doc;
+        doc.setText(text);
+        ASSERT_EQ(normalizeBreaks(text), doc.text());
+        ASSERT_EQ(memoLines(doc.text()), doc.lines()) << "text of " << text.size() << " bytes";
+        ASSERT_EQ(memoLines(text), doc.lines());
     }
 }
 
@@ -164,14 +182,14 @@ TEST(MemoEditing, RandomEditsKeepTheLineIndex)
         return s;
     };
     MemoDocument doc;
-    std::string model = MemoDocument::normalizeBreaks(randomText(40));
+    std::string model = normalizeBreaks(randomText(40));
     doc.setText(model);
     for (int step = 0; step < 3000; ++step) {
         const int pos = doc.snap(static_cast<int>(rng() % static_cast<unsigned>(doc.length() + 1)));
         const int end = doc.snap(pos + static_cast<int>(rng() % 6));
         const std::string ins = randomText(5);
         const MemoEdit e = doc.replace(pos, end - pos, ins);
-        const std::string norm = MemoDocument::normalizeBreaks(ins);
+        const std::string norm = normalizeBreaks(ins);
         model.replace(static_cast<std::size_t>(pos), static_cast<std::size_t>(end - pos), norm);
         ASSERT_EQ(doc.text(), model);
         ASSERT_EQ(e.pos, pos);
@@ -188,7 +206,7 @@ TEST(MemoEditing, RandomEditsKeepTheLineIndex)
         }
         ASSERT_EQ(expectedStart, -1);
         if (doc.length() > 200) {
-            model = MemoDocument::normalizeBreaks(randomText(40));
+            model = normalizeBreaks(randomText(40));
             doc.setText(model);
         }
     }

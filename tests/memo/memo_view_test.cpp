@@ -107,7 +107,7 @@ TEST_F(MemoViewTest, AllCodesSurviveSetTextAndDisplay)
     EXPECT_EQ(memo->selectedText(), text);
 
     memo->setText(allCodes());
-    EXPECT_EQ(memo->text(), MemoDocument::normalizeBreaks(allCodes()));
+    EXPECT_EQ(memo->text(), normalizeBreaks(allCodes()));
 }
 
 TEST_F(MemoViewTest, ControlCodesAreShownVisiblyAndDistinctly)
@@ -415,7 +415,7 @@ TEST_F(MemoViewTest, ReadOnlyKeepsTheText)
 
 TEST_F(MemoViewTest, CopyAndPasteAreLosslessForAllCodes)
 {
-    const std::string text = MemoDocument::normalizeBreaks(allCodes());
+    const std::string text = normalizeBreaks(allCodes());
     memo->setText(text);
     memo->selectAll();
     memo->copy();
@@ -430,7 +430,7 @@ TEST_F(MemoViewTest, PastedUnicodeIsMappedThroughWindows1252)
     // Text from another program: plain Unicode, LF breaks.
     QGuiApplication::clipboard()->setText(unicodeOf(allCodes()));
     memo->paste();
-    EXPECT_EQ(memo->text(), MemoDocument::normalizeBreaks(allCodes()));
+    EXPECT_EQ(memo->text(), normalizeBreaks(allCodes()));
 
     memo->setText("");
     QGuiApplication::clipboard()->setText(QString::fromUtf8("a\xC4\x80" "b\xE2\x82\xAC\r"));

@@ -1,15 +1,23 @@
-// The plain C++ platform pieces: the Windows-1252 code page and atomic file writes.
+// The plain C++ platform pieces: the Windows-1252 code page, whole-file reads and
+// atomic file writes.
 #include "platform/atomicfile.h"
 #include "platform/codepage.h"
+#include "platform/fileio.h"
 
 #include "tests/support/portable.h"
 
 #include <gtest/gtest.h>
 
+#ifndef _WIN32
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
+
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <string>
+#include <vector>
 
 namespace fs = std::filesystem;
 
@@ -128,6 +136,58 @@ TEST_F(AtomicFileTest, LinksAreFollowedOrReplacedAsAsked)
     EXPECT_FALSE(fs::is_symlink(dir_ / "replace.lnk"));
     EXPECT_EQ(read(dir_ / "replace.lnk"), "plain");
     EXPECT_EQ(read(real), "through");
+}
+
+TEST_F(AtomicFileTest, WholeFileReadsGiveTheBytesOrTheReason)
+{
+    put(dir_ / "plain.bin", std::string("a\0\xFF\r\n", 5));
+    fs::create_directories(dir_ / "folder");
+#ifndef _WIN32
+    ASSERT_EQ(::mkfifo((dir_ / "pipe").c_str(), 0600), 0);
+#endif
+    struct Case {
+        const char* name;
+        std::string error; // empty: read succeeds
+    };
+    const Case cases[] = {
+        {"plain.bin", ""},
+        {"missing.bin", "Cannot open \"NAME\": No such file or directory"},
+        {"folder", "Cannot open \"NAME\": It is a folder, not a file"},
+#ifndef _WIN32
+        {"pipe", "Cannot open \"NAME\": It is not a regular file"}, // must not wait for a writer
+#endif
+    };
+    for (const Case& c : cases) {
+        const fs::path path = dir_ / c.name;
+        std::string expected = c.error;
+        if (const auto at = expected.find("NAME"); at != std::string::npos) {
+            expected.replace(at, 4, path.u8string());
+        }
+        try {
+            const std::vector<std::uint8_t> bytes = tq::readWholeFile(path);
+            EXPECT_EQ(expected, "") << c.name;
+            EXPECT_EQ(std::string(bytes.begin(), bytes.end()), read(path)) << c.name;
+        } catch (const tq::FileError& e) {
+            EXPECT_EQ(e.what(), expected) << c.name;
+            EXPECT_EQ(e.path(), path) << c.name;
+        }
+    }
+}
+
+TEST_F(AtomicFileTest, CountedTemporaryNamesTakeTheFirstFreeNumber)
+{
+    put(dir_ / "Temp1.mme", "in use");
+    tq::AtomicFile::TempName temp;
+    temp.prefix = "Temp";
+    temp.suffix = ".mme";
+    temp.counted = true;
+    tq::AtomicFile file(dir_ / "out.bin", tq::AtomicFile::Links::Replace, temp);
+    EXPECT_TRUE(fs::exists(dir_ / "Temp2.mme"));
+    file.write("x", 1);
+    file.commit();
+    EXPECT_FALSE(fs::exists(dir_ / "Temp2.mme"));
+    EXPECT_EQ(read(dir_ / "Temp1.mme"), "in use");
+    EXPECT_EQ(read(dir_ / "out.bin"), "x");
 }
 
 TEST_F(AtomicFileTest, ReplacedFileKeepsItsPermissions)

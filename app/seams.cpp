@@ -1,18 +1,22 @@
-#include "app/filedialogs.h"
+#include "app/seams.h"
 
+#include <QAbstractPrintDialog>
 #include <QDir>
-#include <QFileInfo>
-
 #include <QFileDialog>
+#include <QFileInfo>
+#include <QInputDialog>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPrintDialog>
 
 namespace tq {
 namespace {
 
-FileDialogRunner& installedRunner()
-{
-    static FileDialogRunner runner;
-    return runner;
-}
+struct QuestionSeam;
+struct ErrorSeam;
+struct InputSeam;
+struct FileDialogSeam;
+struct PrintDialogSeam;
 
 const QString kAllFilesPattern = QStringLiteral("*.*");
 
@@ -93,10 +97,67 @@ QStringList dialogPatterns(const QString& filter)
     return all;
 }
 
+// --- Message boxes
+
+namespace prompts {
+
+bool askYesNo(QWidget* parent, const QString& title, const QString& text, Icon icon)
+{
+    if (const auto& handler = installedHandler<QuestionSeam, QuestionHandler>()) {
+        return handler(parent, title, text, icon);
+    }
+    const auto buttons = QMessageBox::Yes | QMessageBox::No;
+    const auto answer = icon == Icon::Information
+                            ? QMessageBox::information(parent, title, text, buttons, QMessageBox::No)
+                            : QMessageBox::question(parent, title, text, buttons, QMessageBox::No);
+    return answer == QMessageBox::Yes;
+}
+
+bool askText(QWidget* parent, const QString& title, const QString& label, QString& value)
+{
+    if (const auto& handler = installedHandler<InputSeam, InputHandler>()) {
+        return handler(parent, title, label, value);
+    }
+    bool ok = false;
+    const QString answer = QInputDialog::getText(parent, title, label, QLineEdit::Normal, value, &ok);
+    if (ok) {
+        value = answer;
+    }
+    return ok;
+}
+
+void showError(QWidget* parent, const QString& title, const QString& text)
+{
+    if (const auto& handler = installedHandler<ErrorSeam, ErrorHandler>()) {
+        handler(parent, title, text);
+        return;
+    }
+    QMessageBox::critical(parent, title, text);
+}
+
+QuestionHandler setQuestionHandler(QuestionHandler handler)
+{
+    return replaceHandler<QuestionSeam>(std::move(handler));
+}
+
+ErrorHandler setErrorHandler(ErrorHandler handler)
+{
+    return replaceHandler<ErrorSeam>(std::move(handler));
+}
+
+InputHandler setInputHandler(InputHandler handler)
+{
+    return replaceHandler<InputSeam>(std::move(handler));
+}
+
+} // namespace prompts
+
+// --- File dialogs
+
 QStringList runFileDialog(QWidget* parent, const FileRequest& request)
 {
-    if (installedRunner()) {
-        return installedRunner()(parent, request);
+    if (const auto& runner = installedHandler<FileDialogSeam, FileDialogRunner>()) {
+        return runner(parent, request);
     }
     return runQtDialog(parent, request);
 }
@@ -109,9 +170,25 @@ QString runSingleFileDialog(QWidget* parent, const FileRequest& request)
 
 FileDialogRunner setFileDialogRunner(FileDialogRunner runner)
 {
-    FileDialogRunner old = std::move(installedRunner());
-    installedRunner() = std::move(runner);
-    return old;
+    return replaceHandler<FileDialogSeam>(std::move(runner));
+}
+
+// --- The print dialog
+
+bool runPrintDialog(QPrinter& printer, QWidget* parent)
+{
+    if (const auto& handler = installedHandler<PrintDialogSeam, PrintDialogHandler>()) {
+        return handler(printer, parent);
+    }
+    QPrintDialog dialog(&printer, parent);
+    // Printing to a file is not offered.
+    dialog.setOption(QAbstractPrintDialog::PrintToFile, false);
+    return dialog.exec() == QDialog::Accepted;
+}
+
+PrintDialogHandler setPrintDialogHandler(PrintDialogHandler handler)
+{
+    return replaceHandler<PrintDialogSeam>(std::move(handler));
 }
 
 } // namespace tq

@@ -1,6 +1,6 @@
-#include "tests/app/fixture.h"
+#include "tests/support/window_fixture.h"
 
-#include "app/prompts.h"
+#include "app/seams.h"
 #include "platform/desktop/autostart.h"
 #include "platform/desktop/settings.h"
 
@@ -34,7 +34,7 @@ void WindowTest::TearDown()
     tq::prompts::setErrorHandler({});
     tq::settings::setStorageOverride({});
     tq::autostart::setFolderOverride({});
-    tq::TfrmMemo::setPrintDialogRunner({});
+    tq::setPrintDialogHandler({});
 }
 
 tq::TfrmMemo& WindowTest::create(const QStringList& arguments)

@@ -1,4 +1,6 @@
-// GoogleTest main for the socket tests: Qt's sockets need an application object.
+// The main() of the test programs of the Qt Core parts without widgets (the
+// mail sockets, settings): Qt's sockets and event loops need an application
+// object for the whole run.
 #include <QCoreApplication>
 
 #include <gtest/gtest.h>
@@ -6,7 +8,6 @@
 int main(int argc, char** argv)
 {
     QCoreApplication app(argc, argv);
-    QCoreApplication::setApplicationName(QStringLiteral("tarnquill-mail-test"));
     ::testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();
 }

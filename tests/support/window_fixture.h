@@ -6,7 +6,7 @@
 #include "app/mainwindow.h"
 #include "app/memoview.h"
 #include "app/program.h"
-#include "app/prompts.h"
+#include "app/seams.h"
 
 #include <QStringList>
 #include <QTimer>
