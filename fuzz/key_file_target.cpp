@@ -4,7 +4,7 @@
 // Properties: the memo lines joined by CR LF are the text with its breaks made
 // CR LF (one final break aside); the value's text converts to UTF-8 and back
 // to the same bytes.
-#include "crypto/crpfile.h"
+#include "memo/memo_lines.h"
 #include "fuzz/fuzz_support.h"
 #include "platform/codepage.h"
 
@@ -12,9 +12,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 {
     using namespace tq;
     const std::string_view content(reinterpret_cast<const char*>(data), size);
-    const std::vector<std::string> lines = crp::MemoLines(content);
+    const std::vector<std::string> lines = memoLines(content);
 
-    const std::string normal = crp::NormalizeBreaks(content);
+    const std::string normal = normalizeBreaks(content);
     std::string joined;
     for (std::size_t i = 0; i < lines.size(); ++i) {
         if (i > 0) {
