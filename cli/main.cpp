@@ -13,6 +13,7 @@
 #include "crypto/crpfile.h"
 #include "crypto/linecipher.h"
 #include "platform/codepage.h"
+#include "platform/version.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -31,6 +32,7 @@ namespace {
 
 const char* const kUsage =
     "Usage: tarnquill-cli COMMAND ...\n"
+    "       tarnquill-cli --version\n"
     "\n"
     "Commands:\n"
     "  compress [--skip N] INPUT OUTPUT\n"
@@ -485,6 +487,10 @@ int run(const std::vector<std::string>& args)
     const std::vector<std::string> rest(args.begin() + 1, args.end());
     if (command == "--help" || command == "-h" || command == "help") {
         std::fputs(kUsage, stdout);
+        return 0;
+    }
+    if (command == "--version") {
+        std::printf("tarnquill-cli %s\n", tq::kVersionText);
         return 0;
     }
     if (command == "compress") {
