@@ -1,5 +1,7 @@
 #include "app/prompts.h"
 
+#include <QInputDialog>
+#include <QLineEdit>
 #include <QMessageBox>
 
 namespace tq::prompts {
@@ -17,15 +19,37 @@ ErrorHandler& errorHandler()
     return handler;
 }
 
+InputHandler& inputHandler()
+{
+    static InputHandler handler;
+    return handler;
+}
+
 } // namespace
 
-bool askYesNo(QWidget* parent, const QString& title, const QString& text)
+bool askText(QWidget* parent, const QString& title, const QString& label, QString& value)
+{
+    if (inputHandler()) {
+        return inputHandler()(parent, title, label, value);
+    }
+    bool ok = false;
+    const QString answer = QInputDialog::getText(parent, title, label, QLineEdit::Normal, value, &ok);
+    if (ok) {
+        value = answer;
+    }
+    return ok;
+}
+
+bool askYesNo(QWidget* parent, const QString& title, const QString& text, Icon icon)
 {
     if (questionHandler()) {
-        return questionHandler()(parent, title, text);
+        return questionHandler()(parent, title, text, icon);
     }
-    return QMessageBox::question(parent, title, text, QMessageBox::Yes | QMessageBox::No,
-                                 QMessageBox::No) == QMessageBox::Yes;
+    const auto buttons = QMessageBox::Yes | QMessageBox::No;
+    const auto answer = icon == Icon::Information
+                            ? QMessageBox::information(parent, title, text, buttons, QMessageBox::No)
+                            : QMessageBox::question(parent, title, text, buttons, QMessageBox::No);
+    return answer == QMessageBox::Yes;
 }
 
 void showError(QWidget* parent, const QString& title, const QString& text)
@@ -48,6 +72,13 @@ ErrorHandler setErrorHandler(ErrorHandler handler)
 {
     ErrorHandler old = std::move(errorHandler());
     errorHandler() = std::move(handler);
+    return old;
+}
+
+InputHandler setInputHandler(InputHandler handler)
+{
+    InputHandler old = std::move(inputHandler());
+    inputHandler() = std::move(handler);
     return old;
 }
 

@@ -23,9 +23,10 @@ void WindowTest::SetUp()
     qputenv("XDG_DATA_DIRS", xdgHome.filePath("system").toLocal8Bit());
     tq::settings::setStorageOverride(dir.filePath("config/tarnquill.ini").toStdString());
     tq::autostart::setFolderOverride(dir.filePath("autostart").toStdString());
-    tq::prompts::setQuestionHandler([this](QWidget*, const QString&, const QString& text) {
+    tq::prompts::setQuestionHandler([this](QWidget*, const QString&, const QString& text, tq::prompts::Icon icon) {
         ++questions;
         lastQuestion = text;
+        lastQuestionIcon = icon;
         return answerYes;
     });
     tq::prompts::setErrorHandler([this](QWidget*, const QString&, const QString& text) { errors.push_back(text); });
