@@ -2,11 +2,20 @@
 #include "app/mainwindow.h"
 #include "app/program.h"
 #include "app/toolimages.h"
+#include "platform/version.h"
 
 #include <QIcon>
 
+#include <cstdio>
+#include <cstring>
+
 int main(int argc, char** argv)
 {
+    // Answered before any window system is needed, so it works without a display.
+    if (argc == 2 && std::strcmp(argv[1], "--version") == 0) {
+        std::printf("tarnquill %s\n", tq::kVersionText);
+        return 0;
+    }
     tq::TApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Tarnquill"));
     QApplication::setOrganizationName(QStringLiteral("Tarnquill"));

@@ -13,14 +13,14 @@
 #include "app/keys/sleutel_window.h"
 #include "app/mail/mail_window.h"
 #include "app/mail/mailontvangen_window.h"
-#include "platform/desktop/autostart.h"
 #include "platform/codepage.h"
-#include "platform/desktop/settings.h"
+#include "platform/desktop/integration.h"
 
 #include <QApplication>
 #include <QClipboard>
 #include <QCloseEvent>
 #include <QCoreApplication>
+#include <QDir>
 #include <QFileInfo>
 #include <QFrame>
 #include <QKeyEvent>
@@ -32,7 +32,6 @@
 #include <QPainter>
 #include <QPrinter>
 #include <QSpinBox>
-#include <QSystemTrayIcon>
 #include <QTimer>
 #include <QVBoxLayout>
 
@@ -55,6 +54,12 @@ QString upperExtension(const QString& path)
 {
     const QString suffix = QFileInfo(path).suffix();
     return suffix.isEmpty() ? QString() : QStringLiteral(".") + suffix.toUpper();
+}
+
+// The program file's full path as the system writes it.
+std::string programPath()
+{
+    return QDir::toNativeSeparators(QCoreApplication::applicationFilePath()).toStdString();
 }
 
 bool namesExistingFile(const QString& path)
@@ -152,9 +157,6 @@ TfrmMemo::TfrmMemo(TProgram& program, const QString& argument)
 TfrmMemo::~TfrmMemo()
 {
     setGuardRecovery({});
-    if (Systray != nullptr) {
-        Systray->hide();
-    }
 }
 
 void TfrmMemo::FormCreate()
@@ -172,10 +174,11 @@ void TfrmMemo::FormCreate()
     engine_ = std::make_unique<TCompress>();
     yield_.attach(engine_->Yield);
     // 3. Start-at-logon entry that names an existing file.
-    const std::string entry = autostart::entryPath();
-    Ladentijdensopstarten1->setChecked(!entry.empty() && QFileInfo::exists(QString::fromStdString(entry)));
+    desktop::Integration& integration = desktop::systemIntegration();
+    const std::string entry = integration.autostartProgram();
+    Ladentijdensopstarten1->setChecked(namesExistingFile(QString::fromStdString(entry)));
     // 4. Start minimized?
-    const bool minimizedSetting = settings::readBool("startMinimized", false);
+    const bool minimizedSetting = integration.startMinimized();
     // 5.
     ClosingConfirmed = false;
     LineBackup.clear();
@@ -205,6 +208,8 @@ void TfrmMemo::FormCreate()
         setWindowState(windowState() | Qt::WindowMinimized);
         Startgeminimalizeerd1->setChecked(true);
     }
+    // 13.
+    registerFileTypes();
     // The guard's recovery returns this window to the idle state (and takes away
     // a progress bar and wait cursor a failed command left behind).
     setGuardRecovery([this] {
@@ -218,6 +223,31 @@ void TfrmMemo::FormCreate()
         }
         EnableAll();
     });
+}
+
+void TfrmMemo::registerFileTypes()
+{
+    // A failed association ends the registration (the later type is skipped), is
+    // reported once and never stops the start.
+    try {
+        desktop::Integration& integration = desktop::systemIntegration();
+        integration.RegisterFileType("x", programPath());
+        integration.RegisterFileType("crp", programPath());
+    } catch (const std::exception& e) {
+        const QString text = QStringLiteral("File types not registered: ") + QString::fromStdString(e.what());
+        setPanel(4, text);
+        StatusBar->setToolTip(text);
+    }
+}
+
+void TfrmMemo::Startgeminimalizeerd1Click()
+{
+    desktop::systemIntegration().setStartMinimized(Startgeminimalizeerd1->isChecked());
+}
+
+void TfrmMemo::Ladentijdensopstarten1Click()
+{
+    desktop::systemIntegration().setAutostart(Ladentijdensopstarten1->isChecked(), programPath());
 }
 
 void TfrmMemo::buildToolRow()
@@ -458,16 +488,10 @@ void TfrmMemo::buildMenus()
     Opties1 = bar->addMenu(QStringLiteral("&Options"));
     Opties1->setObjectName(QStringLiteral("Opties1"));
     addItem(Opties1, Startgeminimalizeerd1, "Startgeminimalizeerd1", QStringLiteral("Start minimized"), {},
-            [this] { settings::writeBool("startMinimized", Startgeminimalizeerd1->isChecked()); });
+            [this] { Startgeminimalizeerd1Click(); });
     Startgeminimalizeerd1->setCheckable(true);
     addItem(Opties1, Ladentijdensopstarten1, "Ladentijdensopstarten1", QStringLiteral("&Load on windows start"), {},
-            [this] {
-                if (Ladentijdensopstarten1->isChecked()) {
-                    autostart::install(QCoreApplication::applicationFilePath().toStdString());
-                } else {
-                    autostart::uninstall();
-                }
-            });
+            [this] { Ladentijdensopstarten1Click(); });
     Ladentijdensopstarten1->setCheckable(true);
 
     Info1 = bar->addMenu(QStringLiteral("&Help"));
@@ -517,16 +541,11 @@ void TfrmMemo::buildTray()
     });
     PopupMenu->addSeparator();
     addItem(PopupMenu, Afsluiten2, "Afsluiten2", QStringLiteral("&Close"), {}, [this] { close(); });
-    if (QSystemTrayIcon::isSystemTrayAvailable()) {
-        Systray = new QSystemTrayIcon(QIcon(programIcon(16)), this);
-        Systray->setToolTip(QStringLiteral("Tarnquill(Compressie, Encryptie)"));
-        Systray->setContextMenu(PopupMenu);
-        connect(Systray, &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason reason) {
-            if (reason == QSystemTrayIcon::DoubleClick || reason == QSystemTrayIcon::Trigger) {
-                runCommand([this] { restoreFromTray(); });
-            }
-        });
-    } else {
+    Systray = new TSystray(this);
+    Systray->setIcon(QIcon(programIcon(16)));
+    Systray->setHint(QStringLiteral("Tarnquill(Compressie, Encryptie)"));
+    Systray->setPopupMenu(PopupMenu);
+    if (!TSystray::available()) {
         // Without a notification area (many Linux desktops, a bare X server) the
         // tray menu, and with it the archive window, would be out of reach: the
         // status bar offers it on a right-click instead.
@@ -871,42 +890,9 @@ void TfrmMemo::closeEvent(QCloseEvent* event)
     // A send that waits for its server ends at once too.
     program_.mail().SmtpClient.Abort();
     event->accept();
-    if (Systray != nullptr) {
-        Systray->hide();
-    }
     // The program ends once control is back in the main event loop; a command
     // still running inside its event pump stops at its next test of the flags.
     QTimer::singleShot(0, qApp, &QCoreApplication::quit);
-}
-
-void TfrmMemo::changeEvent(QEvent* event)
-{
-    QMainWindow::changeEvent(event);
-    if (event->type() == QEvent::WindowStateChange && (windowState() & Qt::WindowMinimized) &&
-        Systray != nullptr && !invisible_) {
-        // Minimized: the window goes to the tray (where the desktop has one).
-        QTimer::singleShot(0, this, [this] { runCommand([this] { showTrayIcon(); }); });
-    }
-}
-
-void TfrmMemo::showTrayIcon()
-{
-    if (Systray == nullptr || !(windowState() & Qt::WindowMinimized)) {
-        return;
-    }
-    Systray->show();
-    hide();
-}
-
-void TfrmMemo::restoreFromTray()
-{
-    setWindowState(windowState() & ~Qt::WindowMinimized);
-    showNormal();
-    raise();
-    activateWindow();
-    if (Systray != nullptr) {
-        Systray->hide();
-    }
 }
 
 void TfrmMemo::mousePressEvent(QMouseEvent* event)

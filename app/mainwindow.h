@@ -14,6 +14,7 @@
 #pragma once
 
 #include "app/statusbar.h"
+#include "app/systray.h"
 #include "app/toolimages.h"
 #include "app/uiyield.h"
 #include "crypto/linecipher.h"
@@ -36,7 +37,6 @@ class QLineEdit;
 class QMenu;
 class QPrinter;
 class QSpinBox;
-class QSystemTrayIcon;
 class QTimer;
 
 namespace tq {
@@ -271,8 +271,9 @@ public:
     QTimer* delayedClear = nullptr;
     QTimer* Statustimer = nullptr;
 
-    // The tray icon (null where the desktop has no notification area).
-    QSystemTrayIcon* Systray = nullptr;
+    // The tray icon (shown only while the window is minimized, where the desktop
+    // has a notification area).
+    TSystray* Systray = nullptr;
 
     // True when the clipboard holds text (kept up to date from the clipboard's
     // change notification, so the 10 ms caret timer never queries the clipboard).
@@ -282,7 +283,6 @@ protected:
     void closeEvent(QCloseEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
     void showEvent(QShowEvent* event) override;
-    void changeEvent(QEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;
 
@@ -295,12 +295,15 @@ private:
     void connectMemo();
     void placeToolRow();
     void setKeyFieldsVisible(bool visible);
-    void showTrayIcon();
-    void restoreFromTray();
+    // Step 13 of FormCreate: the file associations of "x" and "crp"; a failure
+    // is reported in the status bar and the start goes on.
+    void registerFileTypes();
     void refreshClipboardState();
     QAction* addItem(QMenu* menu, QAction*& slot, const char* name, const QString& caption,
                      const QKeySequence& shortcut, const std::function<void()>& command);
     void runHook(const std::function<void()>& hook);
+    void Startgeminimalizeerd1Click();
+    void Ladentijdensopstarten1Click();
     std::vector<QAction*> mainMenuItems() const;
 
     TProgram& program_;

@@ -5,6 +5,7 @@
 #include <QPainter>
 #include <QPainterPath>
 
+#include <algorithm>
 #include <cmath>
 
 namespace tq {
@@ -20,6 +21,8 @@ QSize artSize(ToolArt art)
         return {120, 24};
     case ToolArt::Emblem:
         return {32, 33};
+    case ToolArt::Product:
+        return {95, 80};
     default:
         return {22, 22};
     }
@@ -186,6 +189,23 @@ void paintArt(QPainter& p, ToolArt art, const QSize& size)
         p.drawRoundedRect(QRectF(1.5, 1.5, w - 3, h - 3), 6, 6);
         drawLock(p, QRectF(w / 2 - 8, h / 2 - 1, 16, 12), false);
         break;
+    case ToolArt::Product: {
+        // A memo page with its cipher text, and the emblem's lock over it.
+        drawPage(p, QRectF(8.5, 4.5, 44, 60));
+        p.setPen(QPen(QColor(120, 120, 160), 1));
+        for (int y = 14; y < 60; y += 5) {
+            p.drawLine(QPointF(13, y), QPointF(46 - (y % 3) * 4, y));
+        }
+        p.setPen(QPen(QColor(30, 50, 110), 1.5));
+        p.setBrush(QColor(60, 110, 200));
+        p.drawRoundedRect(QRectF(42.5, 30.5, 44, 44), 8, 8);
+        p.save();
+        p.translate(64.5, 50);
+        p.scale(1.6, 1.6);
+        drawLock(p, QRectF(-8, -1, 16, 12), false);
+        p.restore();
+        break;
+    }
     }
 }
 
@@ -220,7 +240,18 @@ QPixmap greyTwin(const QPixmap& colour)
 
 QPixmap programIcon(int size)
 {
-    return toolPixmap(ToolArt::Emblem).scaled(size, size, Qt::KeepAspectRatio, Qt::SmoothTransformation);
+    // The emblem is drawn, not scaled, so that large icons stay sharp.
+    const QSize design = artSize(ToolArt::Emblem);
+    QImage image(size, size, QImage::Format_ARGB32_Premultiplied);
+    image.fill(Qt::transparent);
+    QPainter p(&image);
+    p.setRenderHint(QPainter::Antialiasing);
+    const double scale = static_cast<double>(size) / std::max(design.width(), design.height());
+    p.translate((size - design.width() * scale) / 2, (size - design.height() * scale) / 2);
+    p.scale(scale, scale);
+    paintArt(p, ToolArt::Emblem, design);
+    p.end();
+    return QPixmap::fromImage(image);
 }
 
 TImage::TImage(const QPixmap& pixmap, QWidget* parent)

@@ -23,6 +23,7 @@ enum class ToolArt {
     Mail,
     KeyFields,
     Emblem,
+    Product, // the product picture of the about and help windows
 };
 
 // The colour image of a tool.
@@ -31,7 +32,7 @@ QPixmap toolPixmap(ToolArt art);
 // The grey twin of an image: grey scale, lightened, same size and transparency.
 QPixmap greyTwin(const QPixmap& colour);
 
-// The program's window icon.
+// The program's icon (the emblem) drawn at `size` by `size` pixels.
 QPixmap programIcon(int size);
 
 // An image that reports mouse clicks (the tool row's buttons).

@@ -21,6 +21,7 @@
 #include "platform/atomicfile.h"
 #include "platform/codepage.h"
 #include "platform/fileio.h"
+#include "platform/version.h"
 
 #ifdef _WIN32
 #ifndef NOMINMAX
@@ -65,6 +66,7 @@ std::filesystem::path fsPath(const std::string& utf8)
 
 const char* const kUsage =
     "Usage: tarnquill-cli COMMAND ...\n"
+    "       tarnquill-cli --version\n"
     "\n"
     "Commands:\n"
     "  compress [--skip N] INPUT OUTPUT\n"
@@ -770,6 +772,10 @@ int run(const std::vector<std::string>& args)
     const std::vector<std::string> rest(args.begin() + 1, args.end());
     if (command == "--help" || command == "-h" || command == "help") {
         std::fputs(kUsage, stdout);
+        return 0;
+    }
+    if (command == "--version") {
+        std::printf("tarnquill-cli %s\n", tq::kVersionText);
         return 0;
     }
     if (command == "compress") {

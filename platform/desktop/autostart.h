@@ -1,11 +1,9 @@
-// The program's start-at-logon entry for the current user.
-//
-// Windows: the value "Tarnquill" under the current user's key
-// Software\Microsoft\Windows\CurrentVersion\Run, holding the program path.
-// Elsewhere: the desktop entry tarnquill.desktop in the XDG autostart folder
-// ($XDG_CONFIG_HOME/autostart or ~/.config/autostart), whose Exec line names the
-// program path. TARNQUILL_AUTOSTART_DIR, or setFolderOverride(), points it at
-// another folder (tests use this).
+// The program's start-at-logon entry on freedesktop.org desktops: the desktop
+// entry tarnquill.desktop in the XDG autostart folder ($XDG_CONFIG_HOME/autostart
+// or ~/.config/autostart), whose Exec line names the program path.
+// TARNQUILL_AUTOSTART_DIR, or setFolderOverride(), points it at another folder
+// (tests use this). On Windows the entry is the Run value written through
+// integration.h instead.
 #pragma once
 
 #include <string>
@@ -21,6 +19,9 @@ void install(std::string_view programPath);
 
 // Deletes the entry; deleting a missing entry does nothing.
 void uninstall();
+
+// The entry's file.
+std::string entryFile();
 
 // Points the entry at another folder (empty: back to the default).
 void setFolderOverride(std::string_view folder);

@@ -1,6 +1,9 @@
 #include "platform/desktop/settings.h"
 
 #include "platform/codepage.h"
+#ifdef _WIN32
+#include "platform/desktop/winregistry.h"
+#endif
 
 #include <QByteArray>
 #include <QDir>
@@ -49,10 +52,15 @@ QString iniPath()
     return base + QStringLiteral("/Tarnquill/tarnquill.ini");
 }
 
+bool overridden()
+{
+    return !overridePath().empty() || !qgetenv("TARNQUILL_SETTINGS").isEmpty();
+}
+
 std::unique_ptr<QSettings> open()
 {
 #ifdef _WIN32
-    if (overridePath().empty() && qgetenv("TARNQUILL_SETTINGS").isEmpty()) {
+    if (!overridden()) {
         return std::make_unique<QSettings>(QStringLiteral("HKEY_CURRENT_USER\\Software\\Tarnquill"),
                                            QSettings::NativeFormat);
     }
@@ -149,6 +157,139 @@ std::string location()
 void setStorageOverride(std::string_view iniPath)
 {
     overridePath() = std::string(iniPath);
+}
+
+// --- Other keys of the registry ---------------------------------------------
+
+namespace {
+
+// The marker value that makes a created key without values exist in the INI
+// file; readers never see it.
+const QString kKeyMarker = QStringLiteral("(Key)");
+
+QString iniGroup(Hive hive, std::string_view key)
+{
+    QString group = QString::fromUtf8(hive == Hive::ClassesRoot ? "HKEY_CLASSES_ROOT" : "HKEY_CURRENT_USER");
+    const QString path = QString::fromUtf8(key.data(), static_cast<int>(key.size()));
+    for (const QString& part : path.split(u'\\', Qt::SkipEmptyParts)) {
+        group += u'/' + part;
+    }
+    return group;
+}
+
+QString iniName(std::string_view name)
+{
+    return name.empty() ? QStringLiteral("(Default)") : key(name);
+}
+
+std::unique_ptr<QSettings> openIni()
+{
+    auto s = std::make_unique<QSettings>(iniPath(), QSettings::IniFormat);
+    QDir().mkpath(QFileInfo(s->fileName()).absolutePath());
+    return s;
+}
+
+[[noreturn]] void noRegistry()
+{
+    throw std::runtime_error("This system has no registry");
+}
+
+} // namespace
+
+bool registryAvailable()
+{
+#ifdef _WIN32
+    return true;
+#else
+    return overridden();
+#endif
+}
+
+void createKey(Hive hive, std::string_view key)
+{
+    if (!overridden()) {
+#ifdef _WIN32
+        winreg::createKey(hive == Hive::ClassesRoot, key);
+        return;
+#else
+        noRegistry();
+#endif
+    }
+    auto s = openIni();
+    s->beginGroup(iniGroup(hive, key));
+    if (s->childKeys().isEmpty() && s->childGroups().isEmpty()) {
+        s->setValue(kKeyMarker, QString());
+    }
+    s->endGroup();
+    commit(*s);
+}
+
+void writeKeyValue(Hive hive, std::string_view key, std::string_view name, std::string_view value)
+{
+    if (!overridden()) {
+#ifdef _WIN32
+        winreg::writeString(hive == Hive::ClassesRoot, key, name, value);
+        return;
+#else
+        noRegistry();
+#endif
+    }
+    auto s = openIni();
+    s->beginGroup(iniGroup(hive, key));
+    s->remove(kKeyMarker);
+    s->setValue(iniName(name), QString::fromUtf8(value.data(), static_cast<int>(value.size())));
+    s->endGroup();
+    commit(*s);
+}
+
+std::optional<std::string> readKeyValue(Hive hive, std::string_view key, std::string_view name)
+{
+    if (!overridden()) {
+#ifdef _WIN32
+        return winreg::readString(hive == Hive::ClassesRoot, key, name);
+#else
+        noRegistry();
+#endif
+    }
+    auto s = openIni();
+    const QVariant v = s->value(iniGroup(hive, key) + u'/' + iniName(name));
+    if (!v.isValid()) {
+        return std::nullopt;
+    }
+    return v.toString().toStdString();
+}
+
+bool keyExists(Hive hive, std::string_view key)
+{
+    if (!overridden()) {
+#ifdef _WIN32
+        return winreg::keyExists(hive == Hive::ClassesRoot, key);
+#else
+        noRegistry();
+#endif
+    }
+    auto s = openIni();
+    s->beginGroup(iniGroup(hive, key));
+    return !s->childKeys().isEmpty() || !s->childGroups().isEmpty();
+}
+
+void removeKeyValue(Hive hive, std::string_view key, std::string_view name)
+{
+    if (!overridden()) {
+#ifdef _WIN32
+        winreg::removeValue(hive == Hive::ClassesRoot, key, name);
+        return;
+#else
+        noRegistry();
+#endif
+    }
+    auto s = openIni();
+    const QString full = iniGroup(hive, key) + u'/' + iniName(name);
+    if (!s->contains(full)) {
+        return;
+    }
+    s->remove(full);
+    commit(*s);
 }
 
 } // namespace tq::settings

@@ -13,6 +13,7 @@
 // the settings at another file (tests use this).
 #pragma once
 
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -45,5 +46,30 @@ std::string location();
 // Points the settings at another INI file (empty: back to the default). Not used
 // by the program itself; tests call it to work in a temporary folder.
 void setStorageOverride(std::string_view iniPath);
+
+// --- Other keys of the registry ---------------------------------------------
+// The file associations under HKEY_CLASSES_ROOT and the current user's Run key.
+// Key paths use backslashes ("crpfile\shell\open\command"); an empty value
+// name is the key's default (unnamed) value; every value is a string (REG_SZ).
+//
+// Windows: the registry itself. With a storage override (or TARNQUILL_SETTINGS)
+// the same calls go to the override INI file instead, where each key is a group
+// under the hive's name ("HKEY_CLASSES_ROOT/crpfile/shell/open/command") and the
+// default value is named "(Default)"; tests check the registry entries there.
+// Elsewhere without an override there is no registry: every call throws.
+enum class Hive { CurrentUser, ClassesRoot };
+
+// True when the calls below have a registry to work on.
+bool registryAvailable();
+// Creates the key (and its parents) when missing.
+void createKey(Hive hive, std::string_view key);
+// Writes a string value, creating the key when needed.
+void writeKeyValue(Hive hive, std::string_view key, std::string_view name, std::string_view value);
+// Reads a string value; nothing when the key or value is missing.
+std::optional<std::string> readKeyValue(Hive hive, std::string_view key, std::string_view name);
+// True when the key exists.
+bool keyExists(Hive hive, std::string_view key);
+// Deletes a value; deleting a missing value does nothing.
+void removeKeyValue(Hive hive, std::string_view key, std::string_view name);
 
 } // namespace tq::settings

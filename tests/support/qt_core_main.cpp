@@ -7,6 +7,8 @@
 
 int main(int argc, char** argv)
 {
+    qputenv("XDG_CONFIG_HOME", TQ_TEST_HOME "/config");
+    qputenv("XDG_DATA_HOME", TQ_TEST_HOME "/share");
     QCoreApplication app(argc, argv);
     ::testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();

@@ -7,6 +7,8 @@
 
 int main(int argc, char** argv)
 {
+    qputenv("XDG_CONFIG_HOME", TQ_TEST_HOME "/config");
+    qputenv("XDG_DATA_HOME", TQ_TEST_HOME "/share");
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
         qputenv("QT_QPA_PLATFORM", "offscreen");
     }

@@ -16,6 +16,13 @@ namespace tqtest {
 void WindowTest::SetUp()
 {
     ASSERT_TRUE(dir.isValid());
+    // The program registers its file types at every start: into one XDG home
+    // for the whole run (written once), never the real one, and with no
+    // system-wide copies to defer to.
+    static QTemporaryDir xdgHome;
+    qputenv("XDG_DATA_HOME", xdgHome.filePath("share").toLocal8Bit());
+    qputenv("XDG_CONFIG_HOME", xdgHome.filePath("config").toLocal8Bit());
+    qputenv("XDG_DATA_DIRS", xdgHome.filePath("system").toLocal8Bit());
     tq::settings::setStorageOverride(dir.filePath("config/tarnquill.ini").toStdString());
     tq::autostart::setFolderOverride(dir.filePath("autostart").toStdString());
     tq::prompts::setQuestionHandler([this](QWidget*, const QString&, const QString& text, tq::prompts::Icon icon) {

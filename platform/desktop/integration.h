@@ -1,0 +1,63 @@
+// How the program ties itself to the desktop: the file associations it writes
+// at every start, the start-at-logon entry and the start-minimized setting. One
+// interface, two systems:
+//
+// Windows (the registry, through settings.h's key functions):
+//   HKEY_CLASSES_ROOT\.<E>                         default value  <E>file
+//   HKEY_CLASSES_ROOT\<E>file                      (key only)
+//   HKEY_CLASSES_ROOT\<E>file\DefaultIcon          default value  <P>,0
+//   HKEY_CLASSES_ROOT\<E>file\shell\open\command   default value  <P> "%1"
+//   then the shell's association-changed notification;
+//   HKEY_CURRENT_USER\...\CurrentVersion\Run       "Tarnquill" = <P> (autostart).
+//
+// freedesktop.org desktops, in the user's own folders:
+//   $XDG_DATA_HOME/applications/tarnquill.desktop  (Exec=<P> %f, MimeType=)
+//   $XDG_DATA_HOME/mime/packages/tarnquill.xml     (globs *.x and *.crp)
+//   update-mime-database and update-desktop-database when installed (and only
+//   when a file changed), and the default application of each type in
+//   $XDG_CONFIG_HOME/mimeapps.list; autostart through autostart.h. When the
+//   installed package's system-wide entry and MIME package are present (in
+//   $XDG_DATA_DIRS), those serve: only the defaults are set, and copies left in
+//   the user's folders by an earlier start are removed so they do not hide them.
+//
+// Both: "startMinimized" ("1"/"0") in the program's settings (settings.h).
+#pragma once
+
+#include <memory>
+#include <string>
+#include <string_view>
+
+namespace tq::desktop {
+
+class Integration {
+public:
+    virtual ~Integration() = default;
+
+    // Associates files with `extension` (without the dot) with the program at
+    // `programPath`. Throws std::runtime_error when that cannot be written.
+    virtual void RegisterFileType(std::string_view extension, std::string_view programPath) = 0;
+
+    // The program path the start-at-logon entry names; empty when there is none.
+    virtual std::string autostartProgram() const = 0;
+    // Writes (on) or deletes (off) the start-at-logon entry for `programPath`.
+    // Deleting a missing entry does nothing.
+    virtual void setAutostart(bool on, std::string_view programPath) = 0;
+
+    // The start-minimized setting (absent or not a number: false).
+    bool startMinimized() const;
+    void setStartMinimized(bool on);
+};
+
+// The registry implementation (its calls go to the settings' INI file while a
+// storage override is set, so it can be checked on every system).
+std::unique_ptr<Integration> makeWindowsIntegration();
+// The freedesktop.org implementation (folders from the XDG environment
+// variables at each call).
+std::unique_ptr<Integration> makeFreedesktopIntegration();
+
+// The implementation of this system.
+Integration& systemIntegration();
+// Replaces it (null: back to this system's); returns the previous one.
+std::unique_ptr<Integration> setSystemIntegration(std::unique_ptr<Integration> integration);
+
+} // namespace tq::desktop
