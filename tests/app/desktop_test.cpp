@@ -1,6 +1,6 @@
 // Desktop integration of the main window (file types at start, tray icon) and
 // the about and help windows with their link label.
-#include "tests/app/fixture.h"
+#include "tests/support/window_fixture.h"
 
 #include "app/help_window.h"
 #include "app/info_window.h"
