@@ -463,7 +463,9 @@ void TLineSocket::startEncryption()
                          " sent unexpected data before the secure connection began; nothing was sent");
     }
     QSslConfiguration config = socket_.sslConfiguration();
-    config.setCaCertificates(QSslConfiguration::systemCaCertificates() + CaCertificates);
+    // The system's store is read once (parsing it takes a noticeable time).
+    static const QList<QSslCertificate> system = QSslConfiguration::systemCaCertificates();
+    config.setCaCertificates(system + CaCertificates);
     config.setPeerVerifyMode(QSslSocket::VerifyPeer);
     config.setProtocol(QSsl::SecureProtocols);
     socket_.setSslConfiguration(config);
