@@ -1,5 +1,7 @@
 #include "app/prompts.h"
 
+#include "app/mail/certificate_dialog.h"
+
 #include <QMessageBox>
 
 namespace tq::prompts {
@@ -17,7 +19,23 @@ ErrorHandler& errorHandler()
     return handler;
 }
 
+CertificateHandler& certificateHandler()
+{
+    static CertificateHandler handler;
+    return handler;
+}
+
 } // namespace
+
+bool askTrustCertificate(QWidget* parent, const QString& server, const QString& problem,
+                         const QString& fingerprint)
+{
+    if (certificateHandler()) {
+        return certificateHandler()(parent, server, problem, fingerprint);
+    }
+    TCertificateDialog dialog(server, problem, fingerprint, parent);
+    return dialog.exec() == QDialog::Accepted;
+}
 
 bool askYesNo(QWidget* parent, const QString& title, const QString& text)
 {
@@ -48,6 +66,13 @@ ErrorHandler setErrorHandler(ErrorHandler handler)
 {
     ErrorHandler old = std::move(errorHandler());
     errorHandler() = std::move(handler);
+    return old;
+}
+
+CertificateHandler setCertificateHandler(CertificateHandler handler)
+{
+    CertificateHandler old = std::move(certificateHandler());
+    certificateHandler() = std::move(handler);
     return old;
 }
 

@@ -18,12 +18,20 @@ using QuestionHandler = std::function<bool(QWidget* parent, const QString& title
 // Shows an error message.
 using ErrorHandler = std::function<void(QWidget* parent, const QString& title, const QString& text)>;
 
+// Asks whether to trust a server certificate that failed verification; true
+// only when the user chose to trust exactly that certificate for that server.
+using CertificateHandler = std::function<bool(QWidget* parent, const QString& server,
+                                              const QString& problem, const QString& fingerprint)>;
+
 bool askYesNo(QWidget* parent, const QString& title, const QString& text);
+bool askTrustCertificate(QWidget* parent, const QString& server, const QString& problem,
+                         const QString& fingerprint);
 void showError(QWidget* parent, const QString& title, const QString& text);
 
 // Installs handlers (an empty function restores the message box) and returns the
 // previous one.
 QuestionHandler setQuestionHandler(QuestionHandler handler);
 ErrorHandler setErrorHandler(ErrorHandler handler);
+CertificateHandler setCertificateHandler(CertificateHandler handler);
 
 } // namespace tq::prompts
