@@ -34,7 +34,12 @@ TCertificateDialog::TCertificateDialog(const QString& server, const QString& pro
 
     auto* fpLabel = new QLabel(QStringLiteral("SHA-256 fingerprint:"), this);
     layout->addWidget(fpLabel);
-    auto* fp = new QLabel(fingerprint, this);
+    // 32 pairs: two lines of 16 read more easily than a wrapped run.
+    QString shown = fingerprint;
+    if (shown.size() == 95) {
+        shown = shown.left(47) + QLatin1Char('\n') + shown.mid(48);
+    }
+    auto* fp = new QLabel(shown, this);
     fp->setObjectName(QStringLiteral("lblFingerprint"));
     fp->setTextInteractionFlags(Qt::TextSelectableByMouse);
     fp->setWordWrap(true);
@@ -49,7 +54,10 @@ TCertificateDialog::TCertificateDialog(const QString& server, const QString& pro
                                      QDialogButtonBox::AcceptRole);
     trust->setObjectName(QStringLiteral("btnTrust"));
     auto* cancel = buttons->addButton(QDialogButtonBox::Cancel);
+    // Trusting must be a deliberate choice, never the answer to Enter.
+    trust->setAutoDefault(false);
     cancel->setDefault(true);
+    cancel->setFocus();
     connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
     connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
     layout->addWidget(buttons);
