@@ -280,13 +280,8 @@ void TLineSocket::socketConnect()
         if (!address.isNull()) {
             break;
         }
-        if (!offered && OnInvalidHost) {
-            offered = true;
-            bool handled = false;
-            OnInvalidHost(handled);
-            if (handled) {
-                continue;
-            }
+        if (offerOnce(OnInvalidHost, offered)) {
+            continue;
         }
         throw ESockError("Null Remote Address");
     }
@@ -342,14 +337,13 @@ void TLineSocket::Connect()
             break;
         } catch (const ECertificateError& e) {
             closeSocket(true);
-            if (!offered && OnCertificateRejected) {
-                offered = true;
-                bool handled = false;
-                OnCertificateRejected(e, handled);
-                if (handled) {
-                    resetCancel();
-                    continue;
-                }
+            std::function<void(bool&)> ask;
+            if (OnCertificateRejected) {
+                ask = [&](bool& handled) { OnCertificateRejected(e, handled); };
+            }
+            if (offerOnce(ask, offered)) {
+                resetCancel();
+                continue;
             }
             throw;
         } catch (...) {

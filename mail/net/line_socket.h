@@ -163,6 +163,19 @@ protected:
     bool busy_ = false;
     void setReplyNumber(const std::string& reply) { replyNumber_ = replyNumberOf(reply); }
 
+    // Offers a failure to its handler, once per `offered` flag; true when the
+    // handler set Handled (the caller tries again).
+    static bool offerOnce(const std::function<void(bool& Handled)>& handler, bool& offered)
+    {
+        if (offered || !handler) {
+            return false;
+        }
+        offered = true;
+        bool handled = false;
+        handler(handled);
+        return handled;
+    }
+
     // Marks a component operation; blocks re-entry.
     class BusyScope {
     public:

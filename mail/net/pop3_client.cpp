@@ -194,7 +194,7 @@ void TPop3Client::greet()
         throw EMailError("Signing in to " + ServerName() +
                          " needs a secure connection; the password was not sent");
     }
-    bool retried = false;
+    bool offered = false;
     for (;;) {
         std::string reply = command("USER " + UserID);
         if (firstWordOk(reply)) {
@@ -203,13 +203,8 @@ void TPop3Client::greet()
                 break;
             }
         }
-        if (!retried && OnAuthenticationFailed) {
-            retried = true;
-            bool handled = false;
-            OnAuthenticationFailed(handled);
-            if (handled) {
-                continue;
-            }
+        if (offerOnce(OnAuthenticationFailed, offered)) {
+            continue;
         }
         throw EMailError("Authentication failed");
     }

@@ -82,19 +82,14 @@ void TSmtpClient::raiseReply(const std::string& reply)
 
 void TSmtpClient::hello(const std::string& verb)
 {
-    bool retried = false;
+    bool offered = false;
     for (;;) {
         command(verb + " " + UserID);
         if (ReplyNumber() < 300) {
             break;
         }
-        if (!retried && OnAuthenticationFailed) {
-            retried = true;
-            bool handled = false;
-            OnAuthenticationFailed(handled);
-            if (handled) {
-                continue;
-            }
+        if (offerOnce(OnAuthenticationFailed, offered)) {
+            continue;
         }
         throw EMailError("Authentication failed");
     }
@@ -179,17 +174,11 @@ void TSmtpClient::signIn()
         throw EMailError(ServerName() +
                          " offers no sign-in method this program knows (PLAIN or LOGIN)");
     }
-    bool retried = false;
+    bool offered = false;
     while (!authenticate(extensions_.authPlain)) {
-        if (!retried && OnAuthenticationFailed) {
-            retried = true;
-            bool handled = false;
-            OnAuthenticationFailed(handled);
-            if (handled) {
-                continue;
-            }
+        if (!offerOnce(OnAuthenticationFailed, offered)) {
+            throw EMailError("Authentication failed");
         }
-        throw EMailError("Authentication failed");
     }
 }
 
