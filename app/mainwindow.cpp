@@ -452,11 +452,13 @@ void TfrmMemo::buildMenus()
                 auto& w = program_.mailOntvangen();
                 w.show();
                 w.raise();
+                w.activateWindow();
             });
     addItem(Mail1, Verzenden1, "Verzenden1", QStringLiteral("&Send"), QKeySequence(Qt::CTRL | Qt::Key_M), [this] {
         auto& w = program_.mail();
         w.show();
         w.raise();
+        w.activateWindow();
     });
 
     Opties1 = bar->addMenu(QStringLiteral("&Options"));
@@ -889,6 +891,9 @@ void TfrmMemo::closeEvent(QCloseEvent* event)
     }
     setPanel(0, QStringLiteral("Closing..."));
     ClosingConfirmed = true;
+    // The receive window's session ends with the program (QUIT only when
+    // connected; a wait that runs is ended at once).
+    runGuarded(this, [this] { program_.mailOntvangen().Pop3Client.Disconnect(); });
     event->accept();
     if (Systray != nullptr) {
         Systray->hide();

@@ -46,9 +46,12 @@ TProgram::TProgram(const QStringList& arguments)
     frmMemo_ = std::make_unique<TfrmMemo>(*this, argument);
     QWidget* owner = frmMemo_.get();
     frmSleutel_ = std::make_unique<TfrmSleutel>(owner);
-    mail_ = std::make_unique<TMail>(owner);
-    mailOntvangen_ = std::make_unique<TmailOntvangen>(owner);
+    mail_ = std::make_unique<TMail>(*frmMemo_);
+    mailOntvangen_ = std::make_unique<TmailOntvangen>(*frmMemo_);
     frmDelAttach_ = std::make_unique<TfrmDelAttach>(owner);
+    mail_->setAttachmentWindow(frmDelAttach_.get());
+    frmDelAttach_->setAttachments(&mail_->SmtpClient.PostMessage.Attachments);
+    mailOntvangen_->setSendWindow(mail_.get());
     frmHelp_ = std::make_unique<TfrmHelp>(owner);
     info_ = std::make_unique<Tinfo>(owner);
     niveau_ = std::make_unique<TNiveau>(owner);

@@ -2,6 +2,8 @@
 
 #include "app/mail/certificate_dialog.h"
 
+#include <QInputDialog>
+#include <QLineEdit>
 #include <QMessageBox>
 
 namespace tq::prompts {
@@ -25,6 +27,12 @@ CertificateHandler& certificateHandler()
     return handler;
 }
 
+InputHandler& inputHandler()
+{
+    static InputHandler handler;
+    return handler;
+}
+
 } // namespace
 
 bool askTrustCertificate(QWidget* parent, const QString& server, const QString& problem,
@@ -35,6 +43,19 @@ bool askTrustCertificate(QWidget* parent, const QString& server, const QString& 
     }
     TCertificateDialog dialog(server, problem, fingerprint, parent);
     return dialog.exec() == QDialog::Accepted;
+}
+
+bool askText(QWidget* parent, const QString& title, const QString& label, QString& value)
+{
+    if (inputHandler()) {
+        return inputHandler()(parent, title, label, value);
+    }
+    bool ok = false;
+    const QString answer = QInputDialog::getText(parent, title, label, QLineEdit::Normal, value, &ok);
+    if (ok) {
+        value = answer;
+    }
+    return ok;
 }
 
 bool askYesNo(QWidget* parent, const QString& title, const QString& text)
@@ -73,6 +94,13 @@ CertificateHandler setCertificateHandler(CertificateHandler handler)
 {
     CertificateHandler old = std::move(certificateHandler());
     certificateHandler() = std::move(handler);
+    return old;
+}
+
+InputHandler setInputHandler(InputHandler handler)
+{
+    InputHandler old = std::move(inputHandler());
+    inputHandler() = std::move(handler);
     return old;
 }
 

@@ -23,7 +23,13 @@ using ErrorHandler = std::function<void(QWidget* parent, const QString& title, c
 using CertificateHandler = std::function<bool(QWidget* parent, const QString& server,
                                               const QString& problem, const QString& fingerprint)>;
 
+// Asks for a line of text in an input box that starts with `value`; true on OK
+// (`value` then holds the answer), false on Cancel (`value` unchanged).
+using InputHandler =
+    std::function<bool(QWidget* parent, const QString& title, const QString& label, QString& value)>;
+
 bool askYesNo(QWidget* parent, const QString& title, const QString& text);
+bool askText(QWidget* parent, const QString& title, const QString& label, QString& value);
 bool askTrustCertificate(QWidget* parent, const QString& server, const QString& problem,
                          const QString& fingerprint);
 void showError(QWidget* parent, const QString& title, const QString& text);
@@ -33,5 +39,6 @@ void showError(QWidget* parent, const QString& title, const QString& text);
 QuestionHandler setQuestionHandler(QuestionHandler handler);
 ErrorHandler setErrorHandler(ErrorHandler handler);
 CertificateHandler setCertificateHandler(CertificateHandler handler);
+InputHandler setInputHandler(InputHandler handler);
 
 } // namespace tq::prompts

@@ -2,6 +2,7 @@
 
 #include "mail/attach_coder.h"
 #include "mail/mail_errors.h"
+#include "mail/mail_charset.h"
 #include "platform/codepage.h"
 
 #include <cctype>
@@ -229,32 +230,75 @@ struct PartContext {
     bool textTaken = false;
 };
 
-// The lines of a text part as the reader should see them.
+// The lines of a text part as the reader should see them: transfer encoding
+// undone, converted to the memo's code page. `partEnd`: the content ends with
+// the line break in front of the next delimiter, which as text is the end of
+// the last line, not an empty line.
 std::vector<std::string> textLines(const HeaderFields& fields, const std::vector<std::string>& lines,
-                                   std::size_t from, std::size_t to)
+                                   std::size_t from, std::size_t to, bool partEnd)
 {
+    const std::string charset = charsetOf(fields.contentType);
     const std::string encoding = upper(fields.transferEncoding);
+    std::vector<std::string> out;
     if (encoding.find("BASE64") != std::string::npos) {
-        return splitLines(TAttachCoder::decodeText(joinLines(lines, from, to), 0));
+        out = splitLines(toCodePage(TAttachCoder::decodeText(joinLines(lines, from, to), 0), charset));
+    } else if (encoding.find("QUOTED-PRINTABLE") != std::string::npos) {
+        out = splitLines(toCodePage(decodeQuotedPrintable(lines, from, to), charset));
+    } else {
+        if (partEnd && to > from && lines[to - 1].empty()) {
+            --to;
+        }
+        out.reserve(to - from);
+        for (std::size_t i = from; i < to; ++i) {
+            out.push_back(toCodePage(lines[i], charset));
+        }
     }
-    if (encoding.find("QUOTED-PRINTABLE") != std::string::npos) {
-        return splitLines(decodeQuotedPrintable(lines, from, to));
-    }
-    // The part's content ends with the line break in front of the next
-    // delimiter; as text that is the end of the last line, not an empty line.
-    if (to > from && lines[to - 1].empty()) {
-        --to;
-    }
-    return std::vector<std::string>(lines.begin() + static_cast<std::ptrdiff_t>(from),
-                                    lines.begin() + static_cast<std::ptrdiff_t>(to));
+    return out;
+}
+
+bool isAttachmentPart(const HeaderFields& fields)
+{
+    return fields.hasFileName || containsIgnoreCase(fields.disposition, "attachment");
 }
 
 bool isInlineText(const HeaderFields& fields)
 {
-    if (fields.hasFileName || containsIgnoreCase(fields.disposition, "attachment")) {
+    if (isAttachmentPart(fields)) {
         return false;
     }
     return fields.contentType.empty() || containsIgnoreCase(fields.contentType, "text/plain");
+}
+
+bool isInlineHtml(const HeaderFields& fields)
+{
+    return !isAttachmentPart(fields) && containsIgnoreCase(fields.contentType, "text/html");
+}
+
+bool isMultipart(const HeaderFields& fields)
+{
+    return containsIgnoreCase(fields.contentType, "multipart") && !fields.boundary.empty();
+}
+
+// A name for a part that names no file: "text.tmp", or for an image (the inline
+// pictures of an HTML message) "image" with the image type as extension.
+std::string nameForNamelessPart(const HeaderFields& fields)
+{
+    const std::string type = upper(trimmed(fields.contentType.substr(0, fields.contentType.find(';'))));
+    if (type.compare(0, 6, "IMAGE/") == 0 && type.size() > 6) {
+        std::string ext;
+        for (const char c : type.substr(6)) {
+            if (std::isalnum(static_cast<unsigned char>(c))) {
+                ext += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+            }
+        }
+        if (ext == "jpeg") {
+            ext = "jpg";
+        }
+        if (!ext.empty() && ext.size() <= 8) {
+            return "image." + ext;
+        }
+    }
+    return "text.tmp";
 }
 
 void writeFileAtomically(const std::filesystem::path& folder, const std::filesystem::path& target,
@@ -297,7 +341,7 @@ void writeAttachment(PartContext& ctx, const HeaderFields& fields,
     const ParseOptions& options = ctx.options;
     std::string name = sanitizeAttachmentName(fields.fileName);
     if (name.empty()) {
-        name = "text.tmp";
+        name = nameForNamelessPart(fields);
     }
     std::filesystem::path folder = options.folder;
     if (folder.empty()) {
@@ -334,6 +378,8 @@ void writeAttachment(PartContext& ctx, const HeaderFields& fields,
         data = TAttachCoder::decodeText(content, TAttachCoder::MethodBase64);
     } else if (encoding.find("X-UUENCODE") != std::string::npos) {
         data = TAttachCoder::decodeText(content, TAttachCoder::MethodUUEncode);
+    } else if (encoding.find("QUOTED-PRINTABLE") != std::string::npos) {
+        data = decodeQuotedPrintable(lines, from, to);
     } else {
         data = content;
     }
@@ -348,16 +394,33 @@ void writeAttachment(PartContext& ctx, const HeaderFields& fields,
     }
 }
 
-// One part (or a single-part body): inline text goes to the body, anything else
-// that has content into a file.
+// Takes a text part into the body (its first text part only).
+void takeText(PartContext& ctx, const HeaderFields& fields, const std::vector<std::string>& lines,
+              std::size_t from, std::size_t to, bool partEnd, bool html)
+{
+    ctx.textTaken = true;
+    ctx.message.HtmlBody = html;
+    auto text = textLines(fields, lines, from, to, partEnd);
+    ctx.message.Body.insert(ctx.message.Body.end(), text.begin(), text.end());
+}
+
+// One leaf part: the text goes to the body, an HTML alternative of a text that
+// has a plain part is dropped, anything else that has content into a file.
 void handlePart(PartContext& ctx, const HeaderFields& fields, const std::vector<std::string>& lines,
-                std::size_t from, std::size_t to)
+                std::size_t from, std::size_t to, bool htmlHasPlainSibling)
 {
     if (!ctx.textTaken && isInlineText(fields)) {
-        ctx.textTaken = true;
-        auto text = textLines(fields, lines, from, to);
-        ctx.message.Body.insert(ctx.message.Body.end(), text.begin(), text.end());
+        takeText(ctx, fields, lines, from, to, true, false);
         return;
+    }
+    if (isInlineHtml(fields)) {
+        if (htmlHasPlainSibling) {
+            return;
+        }
+        if (!ctx.textTaken) {
+            takeText(ctx, fields, lines, from, to, true, true);
+            return;
+        }
     }
     bool empty = true;
     for (std::size_t i = from; i < to && empty; ++i) {
@@ -381,30 +444,87 @@ int delimiterKind(const std::string& line, const std::string& dashBoundary)
     return rest == "--" ? 2 : 0;
 }
 
-void splitMultipart(PartContext& ctx, const std::vector<std::string>& body)
+// Header lines with their continuation lines (those starting with a blank)
+// joined on, as one logical line each.
+std::vector<std::string> unfolded(const std::vector<std::string>& lines, std::size_t from, std::size_t to)
 {
-    const std::string dash = "--" + ctx.message.Boundary;
-    std::size_t i = 0;
+    std::vector<std::string> out;
+    for (std::size_t i = from; i < to; ++i) {
+        const std::string& line = lines[i];
+        if (!out.empty() && !line.empty() && (line[0] == ' ' || line[0] == '\t')) {
+            out.back() += line;
+        } else {
+            out.push_back(line);
+        }
+    }
+    return out;
+}
+
+HeaderFields scanHeader(const std::vector<std::string>& lines, std::size_t from, std::size_t to)
+{
+    HeaderFields fields;
+    for (const auto& line : unfolded(lines, from, to)) {
+        scanHeaderLine(line, fields);
+    }
+    return fields;
+}
+
+struct Part {
+    HeaderFields fields;
+    std::size_t from = 0;
+    std::size_t to = 0;
+};
+
+// Multiparts may nest (a text with its HTML alternative inside a message with
+// attachments, pictures beside the HTML they illustrate); nesting deeper than
+// this is not followed.
+constexpr int kMaxNesting = 20;
+
+void walkMultipart(PartContext& ctx, const std::vector<std::string>& body, std::size_t begin,
+                   std::size_t end, const HeaderFields& container, bool topLevel, bool htmlHasPlain,
+                   int depth)
+{
+    const std::string dash = "--" + container.boundary;
+    std::size_t i = begin;
     // The preamble (for messages of this program the empty line in front).
-    while (i < body.size() && delimiterKind(body[i], dash) == 0) {
-        ctx.message.Body.push_back(body[i]);
+    while (i < end && delimiterKind(body[i], dash) == 0) {
+        if (topLevel) {
+            ctx.message.Body.push_back(body[i]);
+        }
         ++i;
     }
-    while (i < body.size() && delimiterKind(body[i], dash) == 1) {
+    std::vector<Part> parts;
+    while (i < end && delimiterKind(body[i], dash) == 1) {
         ++i;
-        HeaderFields fields;
-        while (i < body.size() && !body[i].empty() && delimiterKind(body[i], dash) == 0) {
-            scanHeaderLine(body[i], fields);
+        Part part;
+        const std::size_t headerStart = i;
+        while (i < end && !body[i].empty() && delimiterKind(body[i], dash) == 0) {
             ++i;
         }
-        if (i < body.size() && body[i].empty()) {
+        part.fields = scanHeader(body, headerStart, i);
+        if (i < end && body[i].empty()) {
             ++i;
         }
-        const std::size_t from = i;
-        while (i < body.size() && delimiterKind(body[i], dash) == 0) {
+        part.from = i;
+        while (i < end && delimiterKind(body[i], dash) == 0) {
             ++i;
         }
-        handlePart(ctx, fields, body, from, i);
+        part.to = i;
+        parts.push_back(std::move(part));
+    }
+    // In an alternative, a plain text makes the HTML versions beside it redundant.
+    bool plainHere = htmlHasPlain;
+    if (containsIgnoreCase(container.contentType, "multipart/alternative")) {
+        for (const Part& part : parts) {
+            plainHere = plainHere || isInlineText(part.fields);
+        }
+    }
+    for (const Part& part : parts) {
+        if (isMultipart(part.fields) && depth < kMaxNesting) {
+            walkMultipart(ctx, body, part.from, part.to, part.fields, false, plainHere, depth + 1);
+        } else {
+            handlePart(ctx, part.fields, body, part.from, part.to, plainHere);
+        }
     }
 }
 
@@ -422,7 +542,21 @@ void scanHeaderLine(std::string_view line, HeaderFields& fields)
         }
         return false;
     };
-    take("SUBJECT", fields.subject) || take("FROM", fields.from) ||
+    // Subject and sender may hold encoded words; they are decoded before the
+    // value is cut, so that a cut never splits an encoded word.
+    auto takeDecoded = [&](std::string_view name, std::string& into) {
+        if (word.size() == name.size() + 1 && word.compare(0, name.size(), name) == 0 &&
+            word.back() == ':' && into.empty()) {
+            std::string_view value = line.substr(name.size() + 1);
+            if (!value.empty() && (value[0] == ' ' || value[0] == '\t')) {
+                value.remove_prefix(1);
+            }
+            into = decodeHeaderValue(value).substr(0, kMaxFieldLength);
+            return true;
+        }
+        return false;
+    };
+    takeDecoded("SUBJECT", fields.subject) || takeDecoded("FROM", fields.from) ||
         take("CONTENT-TYPE", fields.contentType) || take("MESSAGE-ID", fields.messageId) ||
         take("CONTENT-DISPOSITION", fields.disposition);
 
@@ -525,10 +659,7 @@ void parseMessage(const std::vector<std::string>& header, const std::vector<std:
                   const ParseOptions& options, TMailMessage& message)
 {
     message.Clear();
-    HeaderFields fields;
-    for (const auto& line : header) {
-        scanHeaderLine(line, fields);
-    }
+    const HeaderFields fields = scanHeader(header, 0, header.size());
     message.Header = header;
     message.RawBody = body;
     message.Subject = fields.subject;
@@ -538,10 +669,18 @@ void parseMessage(const std::vector<std::string>& header, const std::vector<std:
     message.Boundary = fields.boundary;
 
     PartContext ctx{options, message};
-    if (containsIgnoreCase(fields.contentType, "multipart") && !fields.boundary.empty()) {
-        splitMultipart(ctx, body);
+    if (isMultipart(fields)) {
+        walkMultipart(ctx, body, 0, body.size(), fields, true, false, 0);
     } else if (options.parse) {
-        handlePart(ctx, fields, body, 0, body.size());
+        if (!isInlineText(fields) && !isInlineHtml(fields)) {
+            handlePart(ctx, fields, body, 0, body.size(), false);
+        } else {
+            takeText(ctx, fields, body, 0, body.size(), false, isInlineHtml(fields));
+        }
+    } else if (isInlineText(fields) || isInlineHtml(fields)) {
+        // A text is always shown as its sender wrote it: transfer encoding
+        // undone and converted to the memo's code page.
+        takeText(ctx, fields, body, 0, body.size(), false, isInlineHtml(fields));
     } else {
         message.Body = body;
     }

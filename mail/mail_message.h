@@ -17,7 +17,9 @@
 
 namespace tq {
 
-// What a retrieval found. Texts are 8-bit as they came from the server.
+// What a retrieval found. Texts are 8-bit: Subject, From and the text in Body
+// are converted to Windows-1252 from the character set the sender declared
+// (encoded words in Subject and From decoded); everything else is as it came.
 struct TMailMessage {
     std::string From;
     std::string Subject;
@@ -25,10 +27,14 @@ struct TMailMessage {
     std::string ContentType;
     std::string Boundary;
     std::vector<std::string> Header;
-    // The readable text: the raw lines of a plain message, or the text part of a
-    // multipart message followed by one entry "\r\nFile \"name\" extracted" for
-    // each attachment written.
+    // The readable text: the text of a single-part message (its transfer
+    // encoding undone), or the first text part of a multipart message, wherever
+    // it sits in nested parts, followed by one entry "\r\nFile \"name\" extracted"
+    // for each attachment written. A single-part body that is not text stays as
+    // its raw lines unless Parse is set.
     std::vector<std::string> Body;
+    // True when the text in Body is HTML (a message that has no plain text).
+    bool HtmlBody = false;
     std::vector<std::string> RawBody;
     // Names (without folder) of the attachment files written.
     std::vector<std::string> Attachments;
@@ -72,7 +78,8 @@ std::string freeAttachmentName(const std::filesystem::path& folder, const std::s
 std::filesystem::path pathInFolder(const std::filesystem::path& folder, const std::string& name);
 
 struct ParseOptions {
-    // Decode single-part bodies (multipart messages are always split).
+    // Decode single-part bodies that are not text into a file (multipart
+    // messages are always split, text is always decoded).
     bool parse = false;
     // Where attachment files go; created when needed.
     std::filesystem::path folder;

@@ -95,7 +95,29 @@ std::string readFile(const std::string& path)
     return data.str();
 }
 
+// A body with bytes above 127 is not US-ASCII: such text (any encrypted memo,
+// any accented letter) is the memo's Windows-1252, sent as it stands.
+bool bodyHas8Bit(const TPostMessage& message)
+{
+    for (const auto& line : message.Body) {
+        for (const char c : line) {
+            if (static_cast<unsigned char>(c) > 127) {
+                return true;
+            }
+        }
+    }
+    return false;
+}
+
 } // namespace
+
+TextLabel textLabel(const TPostMessage& message, std::string_view charset)
+{
+    if (cp1252::equalsIgnoreCase(charset, "us-ascii") && bodyHas8Bit(message)) {
+        return {"\"windows-1252\"", "8bit"};
+    }
+    return {std::string(charset), std::string()};
+}
 
 std::string mimeTypeText(TMimeType type)
 {
@@ -192,7 +214,9 @@ std::vector<std::string> buildHeader(const TPostMessage& message, TMimeType subT
     setHeader(header, "Date", message.Date);
     setHeader(header, "Mime-Version", "1.0");
     if (boundary.empty()) {
-        setHeader(header, "Content-Type", mimeTypeText(subType) + "; charset=" + std::string(charset));
+        const TextLabel label = textLabel(message, charset);
+        setHeader(header, "Content-Type", mimeTypeText(subType) + "; charset=" + label.charset);
+        setHeader(header, "Content-Transfer-Encoding", label.transferEncoding);
     } else {
         setHeader(header, "Content-Type",
                   "multipart/mixed; boundary=\"" + std::string(boundary) + "\"");
@@ -238,7 +262,11 @@ std::string buildBody(const TPostMessage& message, TMimeType subType, std::strin
     }
     const std::string dashBoundary = "--" + std::string(boundary);
     body += dashBoundary + "\r\n";
-    body += "Content-Type: " + mimeTypeText(subType) + "; charset=" + std::string(charset) + "\r\n";
+    const TextLabel label = textLabel(message, charset);
+    body += "Content-Type: " + mimeTypeText(subType) + "; charset=" + label.charset + "\r\n";
+    if (!label.transferEncoding.empty()) {
+        body += "Content-Transfer-Encoding: " + label.transferEncoding + "\r\n";
+    }
     body += "\r\n";
     for (const auto& line : message.Body) {
         appendBodyLine(body, line);

@@ -63,9 +63,20 @@ std::string makeBoundary(std::mt19937& random);
 // value write headers or SMTP commands of its own.
 void checkHeaderSafety(const TPostMessage& message, std::string_view charset);
 
+// How the text is labelled: the charset parameter and, when not empty, the
+// Content-Transfer-Encoding. A body labelled "us-ascii" that holds bytes above
+// 127 is labelled "windows-1252" (quoted) and "8bit" instead; the bytes stay
+// the same.
+struct TextLabel {
+    std::string charset;
+    std::string transferEncoding;
+};
+TextLabel textLabel(const TPostMessage& message, std::string_view charset);
+
 // The header lines of a message, in order: From, To, CC (only when there are
 // any), Subject, X-Mailer, Reply-To and Date (only when not empty),
-// Mime-Version and Content-Type. An empty boundary means a single-part message.
+// Mime-Version and Content-Type (with Content-Transfer-Encoding for an 8-bit
+// single-part text). An empty boundary means a single-part message.
 std::vector<std::string> buildHeader(const TPostMessage& message, TMimeType subType,
                                      std::string_view charset, std::string_view boundary);
 

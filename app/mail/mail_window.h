@@ -1,24 +1,107 @@
-// The send-mail window: composes and sends the memo by SMTP, optionally encrypted and with attachments.
+// The send-mail window TMail: mails the memo by SMTP, optionally encrypted first
+// with the user's key set, with file attachments.
 //
 // Created once at start-up with the other windows and only shown and hidden
-// afterwards; its controls and commands are added with its own feature.
+// afterwards. While it is the active window the main window is disabled; closing
+// it enables the main window again and drops an open connection. The five
+// account fields are stored enciphered (see mail_settings.h) when they are left
+// and loaded again every time the window becomes active.
 #pragma once
 
+#include "mail/net/smtp_client.h"
+
+#include <QDateTime>
 #include <QWidget>
 
+#include <string>
+
+class QCheckBox;
+class QDateEdit;
+class QLabel;
+class QLineEdit;
+class QPushButton;
+class QStatusBar;
+
 namespace tq {
+
+class TfrmMemo;
+class TfrmDelAttach;
 
 class TMail : public QWidget {
     Q_OBJECT
 public:
-    // `owner` is the main window, over which the window is centred when shown.
-    explicit TMail(QWidget* owner = nullptr);
+    // `memo` is the main window: its memo is mailed, its encrypt and decrypt
+    // commands are used, and the window is centred over it when shown.
+    explicit TMail(TfrmMemo& memo);
+
+    // The attachment list window opened by the second and later Attachments clicks.
+    void setAttachmentWindow(TfrmDelAttach* window) { frmDelAttach_ = window; }
+
+    // --- Commands --------------------------------------------------------------
+    // Activation: loads the stored fields, disables the main window.
+    void FormActivate();
+    // The send command.
+    void btnVerzendenClick();
+    void btnAnnulerenClick();
+    void btnBijlagenClick();
+    // A refused HELO: offers to retry with another user name and server.
+    void SmtpClientAuthenticationFailed(bool& Handled);
+
+    // The status bar's text.
+    QString statusText() const;
+    // The Date header for a message sent at `moment`: an RFC 5322 date-time in
+    // the local zone ("Thu, 15 Oct 1981 14:20:53 +0200").
+    static std::string dateHeader(const QDateTime& moment);
+    // The moment a send happening now carries: now, or the date the user chose
+    // in the date field with the current time of day.
+    QDateTime sendMoment() const;
+
+    // --- Controls and state ------------------------------------------------------
+    QWidget* pnlHeader = nullptr;
+    QLineEdit* edtServername = nullptr;
+    QLineEdit* edtUsername = nullptr;
+    QLineEdit* edtName = nullptr;
+    QLineEdit* edtSender = nullptr;
+    QLineEdit* edtReplyAdress = nullptr;
+    QLineEdit* edtOntvanger = nullptr;
+    QLineEdit* edtOnderwerp = nullptr;
+    QDateEdit* mailDateTime = nullptr;
+    QLabel* lblOntvanger = nullptr;
+    QCheckBox* chkCoderen = nullptr;
+    QPushButton* btnVerzenden = nullptr;
+    QPushButton* btnAnnuleren = nullptr;
+    QPushButton* btnBijlagen = nullptr;
+    QStatusBar* StatusBar = nullptr;
+
+    TSmtpClient SmtpClient;
+    // Ends the connect loop; set by the failure events and by closing.
+    bool SendStopped = false;
+
+    // The X-Mailer text of every message.
+    static constexpr const char* kLocalProgram = "Microsoft Office Outlook, Build 11.0.5510";
 
 protected:
     void showEvent(QShowEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+    void changeEvent(QEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
 
 private:
-    QWidget* owner_;
+    void buildControls();
+    void connectClient();
+    void storeField(QLineEdit* field);
+    void showStatus(const QString& text);
+    void enableControls();
+    void sendCommand();
+
+    TfrmMemo& memo_;
+    TfrmDelAttach* frmDelAttach_ = nullptr;
+    // True once the user changed the date field.
+    bool dateChosen_ = false;
+    // True while the send command runs, and when the user closed the window
+    // during it (its error is then not shown).
+    bool sending_ = false;
+    bool closedWhileSending_ = false;
 };
 
 } // namespace tq

@@ -1,25 +1,521 @@
 #include "app/mail/mailontvangen_window.h"
 
+#include "app/filedialogs.h"
+#include "app/guard.h"
+#include "app/mail/mail_form.h"
+#include "app/mail/mail_settings.h"
+#include "app/mail/mail_window.h"
+#include "app/mainwindow.h"
+#include "app/memoview.h"
+#include "app/prompts.h"
 #include "app/windowsetup.h"
+#include "platform/codepage.h"
 
+#include <QAction>
+#include <QCloseEvent>
+#include <QFileInfo>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QMenu>
+#include <QPushButton>
 #include <QShowEvent>
+#include <QStatusBar>
+#include <QTextDocument>
+#include <QTimer>
 
 namespace tq {
+namespace {
 
-TmailOntvangen::TmailOntvangen(QWidget* owner)
+constexpr int kWidth = 392;
+constexpr int kHeight = 351;
+constexpr int kFieldWidth = kWidth - mailform::kFieldX - 8;
+
+std::string bytesOf(const QString& text)
+{
+    return cp1252::fromUtf8Lossy(text.toStdString());
+}
+
+QString textOf(const std::string& bytes)
+{
+    return QString::fromStdString(cp1252::toUtf8(bytes));
+}
+
+bool isFileEntry(const std::string& line)
+{
+    return line.rfind("\r\nFile \"", 0) == 0;
+}
+
+// The plain text of an HTML text, as Qt's HTML reader lays it out.
+std::vector<std::string> htmlAsText(const std::vector<std::string>& html)
+{
+    std::string joined;
+    for (const std::string& line : html) {
+        joined += line;
+        joined += '\n';
+    }
+    QTextDocument document;
+    document.setHtml(textOf(joined));
+    // Line breaks of the source become blanks in the layout; those at the end
+    // of a line, and empty lines at the end, are not the sender's text.
+    std::vector<std::string> lines;
+    for (const QString& line : document.toPlainText().split(QLatin1Char('\n'))) {
+        QString text = line;
+        while (!text.isEmpty() && text.back().isSpace()) {
+            text.chop(1);
+        }
+        lines.push_back(bytesOf(text));
+    }
+    while (!lines.empty() && lines.back().empty()) {
+        lines.pop_back();
+    }
+    return lines;
+}
+
+} // namespace
+
+TmailOntvangen::TmailOntvangen(TfrmMemo& memo)
     : QWidget(nullptr)
-    , owner_(owner)
+    , memo_(memo)
 {
     setObjectName(QStringLiteral("TmailOntvangen"));
-    prepareWindow(this, QStringLiteral("Receive e-mail"), QSize(392, 351), Frame::FixedDialog, true);
+    prepareWindow(this, QStringLiteral("Receive e-mail"), QSize(kWidth, kHeight), Frame::FixedDialog, true);
+    buildControls();
+    connectClient();
+}
+
+void TmailOntvangen::buildControls()
+{
+    pnlSettings = new QWidget(this);
+    pnlSettings->setObjectName(QStringLiteral("pnlSettings"));
+    pnlSettings->setGeometry(0, 0, kWidth, 3 * mailform::kRowPitch + 10);
+    edtServername = mailform::addField(pnlSettings, "edtServername", QStringLiteral("POP3 server adress:"),
+                                       QStringLiteral("POP3 mail server"), 6, kFieldWidth);
+    edtUsername = mailform::addField(pnlSettings, "edtUsername", QStringLiteral("Username:"),
+                                     QStringLiteral("Gebruikersnaam"), 6 + mailform::kRowPitch, kFieldWidth);
+    edtPassword = mailform::addField(pnlSettings, "edtPassword", QStringLiteral("Password:"),
+                                     QStringLiteral("Paswoord"), 6 + 2 * mailform::kRowPitch, kFieldWidth);
+    edtPassword->setEchoMode(QLineEdit::Password);
+
+    const int listTop = pnlSettings->height() + 20;
+    auto* lblSubjects = new QLabel(QStringLiteral("Subjects:"), this);
+    lblSubjects->setGeometry(mailform::kLabelX, listTop - 18, 200, 16);
+    listBerichten = new QListWidget(this);
+    listBerichten->setObjectName(QStringLiteral("listBerichten"));
+    listBerichten->setToolTip(QStringLiteral("Ontvangen e-mail berichten"));
+    listBerichten->setGeometry(8, listTop, kWidth - 16, kHeight - 19 - 37 - listTop);
+    listBerichten->setEnabled(false);
+    listBerichten->installEventFilter(this);
+    lblSubjects->setBuddy(listBerichten);
+
+    PopupMenu = new QMenu(this);
+    Beantwoorden1 = PopupMenu->addAction(QStringLiteral("&Beantwoorden"));
+    Beantwoorden1->setObjectName(QStringLiteral("Beantwoorden1"));
+    Verwijderen = PopupMenu->addAction(QStringLiteral("Ver&wijderen"));
+    Verwijderen->setObjectName(QStringLiteral("Verwijderen"));
+    listBerichten->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(listBerichten, &QListWidget::customContextMenuRequested, this, [this](const QPoint& pos) {
+        const QListWidgetItem* item = listBerichten->currentItem();
+        const bool selected = item != nullptr && item->isSelected();
+        Beantwoorden1->setEnabled(selected);
+        Verwijderen->setEnabled(selected);
+        PopupMenu->popup(listBerichten->viewport()->mapToGlobal(pos));
+    });
+    connect(Beantwoorden1, &QAction::triggered, this, [this] { Beantwoorden1Click(); });
+    connect(Verwijderen, &QAction::triggered, this, [this] { VerwijderenClick(); });
+    connect(listBerichten, &QListWidget::itemDoubleClicked, this, [this] { listBerichtenDblClick(); });
+
+    const int buttonY = kHeight - 19 - 31;
+    btnOphalen = new QPushButton(QStringLiteral("&Receive"), this);
+    btnOphalen->setObjectName(QStringLiteral("btnOphalen"));
+    btnOphalen->setGeometry(kWidth - 2 * 88, buttonY, 80, 25);
+    btnSluiten = new QPushButton(QStringLiteral("&Close"), this);
+    btnSluiten->setObjectName(QStringLiteral("btnSluiten"));
+    btnSluiten->setGeometry(kWidth - 88, buttonY, 80, 25);
+    connect(btnOphalen, &QPushButton::clicked, this, [this] { btnOphalenClick(); });
+    connect(btnSluiten, &QPushButton::clicked, this, guarded(this, [this] { btnSluitenClick(); }));
+
+    StatusBar = new QStatusBar(this);
+    StatusBar->setObjectName(QStringLiteral("StatusBar"));
+    StatusBar->setSizeGripEnabled(false);
+    StatusBar->setGeometry(0, kHeight - 19, kWidth, 19);
+
+    CloseTimer = new QTimer(this);
+    CloseTimer->setObjectName(QStringLiteral("CloseTimer"));
+    CloseTimer->setInterval(10000);
+    CloseTimer->setSingleShot(true);
+    connect(CloseTimer, &QTimer::timeout, this, guarded(this, [this] { CloseTimerTimer(); }));
+
+    // The server name is stored when left, user name and password at every change.
+    mailform::onLeave(edtServername, [this] {
+        mailsettings::store("InServername", edtServername->text(), mailsettings::kReceiveKeys);
+    });
+    connect(edtUsername, &QLineEdit::textEdited, this, guarded(this, [this] {
+                mailsettings::store("InUsername", edtUsername->text(), mailsettings::kReceiveKeys);
+            }));
+    connect(edtPassword, &QLineEdit::textEdited, this, guarded(this, [this] {
+                mailsettings::store("InPassword", edtPassword->text(), mailsettings::kReceiveKeys);
+            }));
+}
+
+void TmailOntvangen::connectClient()
+{
+    Pop3Client.Port = 110;
+    Pop3Client.ReportLevel = 0;
+    Pop3Client.Parse = false;
+    Pop3Client.DeleteOnRead = false;
+    Pop3Client.OnDisconnect = [this] { ReceiveStopped = true; };
+    Pop3Client.OnFailure = [this] {
+        ReceiveStopped = true;
+        if (Pop3Client.Connected()) {
+            Pop3Client.Disconnect();
+        }
+    };
+    Pop3Client.OnInvalidHost = [this](bool& Handled) { Pop3ClientInvalidHost(Handled); };
+    Pop3Client.OnAuthenticationFailed = [this](bool& Handled) { Pop3ClientAuthenticationFailed(Handled); };
+    Pop3Client.OnDecodeStart = [this](std::string& FileName) { Pop3ClientDecodeStart(FileName); };
+}
+
+void TmailOntvangen::FormActivate()
+{
+    pnlSettings->setEnabled(true);
+    btnOphalen->setEnabled(true);
+    btnOphalen->setFocus();
+    listBerichten->clear();
+    listBerichten->setEnabled(false);
+    Beantwoorden1->setEnabled(false);
+    memo_.setEnabled(false);
+    edtServername->setText(mailsettings::load("InServername", mailsettings::kReceiveKeys));
+    edtUsername->setText(mailsettings::load("InUsername", mailsettings::kReceiveKeys));
+    edtPassword->setText(mailsettings::load("InPassword", mailsettings::kReceiveKeys));
+}
+
+QString TmailOntvangen::statusText() const
+{
+    return StatusBar->currentMessage();
+}
+
+void TmailOntvangen::showStatus(const QString& text)
+{
+    StatusBar->showMessage(text);
+}
+
+// Commands run inside the guard; whatever way they end, Receive and the
+// settings come back. An error is shown unless the program is closing.
+void TmailOntvangen::runCommand(const std::function<void()>& command)
+{
+    if (busy_) {
+        return;
+    }
+    busy_ = true;
+    mailform::run(
+        this, command,
+        [this] {
+            busy_ = false;
+            btnOphalen->setEnabled(true);
+            pnlSettings->setEnabled(true);
+        },
+        [this] { return memo_.ClosingConfirmed; });
+}
+
+void TmailOntvangen::btnOphalenClick()
+{
+    runCommand([this] { receive(); });
+}
+
+void TmailOntvangen::receive()
+{
+    // 1.
+    pnlSettings->setEnabled(false);
+    btnOphalen->setEnabled(false);
+    AskForAttachments = false;
+    // 2.
+    if (edtServername->text().size() < 2) {
+        return;
+    }
+    ReceiveStopped = false;
+    Pop3Client.UserID = bytesOf(edtUsername->text());
+    Pop3Client.Password = bytesOf(edtPassword->text());
+    Pop3Client.Host = bytesOf(edtServername->text());
+    while (!Pop3Client.Connected() && !ReceiveStopped) {
+        memo_.yieldPump().pumpNow();
+        showStatus(QStringLiteral("Busy connecting."));
+        if (!Pop3Client.Connected() && !ReceiveStopped) {
+            Pop3Client.Connect();
+            if (!Pop3Client.Connected()) {
+                break; // a connect already running elsewhere
+            }
+        }
+    }
+    listBerichten->clear();
+    int count = 0;
+    if (Pop3Client.Connected()) {
+        listBerichten->setEnabled(true);
+        count = Pop3Client.MessageCount();
+        showStatus(QStringLiteral("Connection, Nr. of messages: ") + QString::number(count));
+        for (int number = 1; number <= count && !ReceiveStopped; ++number) {
+            memo_.yieldPump().pumpNow();
+            if (ReceiveStopped) {
+                break;
+            }
+            Pop3Client.RetrieveMessage(number);
+            listBerichten->addItem(textOf(Pop3Client.MailMessage.Subject));
+        }
+    }
+    Beantwoorden1->setEnabled(count >= 1);
+}
+
+bool TmailOntvangen::retrieveSelected()
+{
+    const int row = listBerichten->currentRow();
+    if (row < 0) {
+        return false;
+    }
+    Pop3Client.RetrieveMessage(row + 1);
+    return true;
+}
+
+std::vector<std::string> TmailOntvangen::messageLines() const
+{
+    const TMailMessage& message = Pop3Client.MailMessage;
+    if (!message.HtmlBody) {
+        return message.Body;
+    }
+    std::vector<std::string> html;
+    std::vector<std::string> lines;
+    for (const std::string& line : message.Body) {
+        if (isFileEntry(line)) {
+            if (!html.empty()) {
+                const auto text = htmlAsText(html);
+                lines.insert(lines.end(), text.begin(), text.end());
+                html.clear();
+            }
+            lines.push_back(line);
+        } else {
+            html.push_back(line);
+        }
+    }
+    if (!html.empty()) {
+        const auto text = htmlAsText(html);
+        lines.insert(lines.end(), text.begin(), text.end());
+    }
+    return lines;
+}
+
+namespace {
+
+// The memo's text made of `lines`. No line break follows the last line: a
+// cipher text must stand alone for the decrypt command.
+std::string memoText(const std::vector<std::string>& lines)
+{
+    std::string text;
+    for (std::size_t i = 0; i < lines.size(); ++i) {
+        if (i > 0) {
+            text += "\r\n";
+        }
+        text += lines[i];
+    }
+    return text;
+}
+
+} // namespace
+
+void TmailOntvangen::handBack()
+{
+    memo_.setEnabled(true);
+    hide();
+    if (Pop3Client.Connected()) {
+        CloseTimer->start();
+    }
+}
+
+void TmailOntvangen::listBerichtenDblClick()
+{
+    runCommand([this] {
+        AskForAttachments = true;
+        Beantwoorden1->setEnabled(false);
+        if (!retrieveSelected()) {
+            return;
+        }
+        std::vector<std::string> lines = messageLines();
+        // Messages of the send window start their text with an empty line;
+        // any other first line is the sender's text and stays.
+        if (!lines.empty() && lines.front().empty()) {
+            lines.erase(lines.begin());
+        }
+        memo_.Memo->setText(memoText(lines));
+        handBack();
+    });
+}
+
+void TmailOntvangen::Beantwoorden1Click()
+{
+    runCommand([this] {
+        if (!retrieveSelected()) {
+            return;
+        }
+        std::vector<std::string> lines = {"", "", "----- Original Message -----", ""};
+        const std::vector<std::string> body = messageLines();
+        lines.insert(lines.end(), body.begin(), body.end());
+        memo_.Memo->setText(memoText(lines));
+        memo_.setPanel(0, QStringLiteral("Reply to message."));
+        if (mail_ != nullptr) {
+            const std::string& from = Pop3Client.MailMessage.From;
+            std::string address = from;
+            const auto lt = from.find('<');
+            if (lt != std::string::npos) {
+                const auto gt = from.find('>', lt + 1);
+                address = from.substr(lt + 1, gt == std::string::npos ? std::string::npos : gt - lt - 1);
+            }
+            mail_->edtOntvanger->setText(textOf(address));
+            mail_->edtOnderwerp->setText(QStringLiteral("Re: ") + textOf(Pop3Client.MailMessage.Subject));
+        }
+        ReceiveStopped = true;
+        handBack();
+        if (memo_.isVisible()) {
+            memo_.Memo->setSelection(0, 0);
+            memo_.Memo->ensureCaretVisible();
+            memo_.activateWindow();
+            memo_.Memo->setFocus();
+        }
+    });
+}
+
+void TmailOntvangen::VerwijderenClick()
+{
+    runCommand([this] {
+        const int row = listBerichten->currentRow();
+        if (row < 0) {
+            return;
+        }
+        Pop3Client.DeleteMessage(row + 1);
+        // The server removes the message when the session ends.
+        if (Pop3Client.Connected()) {
+            Pop3Client.Disconnect();
+        }
+        receive();
+    });
+}
+
+void TmailOntvangen::btnSluitenClick()
+{
+    ReceiveStopped = true;
+    hide();
+    memo_.setEnabled(true);
+    if (Pop3Client.Connected()) {
+        CloseTimer->start();
+    }
+    if (memo_.isVisible()) {
+        memo_.activateWindow();
+    }
+}
+
+void TmailOntvangen::CloseTimerTimer()
+{
+    if (!isVisible() && Pop3Client.Connected()) {
+        Pop3Client.Disconnect();
+        close();
+    }
+    CloseTimer->stop();
+}
+
+void TmailOntvangen::Pop3ClientInvalidHost(bool& Handled)
+{
+    QString server;
+    if (prompts::askText(this, QStringLiteral("Incorrect servername:"), QStringLiteral("Servername:"), server)) {
+        Pop3Client.Host = bytesOf(server);
+        Handled = true;
+    }
+}
+
+void TmailOntvangen::Pop3ClientAuthenticationFailed(bool& Handled)
+{
+    ReceiveStopped = true;
+    if (!prompts::askYesNo(this, QStringLiteral("Tarnquill"), QStringLiteral("Incorrect username / password, Retry?."))) {
+        Handled = false;
+        return;
+    }
+    const QString title = QStringLiteral("Incorrect username / password");
+    QString user = textOf(Pop3Client.UserID);
+    QString password = textOf(Pop3Client.Password);
+    prompts::askText(this, title, QStringLiteral("Username"), user);
+    prompts::askText(this, title, QStringLiteral("Password"), password);
+    Pop3Client.UserID = bytesOf(user);
+    Pop3Client.Password = bytesOf(password);
+    Handled = true;
+}
+
+void TmailOntvangen::Pop3ClientDecodeStart(std::string& FileName)
+{
+    if (!AskForAttachments) {
+        return;
+    }
+    FileRequest request;
+    request.kind = FileRequest::Kind::Save;
+    request.title = QStringLiteral("Save attachments in...");
+    request.folder = Pop3Client.AttachFilePath();
+    request.fileName = textOf(FileName);
+    request.filter = QStringLiteral("*.*");
+    request.confirmOverwrite = true;
+    const QString chosen = runSingleFileDialog(this, request);
+    if (chosen.isEmpty()) {
+        return;
+    }
+    const QFileInfo info(chosen);
+    Pop3Client.SetAttachFilePath(info.absolutePath());
+    FileName = bytesOf(info.fileName());
 }
 
 void TmailOntvangen::showEvent(QShowEvent* event)
 {
     if (!event->spontaneous()) {
-        centreOver(this, owner_);
+        centreOver(this, &memo_);
     }
     QWidget::showEvent(event);
+}
+
+void TmailOntvangen::changeEvent(QEvent* event)
+{
+    QWidget::changeEvent(event);
+    // A command that runs keeps its controls as they are (a question box it
+    // shows gives the activation back when it closes).
+    if (event->type() == QEvent::ActivationChange && isActiveWindow() && !busy_) {
+        runGuarded(this, [this] { FormActivate(); });
+    }
+}
+
+bool TmailOntvangen::eventFilter(QObject* watched, QEvent* event)
+{
+    if (watched == listBerichten && event->type() == QEvent::KeyPress) {
+        const int key = static_cast<QKeyEvent*>(event)->key();
+        if (key == Qt::Key_Return || key == Qt::Key_Enter) {
+            listBerichtenDblClick();
+            return true;
+        }
+        if (key == Qt::Key_Delete && Verwijderen->isEnabled()) {
+            VerwijderenClick();
+            return true;
+        }
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
+void TmailOntvangen::keyPressEvent(QKeyEvent* event)
+{
+    if (event->key() == Qt::Key_Escape) {
+        runGuarded(this, [this] { btnSluitenClick(); });
+        return;
+    }
+    QWidget::keyPressEvent(event);
+}
+
+void TmailOntvangen::closeEvent(QCloseEvent* event)
+{
+    btnOphalen->setEnabled(true);
+    btnSluiten->setEnabled(true);
+    ReceiveStopped = true;
+    event->accept();
 }
 
 } // namespace tq

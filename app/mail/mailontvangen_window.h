@@ -1,24 +1,102 @@
-// The receive-mail window: fetches mail from a POP3 mailbox into the memo.
+// The receive-mail window TmailOntvangen: fetches the messages of a POP3
+// mailbox, lists their subjects and puts a chosen message into the memo, to
+// read it or to answer it; it can delete a message on the server.
 //
 // Created once at start-up with the other windows and only shown and hidden
-// afterwards; its controls and commands are added with its own feature.
+// afterwards. While it is the active window the main window is disabled. After
+// Open, Reply or Close hide it, the connection stays open for ten seconds
+// (CloseTimer), so that coming back soon needs no new login.
 #pragma once
+
+#include "mail/net/pop3_client.h"
 
 #include <QWidget>
 
+#include <string>
+
+class QAction;
+class QLabel;
+class QLineEdit;
+class QListWidget;
+class QMenu;
+class QPushButton;
+class QStatusBar;
+class QTimer;
+
 namespace tq {
+
+class TfrmMemo;
+class TMail;
 
 class TmailOntvangen : public QWidget {
     Q_OBJECT
 public:
-    // `owner` is the main window, over which the window is centred when shown.
-    explicit TmailOntvangen(QWidget* owner = nullptr);
+    // `memo` is the main window: messages go into its memo, and the window is
+    // centred over it when shown.
+    explicit TmailOntvangen(TfrmMemo& memo);
+
+    // The send window a reply fills.
+    void setSendWindow(TMail* window) { mail_ = window; }
+
+    // --- Commands --------------------------------------------------------------
+    void FormActivate();
+    void btnOphalenClick();
+    void btnSluitenClick();
+    // Open, Reply and Delete work on the selected list entry.
+    void listBerichtenDblClick();
+    void Beantwoorden1Click();
+    void VerwijderenClick();
+    void CloseTimerTimer();
+    // The component's questions.
+    void Pop3ClientInvalidHost(bool& Handled);
+    void Pop3ClientAuthenticationFailed(bool& Handled);
+    void Pop3ClientDecodeStart(std::string& FileName);
+
+    // The status bar's text.
+    QString statusText() const;
+
+    // --- Controls and state ------------------------------------------------------
+    QWidget* pnlSettings = nullptr;
+    QLineEdit* edtServername = nullptr;
+    QLineEdit* edtUsername = nullptr;
+    QLineEdit* edtPassword = nullptr;
+    QListWidget* listBerichten = nullptr;
+    QPushButton* btnOphalen = nullptr;
+    QPushButton* btnSluiten = nullptr;
+    QStatusBar* StatusBar = nullptr;
+    QMenu* PopupMenu = nullptr;
+    QAction* Beantwoorden1 = nullptr;
+    QAction* Verwijderen = nullptr;
+    QTimer* CloseTimer = nullptr;
+
+    TPop3Client Pop3Client;
+    bool ReceiveStopped = false;
+    bool AskForAttachments = false;
 
 protected:
     void showEvent(QShowEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+    void changeEvent(QEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
 
 private:
-    QWidget* owner_;
+    void buildControls();
+    void connectClient();
+    void showStatus(const QString& text);
+    void receive();
+    // Retrieves the selected message; false when nothing is selected.
+    bool retrieveSelected();
+    // The retrieved message's text as memo lines (an HTML text as plain text).
+    std::vector<std::string> messageLines() const;
+    // Hides the window and gives control back to the main window.
+    void handBack();
+    void runCommand(const std::function<void()>& command);
+
+    TfrmMemo& memo_;
+    TMail* mail_ = nullptr;
+    // True while a command runs; activation then leaves the controls alone.
+    bool busy_ = false;
 };
 
 } // namespace tq

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <random>
@@ -304,25 +305,88 @@ TEST_F(MailParse, UuencodedEmptyAndNamelessParts)
     EXPECT_FALSE(fs::exists(folder_ / "empty"));
 }
 
-TEST_F(MailParse, EncodedTextPartsAreReadable)
+// What today's mail programs send: the text is found wherever it sits, shown
+// in the memo's code page, and only real attachments become files.
+TEST_F(MailParse, TextOfTodaysMessagesIsFoundAndConverted)
 {
-    std::vector<std::string> body = {"--B", "Content-Type: text/plain; charset=utf-8",
-                                     "Content-Transfer-Encoding: quoted-printable", "",
-                                     "caf=C3=A9 and a soft=", " break", "=3D sign", "", "--B--"};
-    mail::parseMessage({"Content-Type: multipart/alternative; boundary=B"}, body, options_, message_);
-    EXPECT_EQ(message_.Body, (std::vector<std::string>{"caf\xC3\xA9 and a soft break", "= sign"}));
+    struct Case {
+        const char* name;
+        std::vector<std::string> header;
+        std::vector<std::string> body;
+        std::vector<std::string> text;
+        bool html;
+        std::vector<std::string> files;
+    };
+    const std::string png = "\x89PNG\r\n\x1a\n";
+    const std::vector<std::string> pngLines = base64Lines(png);
+    auto with = [](std::vector<std::string> a, const std::vector<std::string>& b,
+                   std::vector<std::string> c) {
+        a.insert(a.end(), b.begin(), b.end());
+        a.insert(a.end(), c.begin(), c.end());
+        return a;
+    };
+    const std::vector<Case> cases = {
+        {"quoted-printable UTF-8 in an alternative",
+         {"Content-Type: multipart/alternative; boundary=B"},
+         {"--B", "Content-Type: text/plain; charset=utf-8", "Content-Transfer-Encoding: quoted-printable", "",
+          "caf=C3=A9 and a soft=", " break", "=3D sign", "", "--B", "Content-Type: text/html; charset=utf-8", "",
+          "<p>caf\xC3\xA9</p>", "", "--B--"},
+         {"caf\xE9 and a soft break", "= sign"}, false, {}},
+        {"base64 single part without Parse", {"Content-Type: text/plain", "Content-Transfer-Encoding: base64"},
+         base64Lines("line one\r\nline two\r\n"), {"line one", "line two"}, false, {}},
+        {"mixed holding an alternative and an attachment",
+         {"Content-Type: multipart/mixed;", " boundary=\"===M\""},
+         {"--===M", "Content-Type: multipart/alternative; boundary=\"===A\"", "", "--===A",
+          "Content-Type: text/plain; charset=\"iso-8859-1\"", "", "na\xEFve \x80", "", "--===A",
+          "Content-Type: text/html", "", "<b>na\xEFve</b>", "", "--===A--", "", "--===M",
+          "Content-Type: application/pdf", "Content-Disposition: attachment; filename=\"r.pdf\"", "", "%PDF", "",
+          "--===M--"},
+         {"na\xEFve ?", "\r\nFile \"r.pdf\" extracted"}, false, {"r.pdf"}},
+        {"HTML only, ISO-8859-15", {"Content-Type: text/html; charset=ISO-8859-15"}, {"<p>\xA4 5</p>"},
+         {"<p>\x80 5</p>"}, true, {}},
+        {"related: HTML with an inline picture",
+         {"Content-Type: multipart/related; boundary=R"},
+         with({"--R", "Content-Type: text/html; charset=us-ascii", "", "<img src=\"cid:p1\">", "", "--R",
+               "Content-Type: image/png", "Content-Transfer-Encoding: base64", "Content-ID: <p1>", ""},
+              pngLines, {"--R--"}),
+         {"<img src=\"cid:p1\">", "\r\nFile \"image.png\" extracted"}, true, {"image.png"}},
+        {"US-ASCII label on 8-bit text and an unknown charset stay as they came",
+         {"Content-Type: multipart/mixed; boundary=B"},
+         {"--B", "Content-Type: text/plain; charset=us-ascii", "", "\xE9\xFF", "", "--B",
+          "Content-Type: text/plain; charset=koi8-r; name=\"k.txt\"", "", "\xC1", "--B--"},
+         {"\xE9\xFF", "\r\nFile \"k.txt\" extracted"}, false, {"k.txt"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        fs::remove_all(folder_);
+        mail::parseMessage(c.header, c.body, options_, message_);
+        EXPECT_EQ(message_.Body, c.text);
+        EXPECT_EQ(message_.HtmlBody, c.html);
+        EXPECT_EQ(message_.Attachments, c.files);
+        EXPECT_EQ(fs::exists(folder_) ? filesIn(folder_) : std::vector<std::string>{}, c.files);
+        if (c.html && !c.files.empty()) {
+            EXPECT_EQ(readFile(c.files[0]), png);
+        }
+    }
+}
 
-    TMailMessage single;
-    mail::ParseOptions parse = options_;
-    parse.parse = true;
-    const std::vector<std::string> lines = base64Lines("line one\r\nline two\r\n");
-    mail::parseMessage({"Content-Type: text/plain", "Content-Transfer-Encoding: base64"}, lines, parse,
-                       single);
-    EXPECT_EQ(single.Body, (std::vector<std::string>{"line one", "line two"}));
-    // Without Parse the body stays as it came.
-    mail::parseMessage({"Content-Type: text/plain", "Content-Transfer-Encoding: base64"}, lines,
-                       options_, single);
-    EXPECT_EQ(single.Body, lines);
+TEST(MailHeaderFields, EncodedWordsInSubjectAndSenderAreDecoded)
+{
+    const std::vector<std::pair<std::string, std::string>> cases = {
+        {"=?utf-8?q?Gr=C3=BC=C3=9Fe?=", "Gr\xFC\xDF" "e"},
+        {"=?UTF-8?B?4oKsIDEw?= and =?iso-8859-1?q?caf=E9?=", "\x80 10 and caf\xE9"},
+        {"=?utf-8?q?a?=  =?utf-8?q?_b?=", "a b"},
+        {"=?iso-8859-15?Q?=A4?= =?utf-8?q?=E2=98=83?=", "\x80?"},
+        {"plain =?broken", "plain =?broken"},
+        {"=?x-unknown?q?=41?=", "A"},
+    };
+    for (const auto& [value, expected] : cases) {
+        mail::HeaderFields fields;
+        mail::scanHeaderLine("Subject: " + value, fields);
+        mail::scanHeaderLine("From: " + value + " <a@b>", fields);
+        EXPECT_EQ(fields.subject, expected) << value;
+        EXPECT_EQ(fields.from, expected + " <a@b>") << value;
+    }
 }
 
 TEST_F(MailParse, SinglePartAttachmentWithParse)

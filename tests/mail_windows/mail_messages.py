@@ -1,0 +1,112 @@
+#!/usr/bin/env python3
+"""Messages of today's mail programs, made with Python's email package, and a
+reader that checks what the send window wrote.
+
+  mail_messages.py send HOST PORT TO PREFIX   sends one message per case; the
+                                              subject is PREFIX + " " + case
+  mail_messages.py inspect FILE               prints what a parser sees (JSON)
+"""
+import hashlib
+import json
+import smtplib
+import sys
+from email import policy
+from email.message import EmailMessage
+from email.parser import BytesParser
+from email.utils import parsedate_to_datetime
+
+PNG = bytes.fromhex("89504e470d0a1a0a0000000d49484452") + bytes(range(40))
+
+
+def cases(prefix, to):
+    def base(case, subject=None):
+        m = EmailMessage()
+        m["From"] = "Other Program <other@quill.test>"
+        m["To"] = to
+        m["Subject"] = subject if subject is not None else prefix + " " + case
+        return m
+
+    m = base("alternative")
+    m.set_content("Plain first line\nsecond line\n")
+    m.add_alternative("<p>Plain first line</p>", subtype="html")
+    yield m
+
+    m = base("mixed")
+    m.set_content("Mixed text\n")
+    m.add_alternative("<p>Mixed text</p>", subtype="html")
+    m.add_attachment(b"report data \x00\xff", maintype="application", subtype="octet-stream",
+                     filename="report.bin")
+    yield m
+
+    m = base("related")
+    m.set_content("Related text\n")
+    m.add_alternative('<p>Related <img src="cid:pic1"></p>', subtype="html")
+    m.get_payload()[1].add_related(PNG, "image", "png", cid="<pic1>")
+    yield m
+
+    m = base("htmlonly")
+    m.set_content("<html><body><p>Only <b>HTML</b> here</p></body></html>", subtype="html")
+    yield m
+
+    # Encoded words in the subject (utf-8, q) and the sender; a UTF-8 body.
+    m = base("utf8", subject=prefix + " utf8 Gr\u00fc\u00dfe \u20ac")
+    m.replace_header("From", "J\u00fcrgen <juergen@quill.test>")
+    m.set_content("Gr\u00fc\u00dfe aus K\u00f6ln \u2603\n", charset="utf-8")
+    yield m
+
+    m = base("latin1")
+    m.set_content("caf\u00e9 cr\u00e8me\n", charset="iso-8859-1")
+    yield m
+
+    # A text part in quoted-printable whose first line is the sender's text.
+    m = base("qp")
+    m.set_content("First line stays\nna\u00efve second\n", charset="utf-8", cte="quoted-printable")
+    m.add_attachment(b"x" * 10, maintype="text", subtype="plain", filename="notes.txt")
+    yield m
+
+
+def send(host, port, to, prefix):
+    with smtplib.SMTP(host, int(port), timeout=20) as smtp:
+        for message in cases(prefix, to):
+            smtp.send_message(message)
+
+
+def inspect(path):
+    with open(path, "rb") as f:
+        raw = f.read()
+    msg = BytesParser(policy=policy.compat32).parsebytes(raw)
+    defects = []
+    parts = []
+    for part in msg.walk():
+        defects += [type(d).__name__ for d in part.defects]
+        if part.is_multipart():
+            continue
+        payload = part.get_payload(decode=True) or b""
+        parts.append({
+            "type": part.get_content_type(),
+            "charset": part.get_param("charset") or "",
+            "cte": part.get("Content-Transfer-Encoding", ""),
+            "filename": part.get_filename() or "",
+            "sha256": hashlib.sha256(payload).hexdigest(),
+            "bytes": payload.hex() if len(payload) < 4096 else "",
+        })
+    date = msg.get("Date", "")
+    try:
+        when = parsedate_to_datetime(date).isoformat()
+    except (TypeError, ValueError):
+        when = ""
+    print(json.dumps({
+        "defects": defects,
+        "date": when,
+        "mailer": msg.get("X-Mailer", ""),
+        "parts": parts,
+    }))
+
+
+if __name__ == "__main__":
+    if sys.argv[1] == "send":
+        send(*sys.argv[2:6])
+    elif sys.argv[1] == "inspect":
+        inspect(sys.argv[2])
+    else:
+        sys.exit("usage: mail_messages.py send HOST PORT TO PREFIX | inspect FILE")

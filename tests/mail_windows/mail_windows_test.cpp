@@ -1,0 +1,765 @@
+// The mail windows driven offscreen: what the user sees and what is stored,
+// and (with the real servers of tests/mail/servers.sh) the memo mailed from the
+// send window coming back through the receive window, replies, deletion,
+// refusals, and messages written by another program (Python's email package).
+#include "app/filedialogs.h"
+#include "app/mail/delattach_window.h"
+#include "app/mail/mail_settings.h"
+#include "app/mail/mail_window.h"
+#include "app/mail/mailontvangen_window.h"
+#include "app/prompts.h"
+#include "crypto/linecipher.h"
+#include "mail/net/smtp_client.h"
+#include "platform/codepage.h"
+#include "platform/desktop/settings.h"
+#include "tests/app/fixture.h"
+
+#include <QAction>
+#include <QCheckBox>
+#include <QCryptographicHash>
+#include <QDateEdit>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QMenu>
+#include <QProcess>
+#include <QPushButton>
+#include <QRegularExpression>
+#include <QSpinBox>
+#include <QStatusBar>
+#include <QTimer>
+#include <QTest>
+
+#include <cstdlib>
+#include <random>
+
+namespace tqtest {
+namespace {
+
+using tq::TMail;
+using tq::TmailOntvangen;
+
+std::string env(const char* name)
+{
+    const char* value = std::getenv(name);
+    return value != nullptr ? value : "";
+}
+
+QString u(const std::string& bytes)
+{
+    return QString::fromStdString(tq::cp1252::toUtf8(bytes));
+}
+
+QByteArray readAll(const QString& path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+// A file name without the "_1", "_2", ... that makes it free in a folder.
+QString withoutNumber(const QString& name)
+{
+    QString out = name;
+    out.replace(QRegularExpression(QStringLiteral("_[0-9]+(\\.[^.]*)?$")), QStringLiteral("\\1"));
+    return out;
+}
+
+QString pythonScript()
+{
+    return QString::fromLocal8Bit(qgetenv("TQ_TEST_DATA")) + QStringLiteral("/mail_messages.py");
+}
+
+class MailWindows : public WindowTest {
+protected:
+    void SetUp() override
+    {
+        WindowTest::SetUp();
+        tq::prompts::setInputHandler([this](QWidget*, const QString& title, const QString& label, QString& value) {
+            inputs.push_back(title + QLatin1Char('|') + label + QLatin1Char('|') + value);
+            if (answers.empty()) {
+                return false;
+            }
+            value = answers.front();
+            answers.erase(answers.begin());
+            return true;
+        });
+        tq::setFileDialogRunner([this](QWidget*, const tq::FileRequest& request) {
+            requests.push_back(request);
+            QString path;
+            if (request.kind == tq::FileRequest::Kind::Save) {
+                QDir().mkpath(dir.filePath(QStringLiteral("saved")));
+                path = dir.filePath(QStringLiteral("saved/") + request.fileName);
+            } else if (!files.empty()) {
+                path = files.front();
+                files.erase(files.begin());
+            }
+            return path.isEmpty() ? QStringList() : QStringList{path};
+        });
+        start();
+        // The start-up's delayed clear of the memo must not empty a test's text.
+        while (program().frmMemo().delayedClear->isActive()) {
+            QTest::qWait(20);
+        }
+        mail = &program().mail();
+        recv = &program().mailOntvangen();
+    }
+
+    void TearDown() override
+    {
+        tq::prompts::setInputHandler({});
+        tq::setFileDialogRunner({});
+        WindowTest::TearDown();
+    }
+
+    bool serversPresent() const { return !smtpPort.empty() && !pop3Port.empty(); }
+
+    static void activate(QWidget* w)
+    {
+        w->show();
+        w->activateWindow();
+        QTest::qWaitForWindowActive(w);
+        QApplication::processEvents();
+    }
+
+    // Shows the send window with every field filled for the test mailbox.
+    // The account fields are stored too, so that an activation that comes late
+    // loads the same texts.
+    void prepareSend(const QString& subject, const QString& recipient)
+    {
+        const std::vector<std::pair<const char*, QString>> values = {
+            {"OutServername", QString::fromStdString(env("TQ_SMTP_HOST"))},
+            {"OutUsername", QStringLiteral("client.quill.test")},
+            {"OutName", QStringLiteral("Jan de Vries")},
+            {"OutSender", QStringLiteral("jan@quill.test")},
+            {"OutReplyadress", QStringLiteral("antwoord@quill.test")}};
+        for (const auto& [name, text] : values) {
+            tq::mailsettings::store(name, text, tq::mailsettings::kSendKeys);
+        }
+        activate(mail);
+        mail->SmtpClient.Port = static_cast<std::uint16_t>(std::stoi(smtpPort));
+        mail->SmtpClient.TimeOut = 10000;
+        mail->FormActivate();
+        mail->edtOntvanger->setText(recipient);
+        mail->edtOnderwerp->setText(subject);
+    }
+
+    void prepareReceive(const QString& password = QString::fromStdString(env("TQ_MAIL_PASSWORD")))
+    {
+        tq::mailsettings::store("InServername", QString::fromStdString(env("TQ_POP3_HOST")),
+                                tq::mailsettings::kReceiveKeys);
+        tq::mailsettings::store("InUsername", QString::fromStdString(env("TQ_MAIL_USER")),
+                                tq::mailsettings::kReceiveKeys);
+        tq::mailsettings::store("InPassword", password, tq::mailsettings::kReceiveKeys);
+        activate(recv);
+        recv->Pop3Client.Port = static_cast<std::uint16_t>(std::stoi(pop3Port));
+        recv->Pop3Client.TimeOut = 10000;
+        recv->Pop3Client.SetAttachFilePath(dir.filePath(QStringLiteral("listing")));
+        recv->FormActivate();
+    }
+
+    QStringList listed() const
+    {
+        QStringList subjects;
+        for (int i = 0; i < recv->listBerichten->count(); ++i) {
+            subjects << recv->listBerichten->item(i)->text();
+        }
+        return subjects;
+    }
+
+    // Receives until every subject is listed (delivery takes a moment); false
+    // when they do not all come within 20 seconds.
+    bool receiveUntilListed(const QStringList& subjects)
+    {
+        QElapsedTimer clock;
+        clock.start();
+        while (clock.elapsed() < 20000) {
+            if (recv->Pop3Client.Connected()) {
+                recv->Pop3Client.Disconnect();
+            }
+            prepareReceive();
+            recv->btnOphalenClick();
+            const QStringList now = listed();
+            bool all = true;
+            for (const QString& s : subjects) {
+                all = all && now.contains(s);
+            }
+            if (all) {
+                return true;
+            }
+            QTest::qWait(200);
+        }
+        return false;
+    }
+
+    void select(const QString& subject)
+    {
+        const QStringList now = listed();
+        const int row = static_cast<int>(now.indexOf(subject));
+        ASSERT_GE(row, 0) << subject.toStdString();
+        recv->listBerichten->setCurrentRow(row);
+    }
+
+    // The message file in the server's mailbox whose header holds `subject`.
+    QString maildirFile(const QByteArray& subject) const
+    {
+        for (const char* sub : {"/new", "/cur"}) {
+            QDir folder(QString::fromStdString(env("TQ_MAILDIR")) + QLatin1String(sub));
+            for (const QString& name : folder.entryList(QDir::Files)) {
+                const QByteArray data = readAll(folder.filePath(name));
+                if (data.contains("Subject: " + subject)) {
+                    return folder.filePath(name);
+                }
+            }
+        }
+        return QString();
+    }
+
+    QJsonObject inspect(const QString& file)
+    {
+        QProcess python;
+        python.start(QStringLiteral("python3"), {pythonScript(), QStringLiteral("inspect"), file});
+        python.waitForFinished(30000);
+        return QJsonDocument::fromJson(python.readAllStandardOutput()).object();
+    }
+
+    static QString uniqueSubject(const char* what)
+    {
+        static std::mt19937_64 rng(std::random_device{}());
+        return QString::fromLatin1(what) + QLatin1Char(' ') + QString::number(rng() % 1000000000);
+    }
+
+    std::string smtpPort = env("TQ_SMTP_PORT");
+    std::string pop3Port = env("TQ_POP3_PORT");
+    std::string address = env("TQ_MAIL_ADDRESS");
+    TMail* mail = nullptr;
+    TmailOntvangen* recv = nullptr;
+    QStringList files;
+    QStringList answers;
+    QStringList inputs;
+    std::vector<tq::FileRequest> requests;
+};
+
+#define REQUIRE_SERVERS()                                                                                    \
+    if (!serversPresent())                                                                                   \
+    GTEST_SKIP() << "mail servers not running: start them with `bash tests/mail/servers.sh start DIR` and "   \
+                    "source DIR/env"
+
+TEST_F(MailWindows, TextsCaptionsAndHintsAreExact)
+{
+    struct Row {
+        QWidget* widget;
+        QString text;
+        QString hint;
+    };
+    auto labelOf = [](QWidget* field) {
+        for (QLabel* label : field->parentWidget()->findChildren<QLabel*>()) {
+            if (label->buddy() == field) {
+                return label->text();
+            }
+        }
+        return QString();
+    };
+    tq::TfrmDelAttach& attach = program().frmDelAttach();
+    const std::vector<Row> rows = {
+        {mail->edtServername, "SMTP server adress:", "SMTP server adres"},
+        {mail->edtUsername, "Username:", "Gebruikersnaam"},
+        {mail->edtName, "Sender name:", "Naam verzender"},
+        {mail->edtSender, "Sender adress:", "Verzend adres"},
+        {mail->edtReplyAdress, "Reply adress:", "Antwoord adres"},
+        {mail->edtOntvanger, "Send to...:", "Email adres ontvanger"},
+        {mail->edtOnderwerp, "Subject:", "Onderwerp van email"},
+        {mail->mailDateTime, "Send date:", "Datum van verzending"},
+        {recv->edtServername, "POP3 server adress:", "POP3 mail server"},
+        {recv->edtUsername, "Username:", "Gebruikersnaam"},
+        {recv->edtPassword, "Password:", "Paswoord"},
+        {recv->listBerichten, "Subjects:", "Ontvangen e-mail berichten"},
+        {attach.FileList, "Files:", "Huidige bijlagen"},
+    };
+    for (const Row& row : rows) {
+        EXPECT_EQ(labelOf(row.widget), row.text);
+        EXPECT_EQ(row.widget->toolTip(), row.hint) << row.text.toStdString();
+    }
+    EXPECT_EQ(mail->chkCoderen->text(), "Encrypt before sending");
+    EXPECT_EQ(mail->chkCoderen->toolTip(), "Bericht eerst coderen voor verzending");
+    EXPECT_FALSE(mail->chkCoderen->isChecked());
+    EXPECT_EQ(mail->edtOnderwerp->text(), "Geen");
+    EXPECT_EQ(mail->mailDateTime->dateTime(), QDateTime(QDate(1981, 10, 15), QTime(14, 20, 53)));
+    EXPECT_TRUE(mail->mailDateTime->calendarPopup());
+    const std::vector<std::pair<QPushButton*, const char*>> buttons = {
+        {mail->btnVerzenden, "&Send"},       {mail->btnAnnuleren, "&Cancel"}, {mail->btnBijlagen, "&Attachments"},
+        {recv->btnOphalen, "&Receive"},      {recv->btnSluiten, "&Close"},    {attach.btnVerwijderen, "&Remove"},
+        {attach.btnSluiten, "&Close"},       {attach.btnToevoegen, "&Add file"}};
+    for (const auto& [button, caption] : buttons) {
+        EXPECT_EQ(button->text(), caption);
+    }
+    EXPECT_EQ(recv->Beantwoorden1->text(), "&Beantwoorden");
+    EXPECT_EQ(recv->Verwijderen->text(), "Ver&wijderen");
+    EXPECT_EQ(attach.Verwijderen1->text(), "&Verwijderen");
+    EXPECT_EQ(recv->edtPassword->echoMode(), QLineEdit::Password);
+    EXPECT_EQ(recv->CloseTimer->interval(), 10000);
+    EXPECT_TRUE(recv->CloseTimer->isSingleShot());
+    EXPECT_FALSE(recv->CloseTimer->isActive());
+    EXPECT_EQ(attach.Timer->interval(), 200);
+    EXPECT_EQ(mail->SmtpClient.Charset, "us-ascii");
+    EXPECT_EQ(mail->SmtpClient.Port, 25);
+    EXPECT_EQ(recv->Pop3Client.Port, 110);
+    EXPECT_FALSE(recv->Pop3Client.Parse);
+    EXPECT_FALSE(recv->Pop3Client.DeleteOnRead);
+
+    activate(mail);
+    EXPECT_TRUE(mail->lblOntvanger->font().bold());
+    EXPECT_FALSE(program().frmMemo().isEnabled());
+    mail->btnAnnulerenClick();
+    EXPECT_TRUE(program().frmMemo().isEnabled());
+}
+
+// Account values are stored enciphered when their field is left (user name
+// and password of the receive window at every change) and come back into the
+// fields at every activation; a first run shows empty fields.
+TEST_F(MailWindows, AccountValuesAreStoredEncipheredAndComeBack)
+{
+    activate(mail);
+    for (QLineEdit* field :
+         {mail->edtServername, mail->edtUsername, mail->edtName, mail->edtSender, mail->edtReplyAdress}) {
+        EXPECT_TRUE(field->text().isEmpty()) << field->objectName().toStdString();
+    }
+    struct Value {
+        QLineEdit* field;
+        const char* name;
+        QString text;
+    };
+    const std::vector<Value> sendValues = {
+        {mail->edtServername, "OutServername", "smtp.readable-server.test"},
+        {mail->edtUsername, "OutUsername", "quill-user"},
+        {mail->edtName, "OutName", QStringLiteral("J\u00e9r\u00f4me de Vries")},
+        {mail->edtSender, "OutSender", "jerome@readable-server.test"},
+        {mail->edtReplyAdress, "OutReplyadress", "answers@readable-server.test"},
+    };
+    for (const Value& v : sendValues) {
+        v.field->setFocus();
+        v.field->setText(v.text);
+        if (v.field == mail->edtReplyAdress) {
+            // Leaving the sender copied it here without storing it.
+            EXPECT_FALSE(tq::settings::contains("OutReplyadress"));
+        }
+        mail->edtOntvanger->setFocus();
+        QApplication::processEvents();
+        if (v.field == mail->edtSender) {
+            EXPECT_EQ(mail->edtReplyAdress->text(), v.text);
+        }
+    }
+    EXPECT_EQ(mail->SmtpClient.Host, "smtp.readable-server.test");
+    EXPECT_EQ(mail->SmtpClient.UserID, "quill-user");
+
+    activate(recv);
+    for (QLineEdit* field : {recv->edtServername, recv->edtUsername, recv->edtPassword}) {
+        EXPECT_TRUE(field->text().isEmpty()) << field->objectName().toStdString();
+    }
+    recv->edtServername->setFocus();
+    recv->edtServername->setText(QStringLiteral("pop.readable-server.test"));
+    recv->edtUsername->setFocus();
+    QTest::keyClicks(recv->edtUsername, QStringLiteral("inbox-user"));
+    recv->edtPassword->setFocus();
+    // Every keystroke writes the password; the stored text changes every time.
+    std::string before = tq::settings::readString("InPassword");
+    const QString password = QStringLiteral("geheim");
+    for (int i = 0; i < password.size(); ++i) {
+        QTest::keyClick(recv->edtPassword, password[i].toLatin1());
+        const std::string stored = tq::settings::readString("InPassword");
+        EXPECT_NE(stored, before);
+        EXPECT_EQ(tq::mailsettings::load("InPassword", tq::mailsettings::kReceiveKeys), password.left(i + 1));
+        before = stored;
+    }
+    recv->btnOphalen->setFocus();
+    QApplication::processEvents();
+
+    // Nothing readable in the store; every value deciphers to its field.
+    const QByteArray store = readAll(dir.filePath(QStringLiteral("config/tarnquill.ini")));
+    ASSERT_FALSE(store.isEmpty());
+    for (const char* readable : {"readable", "quill-user", "inbox-user", "geheim", "Vries"}) {
+        EXPECT_FALSE(store.contains(readable)) << readable;
+    }
+    for (const Value& v : sendValues) {
+        EXPECT_EQ(tq::mailsettings::load(v.name, tq::mailsettings::kSendKeys), v.text) << v.name;
+    }
+    EXPECT_EQ(tq::mailsettings::load("InServername", tq::mailsettings::kReceiveKeys), "pop.readable-server.test");
+    EXPECT_EQ(tq::mailsettings::load("InUsername", tq::mailsettings::kReceiveKeys), "inbox-user");
+
+    // Activation puts the stored texts back.
+    mail->btnAnnulerenClick();
+    recv->btnSluitenClick();
+    for (const Value& v : sendValues) {
+        v.field->setText(QStringLiteral("changed"));
+    }
+    recv->edtPassword->setText(QStringLiteral("changed"));
+    activate(mail);
+    for (const Value& v : sendValues) {
+        EXPECT_EQ(v.field->text(), v.text) << v.name;
+    }
+    activate(recv);
+    EXPECT_EQ(recv->edtPassword->text(), password);
+}
+
+// The memo, mailed from the send window, arrives as well-formed MIME and comes
+// back through the receive window: in the clear with two attachments, and
+// encrypted (cipher text in the mail, decrypted in the memo afterwards).
+TEST_F(MailWindows, MemoMailedAndReceivedBack)
+{
+    REQUIRE_SERVERS();
+    // Every byte value, and a name in Windows-1252.
+    QByteArray allBytes;
+    for (int round = 0; round < 3; ++round) {
+        for (int b = 0; b < 256; ++b) {
+            allBytes.append(static_cast<char>(b));
+        }
+    }
+    const QString binaryPath = makeFile(QStringLiteral("all-bytes.bin"), allBytes);
+    const std::string accentedName = "r\xE9sum\xE9 \x80.txt";
+    const QString accentedPath = makeFile(u(accentedName), QByteArray("caf\xc3\xa9\r\n.\r\nend"));
+    const std::string memoText = "Hallo wereld,\r\n.\r\ncaf\xE9 \x80 5 \xA0 end\r\n\r\nlast line";
+
+    struct Case {
+        const char* name;
+        bool encrypt;
+        bool attachments;
+    };
+    for (const Case& c : {Case{"plain", false, true}, Case{"encrypted", true, false}}) {
+        SCOPED_TRACE(c.name);
+        tq::TfrmMemo& memo = program().frmMemo();
+        memo.Memo->setText(memoText);
+        const QString subject = uniqueSubject(c.name);
+        prepareSend(subject, QStringLiteral("Tester <%1>").arg(QString::fromStdString(address)));
+        mail->chkCoderen->setChecked(c.encrypt);
+        if (c.attachments) {
+            // The first click opens the file dialog at once, later ones the list.
+            files = {binaryPath, accentedPath};
+            mail->btnBijlagenClick();
+            EXPECT_FALSE(program().frmDelAttach().isVisible());
+            mail->btnBijlagenClick();
+            EXPECT_TRUE(program().frmDelAttach().isVisible());
+            program().frmDelAttach().btnToevoegenClick();
+            EXPECT_EQ(program().frmDelAttach().FileList->count(), 2);
+            program().frmDelAttach().close();
+        }
+        const QDateTime sent = QDateTime::currentDateTime();
+        mail->btnVerzendenClick();
+        EXPECT_TRUE(errors.empty()) << (errors.empty() ? "" : errors.back().toStdString());
+        EXPECT_FALSE(mail->isVisible()) << "a sent message closes the window";
+        EXPECT_TRUE(memo.isEnabled());
+        EXPECT_EQ(memo.Memo->text(), memoText) << "decrypted again after sending";
+        EXPECT_TRUE(mail->SmtpClient.PostMessage.Attachments.empty());
+
+        // What a parser of today sees in the mailbox.
+        ASSERT_TRUE(receiveUntilListed({subject + QChar(0xA0)}));
+        const QString file = maildirFile(subject.toLatin1() + "\xA0");
+        ASSERT_FALSE(file.isEmpty());
+        const QJsonObject seen = inspect(file);
+        EXPECT_TRUE(seen["defects"].toArray().isEmpty()) << QJsonDocument(seen).toJson().toStdString();
+        EXPECT_EQ(seen["mailer"].toString(), "Microsoft Office Outlook, Build 11.0.5510");
+        const QDateTime date = QDateTime::fromString(seen["date"].toString(), Qt::ISODate);
+        EXPECT_LE(std::llabs(date.secsTo(sent)), 120) << seen["date"].toString().toStdString();
+        const QJsonArray parts = seen["parts"].toArray();
+        ASSERT_EQ(parts.size(), c.attachments ? 3 : 1);
+        const QJsonObject text = parts[0].toObject();
+        EXPECT_EQ(text["charset"].toString(), "windows-1252");
+        EXPECT_EQ(text["cte"].toString(), "8bit");
+        const QByteArray textBytes = QByteArray::fromHex(text["bytes"].toString().toLatin1());
+        if (c.encrypt) {
+            EXPECT_TRUE(tq::IsCipherText(textBytes.trimmed().toStdString()));
+        } else {
+            EXPECT_TRUE(textBytes.contains("caf\xE9 \x80 5 \xA0 end")) << textBytes.toStdString();
+        }
+        if (c.attachments) {
+            EXPECT_EQ(parts[1].toObject()["filename"].toString(), "all-bytes.bin");
+            EXPECT_EQ(parts[1].toObject()["sha256"].toString(),
+                      QCryptographicHash::hash(allBytes, QCryptographicHash::Sha256).toHex());
+            EXPECT_EQ(parts[2].toObject()["sha256"].toString(),
+                      QCryptographicHash::hash(readAll(accentedPath), QCryptographicHash::Sha256).toHex());
+        }
+
+        // Open: the memo holds the text (the empty line in front dropped) and
+        // each attachment is offered in the save dialog.
+        requests.clear();
+        select(subject + QChar(0xA0));
+        recv->listBerichtenDblClick();
+        EXPECT_TRUE(errors.empty()) << (errors.empty() ? "" : errors.back().toStdString());
+        EXPECT_FALSE(recv->isVisible());
+        EXPECT_TRUE(recv->CloseTimer->isActive());
+        if (c.encrypt) {
+            EXPECT_TRUE(memo.Gecodeerd());
+            memo.imgButtonDecoderenClick();
+            EXPECT_EQ(memo.Memo->text(), memoText);
+        } else {
+            // The names proposed are free in the attachment folder, which the
+            // listing filled already: "_1" may stand before the extension.
+            ASSERT_EQ(requests.size(), 2u);
+            EXPECT_EQ(requests[0].title, "Save attachments in...");
+            EXPECT_EQ(withoutNumber(requests[0].fileName), "all-bytes.bin");
+            EXPECT_EQ(withoutNumber(requests[1].fileName), u(accentedName));
+            EXPECT_EQ(memo.Memo->text(), memoText + "\r\n\r\nFile \"" + requests[0].fileName.toStdString() +
+                                             "\" extracted\r\n\r\nFile \"" +
+                                             tq::cp1252::fromUtf8Lossy(requests[1].fileName.toStdString()) +
+                                             "\" extracted");
+            EXPECT_EQ(readAll(dir.filePath(QStringLiteral("saved/")) + requests[0].fileName), allBytes);
+            EXPECT_EQ(readAll(dir.filePath(QStringLiteral("saved/")) + requests[1].fileName), readAll(accentedPath));
+        }
+
+        // Reply: four lines in front of the text, recipient and subject in the
+        // send window, a note in the main window.
+        ASSERT_TRUE(receiveUntilListed({subject + QChar(0xA0)}));
+        select(subject + QChar(0xA0));
+        recv->Beantwoorden1Click();
+        EXPECT_TRUE(errors.empty());
+        EXPECT_EQ(memo.Memo->lines().at(2), "----- Original Message -----");
+        EXPECT_EQ(memo.Memo->text().substr(0, 36), "\r\n\r\n----- Original Message -----\r\n\r\n");
+        EXPECT_EQ(memo.panel(0), "Reply to message.");
+        EXPECT_EQ(mail->edtOntvanger->text(), "jan@quill.test");
+        EXPECT_EQ(mail->edtOnderwerp->text(), QStringLiteral("Re: ") + subject + QChar(0xA0));
+        EXPECT_FALSE(recv->isVisible());
+
+        // Done with it: delete it on the server.
+        ASSERT_TRUE(receiveUntilListed({subject + QChar(0xA0)}));
+        select(subject + QChar(0xA0));
+        recv->VerwijderenClick();
+        EXPECT_FALSE(listed().contains(subject + QChar(0xA0)));
+        recv->btnSluitenClick();
+    }
+}
+
+// Messages written by another program: the text wherever it sits, converted to
+// the memo's code page, decoded subjects, attachments and inline pictures as
+// files; the first line of a text is kept. Then Delete of the middle one of
+// three leaves the other two.
+TEST_F(MailWindows, MessagesOfOtherProgramsOpenAsWritten)
+{
+    REQUIRE_SERVERS();
+    const QString prefix = uniqueSubject("other");
+    QProcess python;
+    python.start(QStringLiteral("python3"), {pythonScript(), QStringLiteral("send"),
+                                             QString::fromStdString(env("TQ_SMTP_HOST")),
+                                             QString::fromStdString(smtpPort), QString::fromStdString(address), prefix});
+    ASSERT_TRUE(python.waitForFinished(30000));
+    ASSERT_EQ(python.exitCode(), 0) << python.readAllStandardError().toStdString();
+
+    struct Case {
+        const char* name;
+        QString subject;
+        std::string memo;
+        std::vector<std::string> files;
+    };
+    const std::vector<Case> cases = {
+        {"alternative", {}, "Plain first line\r\nsecond line", {}},
+        {"mixed", {}, "Mixed text\r\n\r\nFile \"report.bin\" extracted", {"report.bin"}},
+        {"related", {}, "Related text\r\n\r\nFile \"image.png\" extracted", {"image.png"}},
+        {"htmlonly", {}, "Only HTML here", {}},
+        {"utf8", QStringLiteral(" utf8 Gr\u00fc\u00dfe \u20ac"), "Gr\xFC\xDF" "e aus K\xF6ln ?", {}},
+        {"latin1", {}, "caf\xE9 cr\xE8me", {}},
+        {"qp", {}, "First line stays\r\nna\xEFve second\r\n\r\nFile \"notes.txt\" extracted", {"notes.txt"}},
+    };
+    QStringList subjects;
+    for (const Case& c : cases) {
+        subjects << prefix + (c.subject.isEmpty() ? QStringLiteral(" ") + QString::fromLatin1(c.name) : c.subject);
+    }
+    ASSERT_TRUE(receiveUntilListed(subjects)) << listed().join(QLatin1Char('\n')).toStdString();
+    tq::TfrmMemo& memo = program().frmMemo();
+    for (std::size_t i = 0; i < cases.size(); ++i) {
+        SCOPED_TRACE(cases[i].name);
+        ASSERT_TRUE(receiveUntilListed({subjects[static_cast<int>(i)]}));
+        requests.clear();
+        select(subjects[static_cast<int>(i)]);
+        recv->listBerichtenDblClick();
+        EXPECT_TRUE(errors.empty()) << (errors.empty() ? "" : errors.back().toStdString());
+        std::string text = memo.Memo->text();
+        for (const tq::FileRequest& request : requests) {
+            const std::string name = request.fileName.toStdString();
+            const std::string plain = withoutNumber(request.fileName).toStdString();
+            const auto at = text.find(name);
+            if (at != std::string::npos) {
+                text.replace(at, name.size(), plain);
+            }
+        }
+        while (text.size() >= 2 && text.compare(text.size() - 2, 2, "\r\n") == 0) {
+            text.resize(text.size() - 2);
+        }
+        EXPECT_EQ(text, cases[i].memo);
+        ASSERT_EQ(requests.size(), cases[i].files.size());
+        for (std::size_t k = 0; k < requests.size(); ++k) {
+            EXPECT_EQ(withoutNumber(requests[k].fileName).toStdString(), cases[i].files[k]);
+        }
+    }
+    // The sender of the UTF-8 message, decoded, answers a reply.
+    ASSERT_TRUE(receiveUntilListed({subjects[4]}));
+    select(subjects[4]);
+    recv->Beantwoorden1Click();
+    EXPECT_EQ(mail->edtOntvanger->text(), "juergen@quill.test");
+    EXPECT_EQ(mail->edtOnderwerp->text(), QStringLiteral("Re: ") + subjects[4]);
+
+    // Delete the middle one of three; then the rest.
+    ASSERT_TRUE(receiveUntilListed(subjects));
+    select(subjects[1]);
+    recv->VerwijderenClick();
+    EXPECT_TRUE(errors.empty());
+    EXPECT_FALSE(listed().contains(subjects[1]));
+    EXPECT_TRUE(listed().contains(subjects[0]));
+    EXPECT_TRUE(listed().contains(subjects[2]));
+    for (int i = 0; i < subjects.size(); ++i) {
+        if (listed().contains(subjects[i])) {
+            select(subjects[i]);
+            recv->VerwijderenClick();
+        }
+    }
+    for (const QString& s : subjects) {
+        EXPECT_FALSE(listed().contains(s));
+    }
+    recv->btnSluitenClick();
+}
+
+// Refusals and short fields: a status text or a question, never a window
+// left disabled; nothing is sent in the clear when encryption was asked for.
+TEST_F(MailWindows, RefusalsAndShortFieldsLeaveTheWindowsUsable)
+{
+    REQUIRE_SERVERS();
+    tq::TfrmMemo& memo = program().frmMemo();
+    memo.Memo->setText("short test");
+
+    // A recipient of 2 to 4 characters: connected, but not sent.
+    prepareSend(uniqueSubject("short"), QStringLiteral("a@bc"));
+    mail->btnVerzendenClick();
+    EXPECT_EQ(mail->statusText(), "Not all fields filled in.");
+    EXPECT_TRUE(mail->SmtpClient.Connected());
+    EXPECT_TRUE(mail->isVisible());
+    EXPECT_TRUE(mail->btnVerzenden->isEnabled());
+    mail->btnAnnulerenClick();
+    EXPECT_FALSE(mail->SmtpClient.Connected());
+    EXPECT_TRUE(memo.isEnabled());
+
+    // A field of one character: no connection at all.
+    prepareSend(uniqueSubject("short"), QString::fromStdString(address));
+    mail->edtServername->setText(QStringLiteral("x"));
+    mail->btnVerzendenClick();
+    EXPECT_EQ(mail->statusText(), "Not all fields filled in.");
+    EXPECT_FALSE(mail->SmtpClient.Connected());
+
+    // Encryption declined at the bits question: the memo is not mailed.
+    prepareSend(uniqueSubject("declined"), QString::fromStdString(address));
+    memo.Scale4->setValue(3);
+    mail->chkCoderen->setChecked(true);
+    answerYes = false;
+    mail->btnVerzendenClick();
+    EXPECT_EQ(lastQuestion, "Weet u zeker dat u 96 bits codering wilt gebruiken.");
+    ASSERT_EQ(errors.size(), 1u);
+    EXPECT_EQ(errors[0], "The memo was not encrypted, so the message was not sent.");
+    EXPECT_FALSE(mail->SmtpClient.Connected());
+    EXPECT_EQ(memo.Memo->text(), "short test");
+    EXPECT_TRUE(mail->btnVerzenden->isEnabled());
+    EXPECT_TRUE(mail->pnlHeader->isEnabled());
+    mail->btnAnnulerenClick();
+    errors.clear();
+
+    // A refused HELO: the retry question, then user name and server name; the
+    // second HELO with the answered name is taken.
+    prepareSend(uniqueSubject("helo"), QStringLiteral("a@bc"));
+    mail->edtUsername->setText(QStringLiteral("bad name"));
+    answerYes = true;
+    answers = {QStringLiteral("client.quill.test"), QString::fromStdString(env("TQ_SMTP_HOST"))};
+    mail->btnVerzendenClick();
+    EXPECT_EQ(lastQuestion, "Incorrect username / password, Retry?.");
+    EXPECT_EQ(inputs, (QStringList{"Incorrect username / password|Username|bad name",
+                                   "Incorrect username / password|Servername|"}));
+    EXPECT_TRUE(errors.empty()) << (errors.empty() ? "" : errors.back().toStdString());
+    EXPECT_TRUE(mail->SmtpClient.Connected());
+    EXPECT_EQ(mail->statusText(), "Not all fields filled in.");
+    mail->btnAnnulerenClick();
+    inputs.clear();
+    answerYes = false;
+
+    // A server name that does not resolve: the name is asked for once more.
+    prepareReceive();
+    recv->edtServername->setText(QStringLiteral("no-such-host.invalid"));
+    answers = {QString::fromStdString(env("TQ_POP3_HOST"))};
+    recv->btnOphalenClick();
+    EXPECT_EQ(inputs, QStringList{"Incorrect servername:|Servername:|"});
+    EXPECT_TRUE(errors.empty()) << (errors.empty() ? "" : errors.back().toStdString());
+    EXPECT_TRUE(recv->Pop3Client.Connected());
+    recv->Pop3Client.Disconnect();
+    recv->btnSluitenClick();
+    inputs.clear();
+
+    // A wrong password: the retry question; No ends with the error shown and
+    // the controls back, Yes with the right password logs in.
+    prepareReceive(QStringLiteral("wrong"));
+    recv->btnOphalenClick();
+    EXPECT_EQ(lastQuestion, "Incorrect username / password, Retry?.");
+    ASSERT_EQ(errors.size(), 1u);
+    EXPECT_EQ(errors[0], "Authentication failed");
+    EXPECT_TRUE(recv->btnOphalen->isEnabled());
+    EXPECT_TRUE(recv->pnlSettings->isEnabled());
+    EXPECT_FALSE(recv->Pop3Client.Connected());
+
+    answerYes = true;
+    answers = {QString::fromStdString(env("TQ_MAIL_USER")), QString::fromStdString(env("TQ_MAIL_PASSWORD"))};
+    prepareReceive(QStringLiteral("wrong"));
+    recv->btnOphalenClick();
+    EXPECT_EQ(inputs.size(), 2);
+    EXPECT_EQ(inputs.value(0), "Incorrect username / password|Username|" + QString::fromStdString(env("TQ_MAIL_USER")));
+    EXPECT_EQ(inputs.value(1), "Incorrect username / password|Password|wrong");
+    EXPECT_TRUE(recv->Pop3Client.Connected());
+    EXPECT_TRUE(recv->statusText().startsWith("Connection, Nr. of messages: "));
+    EXPECT_EQ(recv->listBerichten->count(), 0) << "stopped by the refusal until Receive is pressed again";
+    EXPECT_EQ(errors.size(), 1u);
+    // Closed with the session open: the close timer ends it.
+    recv->btnSluitenClick();
+    EXPECT_FALSE(recv->isVisible());
+    EXPECT_TRUE(recv->Pop3Client.Connected());
+    ASSERT_TRUE(recv->CloseTimer->isActive());
+    recv->CloseTimerTimer();
+    EXPECT_FALSE(recv->Pop3Client.Connected());
+    EXPECT_FALSE(recv->CloseTimer->isActive());
+}
+
+// Receiving 100 messages of 20 KB: run by hand, with the mailbox to itself,
+// to see how long a listing takes (--gtest_also_run_disabled_tests).
+TEST_F(MailWindows, DISABLED_ListingOfAHundredMessages)
+{
+    REQUIRE_SERVERS();
+    tq::TSmtpClient smtp;
+    smtp.Host = env("TQ_SMTP_HOST");
+    smtp.Port = static_cast<std::uint16_t>(std::stoi(smtpPort));
+    smtp.UserID = "client.quill.test";
+    smtp.Connect();
+    const QString prefix = uniqueSubject("load");
+    QStringList subjects;
+    const std::string line(78, 'x');
+    for (int i = 0; i < 100; ++i) {
+        smtp.PostMessage.FromAddress = "jan@quill.test";
+        smtp.PostMessage.ToAddress = {address};
+        smtp.PostMessage.Subject = (prefix + QLatin1Char(' ') + QString::number(i)).toStdString();
+        smtp.PostMessage.Body.assign(256, line); // 20 KB
+        smtp.SendPostMessage();
+        subjects << prefix + QLatin1Char(' ') + QString::number(i);
+    }
+    smtp.Disconnect();
+    ASSERT_TRUE(receiveUntilListed(subjects));
+    recv->Pop3Client.Disconnect();
+    prepareReceive();
+    QElapsedTimer clock;
+    clock.start();
+    recv->btnOphalenClick();
+    const qint64 ms = clock.elapsed();
+    std::printf("Listing of %d messages: %lld ms\n", recv->listBerichten->count(), static_cast<long long>(ms));
+    EXPECT_GE(recv->listBerichten->count(), 100);
+    for (const QString& s : subjects) {
+        select(s);
+        recv->Pop3Client.DeleteMessage(recv->listBerichten->currentRow() + 1);
+    }
+    recv->Pop3Client.Disconnect();
+}
+
+} // namespace
+} // namespace tqtest
