@@ -80,7 +80,7 @@ TMailSecurityBox::TMailSecurityBox(Direction direction, TPasswordStore::Obscured
                 [this](const QString& text) { password_->write(text); });
     }
     lblObscured = new QLabel(
-        QStringLiteral("No keyring is running: the password is only obscured in the settings."), this);
+        QStringLiteral("No keyring runs here: the password is only obscured, not encrypted."), this);
     lblObscured->setObjectName(QStringLiteral("lblObscured"));
     lblObscured->setWordWrap(true);
     QFont small = lblObscured->font();
@@ -180,6 +180,22 @@ void TMailSecurityBox::showCertificates()
 {
     TTrustedCertificates dialog(window());
     dialog.exec();
+}
+
+TMailSecurityDialog::TMailSecurityDialog(Direction direction, TPasswordStore::Obscured password,
+                                         QWidget* parent)
+    : QDialog(parent)
+{
+    setObjectName(QStringLiteral("TMailSecurityDialog"));
+    setWindowTitle(direction == Direction::Send ? QStringLiteral("Sending: connection security")
+                                                : QStringLiteral("Receiving: connection security"));
+    auto* layout = new QVBoxLayout(this);
+    box = new TMailSecurityBox(direction, std::move(password), this);
+    layout->addWidget(box);
+    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Close, this);
+    connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
+    layout->addWidget(buttons);
+    setMinimumWidth(420);
 }
 
 TTrustedCertificates::TTrustedCertificates(QWidget* parent)

@@ -62,6 +62,16 @@ private:
     TSecurity shown_ = TSecurity::None;
 };
 
+// A small dialog holding a window's security controls, opened by its
+// "Security..." button, so that the window keeps its own layout and size.
+class TMailSecurityDialog : public QDialog {
+    Q_OBJECT
+public:
+    TMailSecurityDialog(mailsecurity::Direction direction, TPasswordStore::Obscured password,
+                        QWidget* parent);
+    TMailSecurityBox* box = nullptr;
+};
+
 // The certificates the user trusts, one per line ("host:port" and
 // fingerprint), with Remove.
 class TTrustedCertificates : public QDialog {

@@ -176,7 +176,10 @@ void TSmtpClient::signIn()
     }
     bool offered = false;
     while (!authenticate(extensions_.authPlain)) {
-        if (!offerOnce(OnAuthenticationFailed, offered)) {
+        signInRefused_ = true;
+        const bool again = offerOnce(OnAuthenticationFailed, offered);
+        signInRefused_ = false;
+        if (!again) {
             throw EMailError("Authentication failed");
         }
     }

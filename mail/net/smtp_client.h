@@ -72,6 +72,9 @@ public:
         std::uint64_t size = 0;
     };
     const Extensions& ServerExtensions() const { return extensions_; }
+    // True while OnAuthenticationFailed is offered for a refused sign-in
+    // (rather than a refused HELO or EHLO).
+    bool SignInRefused() const { return signInRefused_; }
 
     // Sends PostMessage. Returns at once when a send is already running.
     void SendPostMessage();
@@ -101,6 +104,7 @@ private:
     std::mt19937 random_;
     std::vector<std::string> replyLines_;
     Extensions extensions_;
+    bool signInRefused_ = false;
 };
 
 } // namespace tq
