@@ -158,7 +158,11 @@ void prepare(TLineSocket& client, Direction direction, QWidget* parent)
 {
     const Choice c = load(direction);
     client.Security = c.security;
-    client.Port = c.port;
+    // Until the user chose otherwise, the port the window gave the client
+    // stands.
+    if (settings::contains(name(direction, "OutPort", "InPort"))) {
+        client.Port = c.port;
+    }
     client.CaCertificates.clear();
     const QString testCa = qEnvironmentVariable("TARNQUILL_TEST_CA");
     if (!testCa.isEmpty()) {

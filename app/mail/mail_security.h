@@ -61,6 +61,7 @@ std::vector<std::string> trustedFor(const std::string& server);
 // Sets Security, Port, the authorities and the trusted certificates from the
 // stored choice (Host must be set), and makes a refused certificate ask the
 // user (prompts::askTrustCertificate) whether to trust it; a yes is stored.
+// The port is set only when one was stored.
 void prepare(TLineSocket& client, Direction direction, QWidget* parent);
 // The same, and for sending the sign-in (Login; the password is the caller's).
 void prepare(TSmtpClient& client, QWidget* parent);
