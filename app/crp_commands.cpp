@@ -299,7 +299,8 @@ void TfrmMemo::runCipherCommand(bool encrypt)
             (!encrypt || key4 < 3 ||
              prompts::askYesNo(this, QStringLiteral("Tarnquill"),
                                QStringLiteral("Weet u zeker dat u ") + QString::number(key4 * 32) +
-                                   QStringLiteral(" bits codering wilt gebruiken.")));
+                                   QStringLiteral(" bits codering wilt gebruiken."),
+                               prompts::Icon::Information));
         if (go && Memo->selLength() > 0) {
             const std::string selection = Memo->selectedText();
             const std::string result =
@@ -348,6 +349,8 @@ void TfrmMemo::OpenCommand()
     AbortRequested = false;
     request.filter = QStringLiteral("*.crp");
     request.title = QStringLiteral("Open encrypted file...");
+    // Sealed files open through the same command (recognised by their content).
+    request.moreFilters = QStringList{QStringLiteral("Sealed memo files|*.tqs"), QStringLiteral("All files|*")};
     const QString path = runSingleFileDialog(this, request);
     if (!path.isEmpty()) {
         OpenTarnFile(path);
@@ -356,6 +359,10 @@ void TfrmMemo::OpenCommand()
 
 void TfrmMemo::OpenTarnFile(const QString& path)
 {
+    if (sealed::IsSealedFile(toFsPath(path))) {
+        OpenSealedFile(path, QStringLiteral("Tarnquill - ") + asciiLowerName(path));
+        return;
+    }
     setPanel(0, QString());
     DisableAll();
     CursorTimer->start();
@@ -418,6 +425,10 @@ void TfrmMemo::SaveCommand()
 
     if (!Gecodeerd()) {
         EncryptCommand();
+    } else if (const std::string text = Memo->text(); WithoutTrailingBreaks(text).size() != text.size()) {
+        // Empty lines typed after cipher text: the file never holds them, so the
+        // memo shows the one line it stores.
+        Memo->setText(std::string(WithoutTrailingBreaks(text)));
     }
     DisableAll();
     FileRequest request;

@@ -14,23 +14,20 @@ FileDialogRunner& installedRunner()
     return runner;
 }
 
-// "*.X|*.X" as a Qt name filter. File systems that tell letter case apart would
-// hide "a.x" behind the pattern "*.X", so each pattern is offered in both cases.
+const QString kAllFilesPattern = QStringLiteral("*.*");
+
+// A start name or pattern as the dialog shows it: "*.*" is every file.
+QString dialogName(const QString& name)
+{
+    return name == kAllFilesPattern ? QStringLiteral("*") : name;
+}
+
+// "*.X|*.X" as a Qt name filter: the description and the dialog's patterns.
 QString qtFilter(const QString& filter)
 {
     const int bar = filter.indexOf(QLatin1Char('|'));
     const QString description = bar < 0 ? filter : filter.left(bar);
-    const QString patterns = bar < 0 ? filter : filter.mid(bar + 1);
-    QStringList all;
-    for (const QString& pattern : patterns.split(QLatin1Char(';'), Qt::SkipEmptyParts)) {
-        const QString p = pattern.trimmed();
-        for (const QString& variant : {p, p.toLower(), p.toUpper()}) {
-            if (!all.contains(variant)) {
-                all.push_back(variant);
-            }
-        }
-    }
-    return description + QStringLiteral(" (") + all.join(QLatin1Char(' ')) + QLatin1Char(')');
+    return description + QStringLiteral(" (") + dialogPatterns(filter).join(QLatin1Char(' ')) + QLatin1Char(')');
 }
 
 QStringList runQtDialog(QWidget* parent, const FileRequest& request)
@@ -42,7 +39,11 @@ QStringList runQtDialog(QWidget* parent, const FileRequest& request)
         folder = QDir::homePath();
     }
     QFileDialog dialog(parent, request.title, folder);
-    dialog.setNameFilter(qtFilter(request.filter));
+    QStringList filters{qtFilter(request.filter)};
+    for (const QString& more : request.moreFilters) {
+        filters.push_back(qtFilter(more));
+    }
+    dialog.setNameFilters(filters);
     if (!request.defaultSuffix.isEmpty()) {
         dialog.setDefaultSuffix(request.defaultSuffix);
     }
@@ -64,7 +65,7 @@ QStringList runQtDialog(QWidget* parent, const FileRequest& request)
     // The start name may be a pattern ("*.crp"), as on Windows: typed over, or
     // confirmed, it filters the list.
     if (!request.fileName.isEmpty()) {
-        dialog.selectFile(request.fileName);
+        dialog.selectFile(dialogName(request.fileName));
     }
     if (dialog.exec() != QDialog::Accepted) {
         return {};
@@ -73,6 +74,24 @@ QStringList runQtDialog(QWidget* parent, const FileRequest& request)
 }
 
 } // namespace
+
+QStringList dialogPatterns(const QString& filter)
+{
+    const int bar = filter.indexOf(QLatin1Char('|'));
+    const QString patterns = bar < 0 ? filter : filter.mid(bar + 1);
+    QStringList all;
+    for (const QString& pattern : patterns.split(QLatin1Char(';'), Qt::SkipEmptyParts)) {
+        const QString p = dialogName(pattern.trimmed());
+        // File systems that tell letter case apart would hide "a.x" behind the
+        // pattern "*.X", so each pattern is offered in both cases.
+        for (const QString& variant : {p, p.toLower(), p.toUpper()}) {
+            if (!all.contains(variant)) {
+                all.push_back(variant);
+            }
+        }
+    }
+    return all;
+}
 
 QStringList runFileDialog(QWidget* parent, const FileRequest& request)
 {

@@ -29,11 +29,18 @@ struct FileRequest {
     // The pattern offered ("*.crp"), or a description and patterns separated by '|'
     // ("*.X|*.X").
     QString filter;
+    // Further patterns the user may switch to, in the same form as `filter`.
+    QStringList moreFilters;
     // Extension added to a name typed without one ("X", "ky1"); empty for none.
     QString defaultSuffix;
     // Save only: ask before replacing an existing file.
     bool confirmOverwrite = true;
 };
+
+// The file-name patterns a dialog offers for a request's filter ("*.X|*.X" gives
+// *.X, *.x). "*.*" means every file, as on Windows, so it becomes "*": on other
+// systems "*.*" would hide names without a dot (README, Makefile).
+QStringList dialogPatterns(const QString& filter);
 
 // Returns the chosen files (empty when the dialog was cancelled).
 using FileDialogRunner = std::function<QStringList(QWidget* parent, const FileRequest& request)>;

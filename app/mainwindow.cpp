@@ -170,8 +170,10 @@ TfrmMemo::~TfrmMemo()
 void TfrmMemo::FormCreate()
 {
     // 1. A .X archive on the command line: the main window stays invisible, so
-    //    that only the archive window is seen.
-    if (upperExtension(argument_) == QStringLiteral(".X")) {
+    //    that only the archive window is seen. An argument naming no existing
+    //    file opens no archive window, so the main window is shown as usual:
+    //    an invisible window alone would leave a process nobody can reach.
+    if (upperExtension(argument_) == QStringLiteral(".X") && namesExistingFile(argument_)) {
         invisible_ = true;
         setWindowFlag(Qt::FramelessWindowHint, true);
         resize(0, 0);
@@ -408,6 +410,8 @@ void TfrmMemo::buildMenus()
             [this] { runHook(OpenenClick); });
     addItem(Bestand1, Opslaan1, "Opslaan1", QStringLiteral("&Save as..."), QKeySequence(Qt::CTRL | Qt::Key_S),
             [this] { runHook(imgOpslaanClick); });
+    addItem(Bestand1, mnuVerzegeldOpslaan, "mnuVerzegeldOpslaan", QStringLiteral("Save sealed..."),
+            QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_S), [this] { SaveSealedCommand(); });
     Bestand1->addSeparator();
     addItem(Bestand1, Afdrukken1, "Afdrukken1", QStringLiteral("&Print"), QKeySequence(Qt::CTRL | Qt::Key_P),
             [this] { Afdrukken1Click(); });
@@ -894,6 +898,8 @@ void TfrmMemo::closeEvent(QCloseEvent* event)
     // The receive window's session ends with the program (QUIT only when
     // connected; a wait that runs is ended at once).
     runGuarded(this, [this] { program_.mailOntvangen().Pop3Client.Disconnect(); });
+    // A send that waits for its server ends at once too.
+    program_.mail().SmtpClient.Abort();
     event->accept();
     if (Systray != nullptr) {
         Systray->hide();
@@ -1068,7 +1074,27 @@ void TfrmMemo::Afdrukken1Click()
     const int copies = std::max(1, printer.copyCount());
     printer.setCopyCount(1);
     printer.setDocName(windowTitle());
-    printPlainText(printer, Memo->lines(), copies);
+    // A long memo prints as a long command: busy, with the bar following the
+    // characters printed, events flowing, and Abort withdrawing the job.
+    const std::vector<std::string> lines = Memo->lines();
+    double characters = 0;
+    for (const std::string& line : lines) {
+        characters += static_cast<double>(line.size());
+    }
+    const double total = std::max(1.0, characters * copies);
+    double printed = 0;
+    beginBusy();
+    startProgress();
+    PrintControl control;
+    control.yield = &yield_.hook();
+    control.abort = &AbortRequested;
+    printPlainText(printer, lines, copies,
+                   [&](int, double, const QString& row) {
+                       printed += row.size();
+                       ProgressPercent = std::min(100.0, printed / total * 100.0);
+                   },
+                   control);
+    endBusy();
 }
 
 } // namespace tq

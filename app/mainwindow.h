@@ -17,6 +17,7 @@
 #include "app/toolimages.h"
 #include "app/uiyield.h"
 #include "crypto/linecipher.h"
+#include "crypto/sealed.h"
 
 #include <QMainWindow>
 #include <QString>
@@ -156,8 +157,19 @@ public:
     void SaveCommand();
     void OpenKeysCommand();
     void SaveKeysCommand();
-    // Loads, decompresses and decrypts a .crp file into the memo.
+    // Loads, decompresses and decrypts a .crp file into the memo; a sealed file
+    // (recognised by its first bytes, whatever its name) goes to OpenSealedFile.
     void OpenTarnFile(const QString& path);
+
+    // --- Sealed files -----------------------------------------------------------
+    // File > "Save sealed...": asks for a file and a new passphrase and seals the
+    // memo's text into it.
+    void SaveSealedCommand();
+    // Asks for the passphrase and opens a sealed file into the memo, setting the
+    // caption to `caption`. A wrong passphrase or a damaged file changes nothing.
+    void OpenSealedFile(const QString& path, const QString& caption);
+    // Key derivation parameters new sealed files get (tests lower them).
+    sealed::Params SealParams = sealed::kDefaultParams;
 
     // Runs the print dialog; replaceable so that tests can print to a PDF file.
     // Returns false when the user cancels.
@@ -216,6 +228,7 @@ public:
     QAction* Leegmaken1 = nullptr;
     QAction* open1 = nullptr;
     QAction* Opslaan1 = nullptr;
+    QAction* mnuVerzegeldOpslaan = nullptr;
     QAction* Afdrukken1 = nullptr;
     QAction* Afsluiten1 = nullptr;
     QAction* Ongedaanmaken1 = nullptr;

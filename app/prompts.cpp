@@ -58,13 +58,16 @@ bool askText(QWidget* parent, const QString& title, const QString& label, QStrin
     return ok;
 }
 
-bool askYesNo(QWidget* parent, const QString& title, const QString& text)
+bool askYesNo(QWidget* parent, const QString& title, const QString& text, Icon icon)
 {
     if (questionHandler()) {
-        return questionHandler()(parent, title, text);
+        return questionHandler()(parent, title, text, icon);
     }
-    return QMessageBox::question(parent, title, text, QMessageBox::Yes | QMessageBox::No,
-                                 QMessageBox::No) == QMessageBox::Yes;
+    const auto buttons = QMessageBox::Yes | QMessageBox::No;
+    const auto answer = icon == Icon::Information
+                            ? QMessageBox::information(parent, title, text, buttons, QMessageBox::No)
+                            : QMessageBox::question(parent, title, text, buttons, QMessageBox::No);
+    return answer == QMessageBox::Yes;
 }
 
 void showError(QWidget* parent, const QString& title, const QString& text)

@@ -96,7 +96,10 @@ AddResult addFileToArchive(XFileFrame& frame, TCompress& compressor, const FileT
         report(progress, archive_status::kPutInFrame);
         frame.AppendPayload(bytes);
     }
-    frame.AddEntry(result.payloadSize, file.entryName, result.kind);
+    // Decoding gives an even number of bytes: mark the entries whose file had an
+    // odd length, so that extraction drops the padding byte again.
+    const bool oddMark = result.kind == kKindCompressed && bytes.size() % 2 == 1;
+    frame.AddEntry(result.payloadSize, file.entryName, result.kind, oddMark);
 
     report(progress, "");
     reportStep(progress, index, count, 4);
@@ -153,6 +156,11 @@ std::int32_t meanRatio(const std::vector<AddResult>& results, std::size_t chosen
     return static_cast<std::int32_t>(sum / static_cast<std::int64_t>(chosenCount));
 }
 
+bool dropsPaddingByte(const XFileFrame& frame, std::int32_t n)
+{
+    return frame.GetEntryKind(n) == kKindCompressed && frame.GetEntryOddMark(n);
+}
+
 void decodeEntry(const XFileFrame& frame, TCompress& compressor, std::int32_t n, const ArchiveKeys& keys,
                  const ArchiveProgress* progress, std::size_t index, std::size_t count)
 {
@@ -178,6 +186,9 @@ void decodeEntry(const XFileFrame& frame, TCompress& compressor, std::int32_t n,
         reportStep(progress, index, count, 2);
         report(progress, archive_status::kDecompress);
         compressor.DecompressData();
+        if (dropsPaddingByte(frame, n) && compressor.Bytes.DataLength > 0) {
+            compressor.Bytes.SetLength(compressor.Bytes.DataLength - 1);
+        }
     } else {
         // Stored bytes are no code stream; a save must not add a trailer.
         compressor.Compressed = false;

@@ -8,12 +8,18 @@
 // The kind follows from the file's size alone. Files are always stored exactly as
 // they are on disk (a .X file keeps its trailer).
 //
+// Decoding yields an even number of bytes, so the code stream of a file of odd
+// size decodes to the file plus one padding byte 0x00. Such an entry is added
+// with the odd-size mark in its record (archive/xfileframe.h).
+//
 // Extracting an entry: a kind-1 payload is split into table and codes, the table
 // is unshifted with the archive keys current at extraction, and the codes are
-// decoded; wrong keys give wrong bytes without an error. Decoding yields an even
-// number of bytes, so a file of odd size comes back with one 0x00 byte added.
-// Kinds 2 and 3 are written as stored. Output files are written atomically below
-// the target folder, through prepareExtractPath only.
+// decoded; wrong keys give wrong bytes without an error. A marked kind-1 entry
+// then loses its final (padding) byte, so it comes back exactly as added; an
+// unmarked one (written by another program) keeps the padding as before. Kinds 2
+// and 3 are written as stored. Every extraction goes through extractEntryAt,
+// which writes the output file atomically below the target folder, through
+// prepareExtractPath only.
 //
 // Progress: the operations report their steps through ArchiveProgress (status
 // texts for the window's status bar, step numbers 1..4 per file) and tick the
@@ -138,9 +144,13 @@ struct ExtractResult {
     std::int64_t bytesWritten = 0;
 };
 
-// Decodes entry n into the compressor's Data (kind 1 decoded with `keys`, kinds 2
-// and 3 copied). Refuses unknown kinds and compressed payloads shorter than their
-// table.
+// Whether entry n is a compressed entry whose decoded bytes end in a padding
+// byte that extraction drops (the odd-size mark on a kind-1 entry).
+bool dropsPaddingByte(const XFileFrame& frame, std::int32_t n);
+
+// Decodes entry n into the compressor's Data (kind 1 decoded with `keys` and the
+// padding byte of a marked entry dropped, kinds 2 and 3 copied). Refuses unknown
+// kinds and compressed payloads shorter than their table.
 void decodeEntry(const XFileFrame& frame, TCompress& compressor, std::int32_t n, const ArchiveKeys& keys,
                  const ArchiveProgress* progress = nullptr, std::size_t index = 0, std::size_t count = 1);
 

@@ -116,12 +116,10 @@ void InputFile::read(std::uint8_t* out, std::size_t count, YieldHook* yield)
 }
 
 void writeFileAtomically(const std::string& path, const std::vector<ByteSpan>& pieces,
-                         YieldHook* yield)
+                         YieldHook* yield, AtomicFile::Links links)
 {
     try {
-        // A link in the file's place is replaced, never followed: an archive must not
-        // be able to write through a link it planted itself.
-        AtomicFile file(toPath(path), AtomicFile::Links::Replace);
+        AtomicFile file(toPath(path), links);
         for (const ByteSpan& piece : pieces) {
             for (std::size_t done = 0; done < piece.size;) {
                 const std::size_t want = piece.size - done < kChunk ? piece.size - done : kChunk;

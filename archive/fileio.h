@@ -6,6 +6,7 @@
 #pragma once
 
 #include "archive/archive_error.h"
+#include "platform/atomicfile.h"
 #include "platform/yield.h"
 
 #include <cstddef>
@@ -55,8 +56,11 @@ struct ByteSpan {
 // Writes the pieces, in order, as the whole content of `path`: first into a new
 // temporary file in the same folder, then renamed over `path`. A failure at any
 // point removes the temporary file and leaves an existing `path` untouched.
+// A symbolic link at `path` is replaced by the file (extracted entries must not
+// write through a link), or with Links::Follow the file it names is replaced and
+// the link stays (saving an archive the user chose).
 void writeFileAtomically(const std::string& path, const std::vector<ByteSpan>& pieces,
-                         YieldHook* yield = nullptr);
+                         YieldHook* yield = nullptr, AtomicFile::Links links = AtomicFile::Links::Replace);
 
 // A zero-filled buffer of `size` bytes for the content of `path`; lack of memory
 // is reported as an ArchiveError naming the file.

@@ -144,7 +144,7 @@ std::int32_t XFileFrame::claimedLength() const
     return last.payloadOffset + last.size;
 }
 
-void XFileFrame::AddEntry(std::int32_t size, std::string_view name, std::uint8_t kind)
+void XFileFrame::AddEntry(std::int32_t size, std::string_view name, std::uint8_t kind, bool oddMark)
 {
     const std::int32_t claimed = claimedLength();
     const auto dropUnclaimed = [&] { data_.resize(static_cast<std::size_t>(claimed)); };
@@ -171,6 +171,7 @@ void XFileFrame::AddEntry(std::int32_t size, std::string_view name, std::uint8_t
     std::memset(header, ' ', kSizeFieldWidth);
     const std::string digits = std::to_string(size);
     std::memcpy(header, digits.data(), digits.size());
+    header[kSizeMarkOffset] = oddMark ? kOddSizeMark : kNoMark;
     header[11] = kind;
     writePair(header + 12, nameLength);
     directory_.insert(directory_.end(), header, header + kRecordHeaderSize);
@@ -287,6 +288,13 @@ std::string XFileFrame::GetEntryName(std::int32_t n) const
     return std::string(first, length);
 }
 
+bool XFileFrame::GetEntryOddMark(std::int32_t n) const
+{
+    checkNumber(n);
+    const auto offset = static_cast<std::size_t>(entries_[static_cast<std::size_t>(n - 1)].recordOffset);
+    return directory_[offset + kSizeMarkOffset] == kOddSizeMark;
+}
+
 std::int32_t XFileFrame::GetEntryOffset(std::int32_t n) const
 {
     checkNumber(n);
@@ -315,9 +323,10 @@ void XFileFrame::SaveToFile(const std::string& path) const
 {
     std::uint8_t header[2];
     writePair(header, DirectoryLength());
+    // Saved as a document: a link the user chose as the archive's name is followed.
     archive_io::writeFileAtomically(
         path, {{header, 2}, {directory_.data(), directory_.size()}, {data_.data(), data_.size()}},
-        &Yield);
+        &Yield, AtomicFile::Links::Follow);
 }
 
 void XFileFrame::LoadFromFile(const std::string& path)
@@ -383,6 +392,12 @@ void XFileFrame::LoadFromFile(const std::string& path)
         }
         if (digits == 0) {
             throw invalidArchive(path, entryLabel(number) + " has no size (its size field holds no digits)");
+        }
+        const std::uint8_t mark = record[kSizeMarkOffset];
+        if (mark != kNoMark && mark != kOddSizeMark) {
+            throw invalidArchive(path, "the size field of " + entryLabel(number) +
+                                           " ends in the byte " + std::to_string(mark) +
+                                           ", where only a space or the odd-size mark 'o' may stand");
         }
         if (size > kMaxDataLength) {
             throw invalidArchive(path, "the size of " + entryLabel(number) + " (" + std::to_string(size) +

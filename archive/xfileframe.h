@@ -10,12 +10,22 @@
 // mod 255):
 //   2 bytes   directory length D
 //   D bytes   directory: entry count (2 bytes), then one record per entry:
-//               11 bytes  payload size, decimal digits left-aligned, space padded
+//               11 bytes  payload size, decimal digits left-aligned, space padded;
+//                         byte 10 is a space, or the odd-size mark 'o' (below)
 //                1 byte   kind
 //                2 bytes  name length n
 //                n bytes  name
 //   rest      data area: the payloads of all entries, concatenated in entry order
 // An empty container is the four bytes 00 02 00 00.
+//
+// Sizes never need more than 10 digits, so byte 10 of the size field is free; a
+// reader of the format takes its digits from bytes 0..9 only. It carries the
+// odd-size mark: decoding a compressed payload always gives an even number of
+// bytes, so a file of odd length comes back with one padding byte 0x00 at its end.
+// An entry added from such a file is marked 'o', and extraction drops the padding
+// byte (archive/archive_ops.h). Other readers ignore the mark and give the padded
+// bytes; an archive without marks extracts as before. Loading refuses any other
+// byte there.
 //
 // Every count and length in the format must lie in 0..65279; a change that would
 // need more (entry count, directory length, name length) is refused with an
@@ -49,6 +59,10 @@ public:
     // Width of the size field; the directory walk reads digits from its first 10 bytes.
     static constexpr std::int32_t kSizeFieldWidth = 11;
     static constexpr std::int32_t kSizeDigitsRead = 10;
+    // Byte 10 of the size field: a space, or the odd-size mark.
+    static constexpr std::int32_t kSizeMarkOffset = 10;
+    static constexpr std::uint8_t kNoMark = ' ';
+    static constexpr std::uint8_t kOddSizeMark = 'o';
     // Capacities the buffers start with and shrink back to.
     static constexpr std::size_t kInitialDirectoryCapacity = 128000;
     static constexpr std::size_t kInitialDataCapacity = 1024000;
@@ -82,7 +96,8 @@ public:
     // of payload bytes appended since the previous entry. On refusal (format
     // limits, a size that does not match) the unrecorded payload bytes are
     // dropped, so the container is as it was before the AppendPayload.
-    void AddEntry(std::int32_t size, std::string_view name, std::uint8_t kind);
+    // `oddMark` writes the odd-size mark into the record.
+    void AddEntry(std::int32_t size, std::string_view name, std::uint8_t kind, bool oddMark = false);
 
     // Removes entry n: its payload (later payloads move down), its record, its name.
     void DeleteEntry(std::int32_t n);
@@ -100,13 +115,16 @@ public:
     std::int32_t GetEntrySize(std::int32_t n) const;
     std::uint8_t GetEntryKind(std::int32_t n) const;
     std::string GetEntryName(std::int32_t n) const;
+    // Whether entry n's record carries the odd-size mark.
+    bool GetEntryOddMark(std::int32_t n) const;
     // Start of entry n's payload in the data area.
     std::int32_t GetEntryOffset(std::int32_t n) const;
     // Pointer to entry n's payload (GetEntrySize(n) bytes).
     const std::uint8_t* GetEntryPayload(std::int32_t n) const;
 
     // Writes the container to `path` (UTF-8 file name) atomically: a temporary
-    // file in the same folder, then renamed over the old file.
+    // file in the same folder, then renamed over the old file. When `path` is a
+    // symbolic link, the file it names is replaced and the link stays.
     void SaveToFile(const std::string& path) const;
 
     // Reads the archive at `path`, replacing the container's content, and fills

@@ -4,15 +4,27 @@
 //   x add|list|extract|delete   .X archives, as the archive window builds them
 //   encrypt / decrypt       the line cipher, standard input to standard output
 //   crp save|open           encrypted memo files, as the main window saves and opens them
+//   seal / unseal           passphrase-sealed memo files
 //
 // Exit status: 0 on success, 1 (message on standard error) on failure, 2 on wrong usage.
 #include "archive/archive_ops.h"
 #include "archive/archive_paths.h"
+#include "archive/archive_plan.h"
 #include "archive/xfileframe.h"
 #include "compress/compress.h"
 #include "crypto/crpfile.h"
 #include "crypto/linecipher.h"
+#include "crypto/sealed.h"
+#include "platform/atomicfile.h"
 #include "platform/codepage.h"
+
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include <fcntl.h>
+#include <termios.h>
+#include <unistd.h>
+#endif
 
 #include <cerrno>
 #include <cstdio>
@@ -26,6 +38,8 @@
 #include <stdexcept>
 #include <string>
 #include <vector>
+
+#include <unistd.h>
 
 namespace {
 
@@ -44,7 +58,8 @@ const char* const kUsage =
     "  x list ARCHIVE\n"
     "      One line per entry: kind, a tab, size, a tab, name.\n"
     "  x extract [--keys K1,K2] ARCHIVE FOLDER [NAME...]\n"
-    "      Extract the named entries (first match, letter case ignored), or all.\n"
+    "      Extract the named entries (first match, letter case ignored; a name given\n"
+    "      again takes the next entry of that name), or all.\n"
     "  x delete ARCHIVE NAME...\n"
     "      Delete the named entries (first match, letter case ignored).\n"
     "  encrypt --keys K1,K2,K3,K4 [--passes N]\n"
@@ -56,8 +71,16 @@ const char* const kUsage =
     "      TEXTFILE's lines (encrypted first unless it already is cipher text).\n"
     "  crp open --keys K1,K2,K3,K4 CRPFILE\n"
     "      Print the memo text the main window's Open shows for CRPFILE.\n"
+    "  seal [--passphrase-file FILE] [--ops N] [--mem KIB] INPUT OUTPUT\n"
+    "      Seal INPUT's bytes into OUTPUT with a passphrase (Argon2id, N passes over\n"
+    "      KIB KiB, default 3 and 262144; XChaCha20-Poly1305).\n"
+    "  unseal [--passphrase-file FILE] INPUT OUTPUT\n"
+    "      Write the memo bytes of the sealed file INPUT to OUTPUT.\n"
+    "      The passphrase is asked on the terminal (twice when sealing), or read\n"
+    "      from the first line of FILE; never from the command line.\n"
     "\n"
-    "Archive keys K1,K2 are 0-255 (default 97,43).\n";
+    "Archive keys K1,K2 are 0-255 (default 97,43). x add and x extract show their\n"
+    "progress on standard error when it is a terminal.\n";
 
 // Wrong usage: exit status 2.
 class UsageError : public std::runtime_error {
@@ -104,9 +127,13 @@ struct Arguments {
     std::optional<std::string> keys;
     std::optional<std::string> skip;
     std::optional<std::string> passes;
+    std::optional<std::string> passphraseFile;
+    std::optional<std::string> ops;
+    std::optional<std::string> mem;
 };
 
-Arguments parseArguments(const std::vector<std::string>& args, bool allowKeys, bool allowSkip, bool allowPasses)
+Arguments parseArguments(const std::vector<std::string>& args, bool allowKeys, bool allowSkip, bool allowPasses,
+                         bool allowPassphrase = false, bool allowParams = false)
 {
     Arguments parsed;
     bool optionsEnded = false;
@@ -131,6 +158,12 @@ Arguments parseArguments(const std::vector<std::string>& args, bool allowKeys, b
                 slot = &parsed.skip;
             } else if (name == "--passes" && allowPasses) {
                 slot = &parsed.passes;
+            } else if (name == "--passphrase-file" && allowPassphrase) {
+                slot = &parsed.passphraseFile;
+            } else if (name == "--ops" && allowParams) {
+                slot = &parsed.ops;
+            } else if (name == "--mem" && allowParams) {
+                slot = &parsed.mem;
             } else {
                 throw UsageError("unknown option " + name);
             }
@@ -250,6 +283,46 @@ void loadArchive(tq::XFileFrame& frame, const std::string& path, bool createWhen
     frame.LoadFromFile(path);
 }
 
+// The progress of x add and x extract, as the archive window's bar shows it,
+// written over one line of standard error when that is a terminal.
+class TerminalProgress {
+public:
+    explicit TerminalProgress(double share) : share_(share), shown_(isatty(fileno(stderr)) != 0) {}
+    ~TerminalProgress()
+    {
+        if (shown_ && drawn_) {
+            std::fputs("\n", stderr);
+        }
+    }
+    TerminalProgress(const TerminalProgress&) = delete;
+    TerminalProgress& operator=(const TerminalProgress&) = delete;
+
+    // Callbacks for the archive operations; null when nothing is shown.
+    const tq::ArchiveProgress* callbacks()
+    {
+        if (!shown_) {
+            return nullptr;
+        }
+        callbacks_.step = [this](std::size_t index, std::size_t, int step) {
+            const int percent = static_cast<int>(tq::progressAt(share_, index, step));
+            if (percent != lastPercent_) {
+                lastPercent_ = percent;
+                drawn_ = true;
+                std::fprintf(stderr, "\r%3d %%", percent);
+                std::fflush(stderr);
+            }
+        };
+        return &callbacks_;
+    }
+
+private:
+    double share_;
+    bool shown_;
+    bool drawn_ = false;
+    int lastPercent_ = -1;
+    tq::ArchiveProgress callbacks_;
+};
+
 std::string withoutTrailingSlashes(std::string path)
 {
     while (path.size() > 1 && path.back() == '/') {
@@ -292,7 +365,10 @@ int runArchiveAdd(const std::vector<std::string>& args)
         files.insert(files.end(), more.begin(), more.end());
     }
     tq::TCompress compressor;
-    tq::addFilesToArchive(frame, compressor, files, options);
+    {
+        TerminalProgress progress(tq::addShare(files.size()));
+        tq::addFilesToArchive(frame, compressor, files, options, progress.callbacks());
+    }
     frame.SaveToFile(archive);
     return 0;
 }
@@ -335,12 +411,16 @@ int runArchiveExtract(const std::vector<std::string>& args)
             entries.push_back(n);
         }
     } else {
+        std::vector<std::string> names;
         for (std::size_t i = 2; i < a.operands.size(); ++i) {
-            const std::int32_t n = frame.IndexOfName(entryNameFromArgument(a.operands[i]));
-            if (n == 0) {
-                throw CliError("The archive has no entry named \"" + a.operands[i] + "\"");
+            names.push_back(entryNameFromArgument(a.operands[i]));
+        }
+        entries = tq::entriesForNames(frame, names);
+        for (std::size_t i = 0; i < entries.size(); ++i) {
+            if (entries[i] == 0) {
+                throw CliError("The archive has no " + std::string(frame.IndexOfName(names[i]) != 0 ? "further " : "") +
+                               "entry named \"" + a.operands[i + 2] + "\"");
             }
-            entries.push_back(n);
         }
     }
     std::error_code ec;
@@ -350,9 +430,10 @@ int runArchiveExtract(const std::vector<std::string>& args)
     // and the others are still extracted.
     int failures = 0;
     tq::TCompress compressor;
+    TerminalProgress progress(tq::extractShare(entries.size(), false));
     for (std::size_t i = 0; i < entries.size(); ++i) {
         try {
-            tq::extractEntryAt(frame, compressor, entries[i], target, keys, nullptr, i, entries.size());
+            tq::extractEntryAt(frame, compressor, entries[i], target, keys, progress.callbacks(), i, entries.size());
         } catch (const std::exception& e) {
             ++failures;
             std::cerr << "tarnquill-cli: " << e.what() << '\n';
@@ -476,6 +557,171 @@ int runCrpOpen(const std::vector<std::string>& args)
     return 0;
 }
 
+// --- Sealed files --------------------------------------------------------------
+
+// Longest passphrase taken from a terminal or a file.
+constexpr std::size_t kMaxPassphrase = 4096;
+
+// The first line of FILE (CR LF or LF ends it), read straight into locked memory.
+tq::sealed::SecretBytes passphraseFromFile(const std::string& path)
+{
+    std::FILE* f = std::fopen(path.c_str(), "rb");
+    if (f == nullptr) {
+        throw CliError("Cannot open \"" + path + "\": " + std::strerror(errno));
+    }
+    tq::sealed::SecretBytes pass(kMaxPassphrase + 1);
+    const std::size_t n = std::fread(pass.data(), 1, pass.size(), f);
+    const bool failed = std::ferror(f) != 0;
+    std::fclose(f);
+    if (failed) {
+        throw CliError("Cannot read \"" + path + "\"");
+    }
+    std::size_t length = 0;
+    while (length < n && pass.data()[length] != '\n') {
+        ++length;
+    }
+    if (length == n && n > kMaxPassphrase) {
+        throw CliError("The passphrase in \"" + path + "\" is longer than " + std::to_string(kMaxPassphrase) +
+                       " bytes");
+    }
+    if (length > 0 && pass.data()[length - 1] == '\r') {
+        --length;
+    }
+    pass.shrink(length);
+    return pass;
+}
+
+#ifdef _WIN32
+// One line from the console without echo.
+bool readHiddenLine(const char* prompt, tq::sealed::SecretBytes& line)
+{
+    const HANDLE in = CreateFileA("CONIN$", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0,
+                                  nullptr);
+    if (in == INVALID_HANDLE_VALUE) {
+        return false;
+    }
+    DWORD mode = 0;
+    GetConsoleMode(in, &mode);
+    SetConsoleMode(in, mode & ~static_cast<DWORD>(ENABLE_ECHO_INPUT));
+    std::fputs(prompt, stderr);
+    std::size_t length = 0;
+    char c = 0;
+    DWORD got = 0;
+    while (ReadFile(in, &c, 1, &got, nullptr) && got == 1 && c != '\n') {
+        if (c != '\r' && length < line.size()) {
+            line.data()[length++] = static_cast<unsigned char>(c);
+        }
+    }
+    SetConsoleMode(in, mode);
+    CloseHandle(in);
+    std::fputs("\n", stderr);
+    line.shrink(length);
+    return true;
+}
+#else
+// One line from the controlling terminal with echo off (restored afterwards),
+// whatever standard input is. False when there is no terminal.
+bool readHiddenLine(const char* prompt, tq::sealed::SecretBytes& line)
+{
+    const int fd = ::open("/dev/tty", O_RDWR | O_NOCTTY);
+    if (fd < 0) {
+        return false;
+    }
+    termios saved{};
+    const bool isTerminal = ::tcgetattr(fd, &saved) == 0;
+    if (isTerminal) {
+        termios quiet = saved;
+        quiet.c_lflag &= static_cast<tcflag_t>(~ECHO);
+        quiet.c_lflag |= ICANON;
+        ::tcsetattr(fd, TCSANOW, &quiet);
+    }
+    const ssize_t shown = ::write(fd, prompt, std::strlen(prompt));
+    std::size_t length = 0;
+    unsigned char c = 0;
+    while (::read(fd, &c, 1) == 1 && c != '\n') {
+        if (length < line.size()) {
+            line.data()[length++] = c;
+        }
+    }
+    if (isTerminal) {
+        ::tcsetattr(fd, TCSANOW, &saved);
+    }
+    const ssize_t newline = ::write(fd, "\n", 1);
+    (void)shown;
+    (void)newline;
+    ::close(fd);
+    if (length > 0 && line.data()[length - 1] == '\r') {
+        --length;
+    }
+    line.shrink(length);
+    return true;
+}
+#endif
+
+// The passphrase from --passphrase-file or the terminal; a new one is asked twice.
+tq::sealed::SecretBytes readPassphrase(const Arguments& a, bool newPassphrase)
+{
+    tq::sealed::SecretBytes pass;
+    if (a.passphraseFile) {
+        pass = passphraseFromFile(*a.passphraseFile);
+    } else {
+        pass = tq::sealed::SecretBytes(kMaxPassphrase);
+        if (!readHiddenLine(newPassphrase ? "New passphrase: " : "Passphrase: ", pass)) {
+            throw CliError("No terminal to ask for the passphrase; use --passphrase-file FILE");
+        }
+        if (newPassphrase && !pass.empty()) {
+            tq::sealed::SecretBytes again(kMaxPassphrase);
+            readHiddenLine("Repeat the passphrase: ", again);
+            if (again.view() != pass.view()) {
+                throw CliError("The two passphrases differ; nothing was written");
+            }
+        }
+    }
+    if (pass.empty()) {
+        throw CliError("The passphrase is empty; nothing was written");
+    }
+    return pass;
+}
+
+int runSeal(const std::vector<std::string>& args)
+{
+    const Arguments a = parseArguments(args, false, false, false, true, true);
+    if (a.operands.size() != 2) {
+        throw UsageError("seal takes INPUT and OUTPUT");
+    }
+    tq::sealed::Params params = tq::sealed::kDefaultParams;
+    if (a.ops) {
+        params.opslimit = static_cast<std::uint32_t>(
+            parseNumber(*a.ops, "--ops", tq::sealed::kMinOpslimit, tq::sealed::kMaxOpslimit));
+    }
+    if (a.mem) {
+        params.memlimitKiB = static_cast<std::uint32_t>(
+            parseNumber(*a.mem, "--mem", tq::sealed::kMinMemlimitKiB, tq::sealed::kMaxMemlimitKiB));
+    }
+    const std::vector<std::uint8_t> input = readWholeFile(a.operands[0]);
+    const tq::sealed::SecretBytes pass = readPassphrase(a, true);
+    tq::sealed::SealToFile(a.operands[1], std::string_view(reinterpret_cast<const char*>(input.data()), input.size()),
+                           pass, params);
+    return 0;
+}
+
+int runUnseal(const std::vector<std::string>& args)
+{
+    const Arguments a = parseArguments(args, false, false, false, true, false);
+    if (a.operands.size() != 2) {
+        throw UsageError("unseal takes INPUT and OUTPUT");
+    }
+    const std::vector<std::uint8_t> input = readWholeFile(a.operands[0]);
+    const tq::sealed::SecretBytes pass = readPassphrase(a, false);
+    std::optional<std::string> memo =
+        tq::sealed::Unseal(std::string_view(reinterpret_cast<const char*>(input.data()), input.size()), pass);
+    tq::AtomicFile out(a.operands[1]);
+    out.write(memo->data(), memo->size());
+    out.commit();
+    tq::sealed::Wipe(*memo);
+    return 0;
+}
+
 int run(const std::vector<std::string>& args)
 {
     if (args.empty()) {
@@ -495,6 +741,12 @@ int run(const std::vector<std::string>& args)
     }
     if (command == "encrypt" || command == "decrypt") {
         return runCipher(rest, command == "encrypt");
+    }
+    if (command == "seal") {
+        return runSeal(rest);
+    }
+    if (command == "unseal") {
+        return runUnseal(rest);
     }
     if (command == "crp") {
         if (rest.empty()) {

@@ -186,14 +186,17 @@ std::uint8_t DecodeGroup(std::uint8_t c1, std::uint8_t c2, std::uint8_t c3, cons
     return decodeUnchecked(c1, c2, c3, keys.key1, keys.key2, keys.shift());
 }
 
+std::string_view WithoutTrailingBreaks(std::string_view text)
+{
+    while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) {
+        text.remove_suffix(1);
+    }
+    return text;
+}
+
 bool IsCipherText(std::string_view text)
 {
-    if (!text.empty() && text.back() == '\n') {
-        text.remove_suffix(1);
-        if (!text.empty() && text.back() == '\r') {
-            text.remove_suffix(1);
-        }
-    }
+    text = WithoutTrailingBreaks(text);
     if (text.empty() || text.size() % 4 != 0) {
         return false;
     }

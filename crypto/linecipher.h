@@ -124,8 +124,12 @@ std::array<std::uint8_t, 4> EncodeCode(std::uint8_t code, const CipherKeys& keys
 std::uint8_t DecodeGroup(std::uint8_t c1, std::uint8_t c2, std::uint8_t c3,
                          const CipherKeys& keys);
 
-// Whether a text has the form of cipher text: apart from one final line break
-// (CR LF or LF) it is a single line whose length is a positive multiple of four,
+// The text without the line breaks (CR and LF codes) at its end. Cipher text
+// never ends in one, so this takes away only the empty lines typed after it.
+std::string_view WithoutTrailingBreaks(std::string_view text);
+
+// Whether a text has the form of cipher text: apart from the line breaks at its
+// end (empty lines typed after it) it is a single line whose length is a positive multiple of four,
 // and every group of four codes is one the cipher writes (first, second and
 // third code in 222..255 or 0..4, or the space group: first code 68..157 with
 // second and third 222; fourth code in 65..164, or 222 as in the first version's

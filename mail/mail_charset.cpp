@@ -17,20 +17,6 @@ std::string upperAscii(std::string_view s)
     return out;
 }
 
-int hexDigit(char c)
-{
-    if (c >= '0' && c <= '9') {
-        return c - '0';
-    }
-    if (c >= 'A' && c <= 'F') {
-        return c - 'A' + 10;
-    }
-    if (c >= 'a' && c <= 'f') {
-        return c - 'a' + 10;
-    }
-    return -1;
-}
-
 enum class Set { Unknown, Utf8, Ascii, Latin1, Latin9, Windows1252 };
 
 Set setOf(std::string_view charset)
@@ -130,6 +116,20 @@ std::size_t encodedWord(std::string_view s, std::string& decoded)
 }
 
 } // namespace
+
+int hexDigit(char c)
+{
+    if (c >= '0' && c <= '9') {
+        return c - '0';
+    }
+    if (c >= 'A' && c <= 'F') {
+        return c - 'A' + 10;
+    }
+    if (c >= 'a' && c <= 'f') {
+        return c - 'a' + 10;
+    }
+    return -1;
+}
 
 std::string charsetOf(std::string_view contentType)
 {

@@ -14,6 +14,9 @@
 
 namespace tq::mail {
 
+// The value of a hexadecimal digit, -1 for any other character.
+int hexDigit(char c);
+
 // The charset parameter of a Content-Type value ("text/plain; charset=UTF-8"
 // gives "UTF-8"), without quotes; empty when there is none.
 std::string charsetOf(std::string_view contentType);

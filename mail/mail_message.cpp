@@ -92,20 +92,6 @@ bool findParameter(std::string_view line, std::string_view name, std::string& va
     return false;
 }
 
-int hexValue(char c)
-{
-    if (c >= '0' && c <= '9') {
-        return c - '0';
-    }
-    if (c >= 'A' && c <= 'F') {
-        return c - 'A' + 10;
-    }
-    if (c >= 'a' && c <= 'f') {
-        return c - 'a' + 10;
-    }
-    return -1;
-}
-
 // A parameter value in the extended form charset'language'percent-encoded
 // (RFC 2231), as 8-bit text.
 std::string decodeExtendedValue(const std::string& value)
@@ -118,15 +104,15 @@ std::string decodeExtendedValue(const std::string& value)
     const std::string charset = upper(value.substr(0, first));
     std::string bytes;
     for (std::size_t i = second + 1; i < value.size(); ++i) {
-        if (value[i] == '%' && i + 2 < value.size() && hexValue(value[i + 1]) >= 0 &&
-            hexValue(value[i + 2]) >= 0) {
-            bytes += static_cast<char>(hexValue(value[i + 1]) * 16 + hexValue(value[i + 2]));
+        if (value[i] == '%' && i + 2 < value.size() && hexDigit(value[i + 1]) >= 0 &&
+            hexDigit(value[i + 2]) >= 0) {
+            bytes += static_cast<char>(hexDigit(value[i + 1]) * 16 + hexDigit(value[i + 2]));
             i += 2;
         } else {
             bytes += value[i];
         }
     }
-    return charset == "UTF-8" ? cp1252::fromUtf8Lossy(bytes) : bytes;
+    return toCodePage(bytes, charset);
 }
 
 bool isDeviceName(const std::string& name)
@@ -208,8 +194,8 @@ std::string decodeQuotedPrintable(const std::vector<std::string>& lines, std::si
                 soft = true;
                 break;
             }
-            const int hi = hexValue(line[k + 1]);
-            const int lo = k + 2 < line.size() ? hexValue(line[k + 2]) : -1;
+            const int hi = hexDigit(line[k + 1]);
+            const int lo = k + 2 < line.size() ? hexDigit(line[k + 2]) : -1;
             if (hi >= 0 && lo >= 0) {
                 out += static_cast<char>(hi * 16 + lo);
                 k += 2;

@@ -5,6 +5,7 @@
 #include "app/toolimages.h"
 #include "app/windowsetup.h"
 #include "archive/archive_paths.h"
+#include "archive/archive_plan.h"
 #include "app/archive/archive_window_art.h"
 #include "app/archive/compresskey_window.h"
 #include "app/filedialogs.h"
@@ -18,6 +19,7 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QMenu>
+#include <QMouseEvent>
 #include <QPainter>
 #include <QResizeEvent>
 #include <QShowEvent>
@@ -37,7 +39,6 @@ namespace tq {
 namespace {
 
 constexpr int kNameRole = Qt::UserRole;
-constexpr int kTableBytes = TDataBytes::kTableBytes;
 
 // The colour Windows gives an inactive window's caption: the frame's filling.
 const QColor kInactiveCaption(191, 205, 219);
@@ -289,12 +290,24 @@ void TfrmCompressie::buildList()
                 }
             });
     connect(TreeView, &QTreeWidget::itemSelectionChanged, this, [this] { onSelectionChanged(); });
-    connect(TreeView, &QTreeWidget::itemDoubleClicked, this, [this] { btnDecomprimerenClick(); });
+    // Double-clicking the list runs Extract, on a node or on an empty part (the
+    // view itself reports double clicks on nodes only).
+    TreeView->viewport()->installEventFilter(this);
     connect(TreeView, &QWidget::customContextMenuRequested, this, [this](const QPoint& at) {
         if (Idle) {
             PopupMenu->popup(TreeView->viewport()->mapToGlobal(at));
         }
     });
+}
+
+bool TfrmCompressie::eventFilter(QObject* watched, QEvent* event)
+{
+    if (watched == TreeView->viewport() && event->type() == QEvent::MouseButtonDblClick &&
+        static_cast<QMouseEvent*>(event)->button() == Qt::LeftButton) {
+        btnDecomprimerenClick();
+        return true;
+    }
+    return QWidget::eventFilter(watched, event);
 }
 
 void TfrmCompressie::buildMenu()
@@ -474,7 +487,7 @@ void TfrmCompressie::paintProgress(QPainter& p)
 
 void TfrmCompressie::stepReached(std::size_t index, int step)
 {
-    Progress = static_cast<double>(index) * fileShare_ + step * fileShare_ / 4;
+    Progress = progressAt(fileShare_, index, step);
     updateStatusBar();
 }
 
@@ -835,10 +848,7 @@ void TfrmCompressie::addFiles(const std::vector<FileToAdd>& files, bool folderMo
     drawStatusbar();
 
     const std::size_t count = files.size();
-    fileShare_ = count >= 2 ? 100.0 / static_cast<double>(count) : 100.0;
-    if (fileShare_ <= 0) {
-        fileShare_ = 1;
-    }
+    fileShare_ = addShare(count);
     ArchiveProgress progress;
     progress.status = [this](const std::string& text) { setPanel(0, QString::fromStdString(text)); };
     progress.step = [this](std::size_t index, std::size_t, int step) { stepReached(index, step); };
@@ -903,23 +913,14 @@ void TfrmCompressie::btnDecomprimerenClick()
             } else {
                 // Every entry once, in list order. Nodes of equal names stand for
                 // their entries in entry order, so no entry is passed over.
-                std::map<std::string, std::vector<std::int32_t>> byName;
-                for (std::int32_t n = frame_.EntryCount(); n >= 1; --n) {
-                    byName[upperKey(frame_.Names()[static_cast<std::size_t>(n - 1)])].push_back(n);
-                }
-                for (int i = 0; i < TreeView->topLevelItemCount(); ++i) {
-                    auto found = byName.find(upperKey(nodeName(TreeView->topLevelItem(i))));
-                    if (found != byName.end() && !found->second.empty()) {
-                        numbers.push_back(found->second.back());
-                        found->second.pop_back();
+                for (const std::int32_t n : entriesForNames(frame_, nodeNames())) {
+                    if (n != 0) {
+                        numbers.push_back(n);
                     }
                 }
             }
             const std::size_t count = numbers.size();
-            fileShare_ = single ? 100.0 : (32000.0 / static_cast<double>(std::max<std::size_t>(count, 1)) - 1) / 320;
-            if (fileShare_ <= 0) {
-                fileShare_ = 1;
-            }
+            fileShare_ = extractShare(count, single);
             Progress = 0;
             drawStatusbar();
             ArchiveProgress progress;
@@ -1051,21 +1052,6 @@ void TfrmCompressie::onSelectionChanged()
     TreeViewChange();
 }
 
-void TfrmCompressie::entrySizes(std::int32_t n, std::int64_t& payload, std::int64_t& estimate)
-{
-    payload = frame_.GetEntrySize(n);
-    if (frame_.GetEntryKind(n) != kKindCompressed) {
-        estimate = payload;
-        return;
-    }
-    // The decoded size of the whole payload, the table bytes read as codes too,
-    // less the table.
-    compressor_.Reset();
-    compressor_.Bytes.SetData(frame_.GetEntryPayload(n), static_cast<std::size_t>(payload));
-    estimate = static_cast<std::int64_t>(compressor_.DecodedSize()) - kTableBytes;
-    compressor_.Reset();
-}
-
 void TfrmCompressie::TreeViewChange()
 {
     // The sizes are counted without letting events in: a click arriving in the
@@ -1086,12 +1072,10 @@ void TfrmCompressie::TreeViewChange()
             if (n == 0) {
                 return;
             }
-            std::int64_t payload = 0;
-            std::int64_t estimate = 0;
-            entrySizes(n, payload, estimate);
+            const EntrySizes sizes = entrySizes(frame_, compressor_, n);
             switch (frame_.GetEntryKind(n)) {
             case kKindCompressed:
-                setPanel(1, percentText(EstimatePercent(payload, estimate)));
+                setPanel(1, percentText(estimatePercent(sizes.payload, sizes.estimate)));
                 break;
             case kKindSmallStored:
                 setPanel(1, percentText(0));
@@ -1099,17 +1083,15 @@ void TfrmCompressie::TreeViewChange()
             default:
                 break; // a large stored entry leaves the percentage as it is
             }
-            setPanel(0, SizeText(estimate));
+            setPanel(0, SizeText(sizes.estimate));
             return;
         }
         std::int64_t payloads = 0;
         std::int64_t estimates = 0;
         const auto count = [&](std::int32_t n) {
-            std::int64_t payload = 0;
-            std::int64_t estimate = 0;
-            entrySizes(n, payload, estimate);
-            payloads += payload;
-            estimates += estimate;
+            const EntrySizes sizes = entrySizes(frame_, compressor_, n);
+            payloads += sizes.payload;
+            estimates += sizes.estimate;
         };
         if (selected.empty()) {
             for (std::int32_t n = 1; n <= frame_.EntryCount(); ++n) {
@@ -1123,7 +1105,7 @@ void TfrmCompressie::TreeViewChange()
                 }
             }
         }
-        setPanel(1, percentText(EstimatePercent(payloads, estimates)));
+        setPanel(1, percentText(estimatePercent(payloads, estimates)));
         setPanel(0, SizeText(estimates));
     });
 }
@@ -1142,17 +1124,6 @@ QString TfrmCompressie::SizeText(std::int64_t count)
     }
     const std::int64_t m = count / 1048576;
     return QString::number(m) + (m == 1 ? QStringLiteral(" MByte") : QStringLiteral(" MBytes"));
-}
-
-int TfrmCompressie::EstimatePercent(std::int64_t payload, std::int64_t estimate)
-{
-    if (payload <= 0 || estimate <= 0) {
-        return 0;
-    }
-    const double value =
-        100.0 - (static_cast<double>(payload) + kTableBytes) / static_cast<double>(estimate) * 100.0;
-    // nearbyint rounds halves to even in the default rounding mode.
-    return static_cast<int>(std::nearbyint(value));
 }
 
 // ---------------------------------------------------------------------------

@@ -127,9 +127,6 @@ public:
 
     // The size text of a byte count: "1 Byte", "N Bytes", "N KByte(s)", "N MByte(s)".
     static QString SizeText(std::int64_t count);
-    // 100 - (payload + 506) / estimate * 100, rounded half to even; 0 unless both
-    // are positive.
-    static int EstimatePercent(std::int64_t payload, std::int64_t estimate);
 
     // The entry names of the list's nodes, top to bottom (8-bit).
     std::vector<std::string> nodeNames() const;
@@ -181,6 +178,7 @@ protected:
     void closeEvent(QCloseEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
     void showEvent(QShowEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     struct Settings {
@@ -215,9 +213,6 @@ private:
     void setPanel(int panel, const QString& text);
     void setCaptionFor(const QString& path);
     void stepReached(std::size_t index, int step);
-    // Payload size and size estimate of entry n (the estimate is the decoded size
-    // for compressed entries, the payload size for stored ones).
-    void entrySizes(std::int32_t n, std::int64_t& payload, std::int64_t& estimate);
     void onSelectionChanged();
     void paintProgress(QPainter& painter);
 

@@ -7,6 +7,7 @@
 
 #include <QCloseEvent>
 #include <QFileInfo>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -224,6 +225,21 @@ void TfrmSleutel::showEvent(QShowEvent* event)
     QWidget::showEvent(event);
     if (!event->spontaneous()) {
         runGuarded(this, [this] { FormShow(); });
+    }
+}
+
+void TfrmSleutel::keyPressEvent(QKeyEvent* event)
+{
+    switch (event->key()) {
+    case Qt::Key_Return:
+    case Qt::Key_Enter:
+        runGuarded(this, [this] { btnOkClick(); });
+        return;
+    case Qt::Key_Escape:
+        runGuarded(this, [this] { btnAnnulerenClick(); });
+        return;
+    default:
+        QWidget::keyPressEvent(event);
     }
 }
 

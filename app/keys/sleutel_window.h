@@ -67,6 +67,8 @@ public:
 protected:
     void showEvent(QShowEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
+    // Enter is Ok (the default button), Esc is Cancel.
+    void keyPressEvent(QKeyEvent* event) override;
 
 private:
     // Steps 1 and 2 of Ok: the main window's up-downs, then its fields' texts.

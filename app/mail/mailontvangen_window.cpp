@@ -24,6 +24,7 @@
 #include <QPushButton>
 #include <QShowEvent>
 #include <QStatusBar>
+#include <QTemporaryDir>
 #include <QTextDocument>
 #include <QTimer>
 
@@ -275,6 +276,20 @@ void TmailOntvangen::receive()
         listBerichten->setEnabled(true);
         count = Pop3Client.MessageCount();
         showStatus(QStringLiteral("Connection, Nr. of messages: ") + QString::number(count));
+        // The listing reads every message in full to learn its subject; the
+        // attachments it decodes on the way go into a scratch folder that is
+        // removed afterwards, so that listing the mailbox again and again does
+        // not pile up copies of every attachment in the attachment folder.
+        const QString attachFolder = Pop3Client.AttachFilePath();
+        QTemporaryDir scratch;
+        if (scratch.isValid()) {
+            Pop3Client.SetAttachFilePath(scratch.path());
+        }
+        struct RestoreFolder {
+            TPop3Client& client;
+            QString folder;
+            ~RestoreFolder() { client.SetAttachFilePath(folder); }
+        } restore{Pop3Client, attachFolder};
         for (int number = 1; number <= count && !ReceiveStopped; ++number) {
             memo_.yieldPump().pumpNow();
             if (ReceiveStopped) {
@@ -533,6 +548,8 @@ void TmailOntvangen::keyPressEvent(QKeyEvent* event)
 
 void TmailOntvangen::closeEvent(QCloseEvent* event)
 {
+    // However the window is closed, the main window is not left disabled.
+    memo_.setEnabled(true);
     btnOphalen->setEnabled(true);
     btnSluiten->setEnabled(true);
     ReceiveStopped = true;

@@ -8,6 +8,8 @@
 #include <QApplication>
 #include <QFile>
 #include <QMenu>
+#include <QTest>
+#include <QTimer>
 
 namespace tqtest {
 
@@ -16,9 +18,10 @@ void WindowTest::SetUp()
     ASSERT_TRUE(dir.isValid());
     tq::settings::setStorageOverride(dir.filePath("config/tarnquill.ini").toStdString());
     tq::autostart::setFolderOverride(dir.filePath("autostart").toStdString());
-    tq::prompts::setQuestionHandler([this](QWidget*, const QString&, const QString& text) {
+    tq::prompts::setQuestionHandler([this](QWidget*, const QString&, const QString& text, tq::prompts::Icon icon) {
         ++questions;
         lastQuestion = text;
+        lastQuestionIcon = icon;
         return answerYes;
     });
     tq::prompts::setErrorHandler([this](QWidget*, const QString&, const QString& text) { errors.push_back(text); });
@@ -45,6 +48,12 @@ tq::TfrmMemo& WindowTest::start(const QStringList& arguments)
     create(arguments);
     program_->start();
     QApplication::processEvents();
+    // The window empties the memo 100 ms after it was created; on a loaded
+    // machine that timer could otherwise fire in the middle of a test.
+    auto* clear = program_->frmMemo().findChild<QTimer*>(QStringLiteral("delayedClear"));
+    if (clear != nullptr) {
+        QTest::qWaitFor([clear] { return !clear->isActive(); }, 5000);
+    }
     return program_->frmMemo();
 }
 

@@ -6,6 +6,7 @@
 #include "app/mainwindow.h"
 #include "app/memoview.h"
 #include "app/program.h"
+#include "app/prompts.h"
 
 #include <QStringList>
 #include <QTimer>
@@ -38,6 +39,7 @@ protected:
     bool answerYes = false;
     int questions = 0;
     QString lastQuestion;
+    tq::prompts::Icon lastQuestionIcon = tq::prompts::Icon::Question;
     std::vector<QString> errors;
 };
 

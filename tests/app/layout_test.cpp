@@ -61,6 +61,7 @@ TEST_F(MainWindowLayout, MainMenuHasEveryItemCaptionShortcutAndSeparator)
                             {"-", "", {}},
                             {"open1", "&Open", ctrl(Qt::Key_O)},
                             {"Opslaan1", "&Save as...", ctrl(Qt::Key_S)},
+                            {"mnuVerzegeldOpslaan", "Save sealed...", QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_S)},
                             {"-", "", {}},
                             {"Afdrukken1", "&Print", ctrl(Qt::Key_P)},
                             {"-", "", {}},

@@ -132,6 +132,52 @@ TEST_F(PlainTextPrinting, LongLinesWrapWithinThePrintableWidth)
     EXPECT_EQ(tq::wrapRow(QString(), metrics, 200).size(), 1u);
 }
 
+TEST_F(PlainTextPrinting, ALongLineIsPrintedWholeWhileEventsFlowAndStopsOnAbort)
+{
+    // Cipher-like text without blanks: the rows cover the line exactly once.
+    std::string line;
+    for (int i = 0; i < 300000; ++i) {
+        line.push_back(static_cast<char>(i % 3 == 0 ? 0xE9 : 65 + i % 90));
+    }
+    struct Host {
+        int calls = 0;
+        int abortAtCall = 0;
+        bool abort = false;
+    };
+    const auto printWith = [&](Host& host, int* pages) {
+        tq::YieldHook hook(
+            [](void* context) {
+                auto* h = static_cast<Host*>(context);
+                h->abort = ++h->calls == h->abortAtCall;
+            },
+            &host, 16);
+        tq::PrintControl control;
+        control.yield = &hook;
+        control.abort = &host.abort;
+        QPdfWriter writer(dir.filePath("cipher.pdf"));
+        std::vector<QString> rows;
+        *pages = tq::printPlainText(writer, {line}, 1, [&](int, double, const QString& row) { rows.push_back(row); },
+                                    control);
+        return rows;
+    };
+
+    Host whole;
+    int pages = 0;
+    const std::vector<QString> rows = printWith(whole, &pages);
+    QString joined;
+    for (const QString& row : rows) {
+        joined += row;
+    }
+    EXPECT_EQ(joined, tq::printableLine(line));
+    EXPECT_GT(pages, 10);
+    EXPECT_EQ(whole.calls, static_cast<int>(rows.size()) / 16) << "the host is called every 16 rows";
+
+    // Abort set by the host's third call: no row after it.
+    Host stopped;
+    stopped.abortAtCall = 3;
+    EXPECT_EQ(printWith(stopped, &pages).size(), 48u);
+}
+
 TEST_F(PlainTextPrinting, TabsAdvanceToColumnsOfEightAndControlCodesShow)
 {
     EXPECT_EQ(tq::printableLine("a\tb"), QStringLiteral("a       b"));

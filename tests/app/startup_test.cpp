@@ -112,12 +112,16 @@ TEST_F(MainWindowStart, ClosingTheOnlyVisibleArchiveWindowAsksToEndTheProgram)
     EXPECT_EQ(questions, 2);
 }
 
-TEST_F(MainWindowStart, AMissingArchiveKeepsTheMainWindowInvisibleAndOpensNothing)
+TEST_F(MainWindowStart, AMissingArchiveOpensNothingAndShowsTheMainWindowNormally)
 {
+    // Nothing else opens, so the main window must be there to reach the program.
     auto& w = start({dir.filePath("gone.X")});
-    EXPECT_TRUE(w.invisibleMode());
-    EXPECT_FALSE(w.isVisible());
+    EXPECT_FALSE(w.invisibleMode());
+    EXPECT_TRUE(w.isVisible());
+    EXPECT_FALSE(w.windowFlags() & Qt::FramelessWindowHint);
+    EXPECT_EQ(w.size(), QSize(711, 492));
     EXPECT_FALSE(program().frmCompressie().isVisible());
+    EXPECT_EQ(w.focusWidget(), w.Memo);
 }
 
 TEST_F(MainWindowStart, AnEncryptedMemoFileShowsTheKeyDialogFirst)
@@ -204,6 +208,7 @@ TEST_F(MainWindowStart, NoToTheCloseQuestionKeepsTheWindowAndChangesNothing)
     EXPECT_FALSE(w.close());
     EXPECT_EQ(questions, 1);
     EXPECT_EQ(lastQuestion, QStringLiteral("Are you sure you want to close Tarnquill ?"));
+    EXPECT_EQ(lastQuestionIcon, tq::prompts::Icon::Question);
     EXPECT_TRUE(w.isVisible());
     EXPECT_FALSE(w.ClosingConfirmed);
     EXPECT_FALSE(w.AbortRequested);

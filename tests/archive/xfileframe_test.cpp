@@ -268,8 +268,8 @@ TEST(XFileFrameEntries, LookupIgnoresLetterCaseAndFindsTheFirst)
 
 TEST(XFileFrameEntries, SizeIsReadFromTheDigitsOfTheFirstTenBytes)
 {
-    // "1 2" with a '9' in the eleventh byte, which is never read: size 12.
-    Bytes file = {0x00, 0x11, 0x00, 0x01, '1', ' ', '2', ' ', ' ', ' ', ' ', ' ', ' ', ' ', '9', 0x02, 0x00, 0x01, 'x'};
+    // "1 2" with the odd-size mark in the eleventh byte, which holds no digit: size 12.
+    Bytes file = {0x00, 0x11, 0x00, 0x01, '1', ' ', '2', ' ', ' ', ' ', ' ', ' ', ' ', ' ', 'o', 0x01, 0x00, 0x01, 'x'};
     const Bytes payload = bytesOf("0123456789AB");
     file.insert(file.end(), payload.begin(), payload.end());
     ScratchDir dir;
@@ -279,7 +279,19 @@ TEST(XFileFrameEntries, SizeIsReadFromTheDigitsOfTheFirstTenBytes)
     frame.LoadFromFile(dir / "odd.X");
     EXPECT_EQ(frame.GetEntrySize(1), 12);
     EXPECT_EQ(frame.GetEntryName(1), "x");
+    EXPECT_TRUE(frame.GetEntryOddMark(1));
     EXPECT_EQ(frame.DataLength(), 12);
+    EXPECT_EQ(frame.ToBytes(), file);
+
+    // The mark is written only when asked for.
+    frame.AppendPayload(bytesOf("ab"));
+    frame.AddEntry(2, "y", 1, true);
+    frame.AppendPayload(bytesOf("cd"));
+    frame.AddEntry(2, "z", 1);
+    EXPECT_TRUE(frame.GetEntryOddMark(2));
+    EXPECT_FALSE(frame.GetEntryOddMark(3));
+    EXPECT_EQ(frame.Directory()[17 + 10], 'o');
+    EXPECT_EQ(frame.Directory()[17 + 15 + 10], ' ');
 }
 
 TEST(XFileFrameEntries, RandomEditsMatchTheFormatExactly)
@@ -504,6 +516,13 @@ TEST(XFileFrameFiles, SavingReplacesTheOldFileAndLeavesNoTemporaryFiles)
     }
     std::sort(left.begin(), left.end());
     EXPECT_EQ(left, (std::vector<std::string>{"a.X", "b.X"}));
+
+    // Saving onto a symbolic link replaces the file it names; the link stays.
+    writeBytes(dir.path() / "real/target.X", bytesOf("old"));
+    std::filesystem::create_symlink(dir.path() / "real/target.X", dir.path() / "link.X");
+    frame.SaveToFile(dir / "link.X");
+    EXPECT_TRUE(std::filesystem::is_symlink(dir.path() / "link.X"));
+    EXPECT_EQ(readBytes(dir.path() / "real/target.X"), frame.ToBytes());
 }
 
 // ---------------------------------------------------------------------------
@@ -541,6 +560,8 @@ TEST(XFileFrameCorrupt, EachDefectIsRefusedWithItsReason)
     Bytes countTwo = withRecord;
     countTwo[1] = 0x02;
     Bytes cutRecord = {0x00, 0x01, '7', ' ', ' '};
+    Bytes badMark = withRecord;
+    badMark[12] = '9';
 
     const std::vector<Case> cases = {
         {"directory past the end", {0x00, 0xFF, 0x00, 0x00, 0x01}, "runs past the end of the file"},
@@ -553,6 +574,7 @@ TEST(XFileFrameCorrupt, EachDefectIsRefusedWithItsReason)
         {"count not matching", archive(countTwo, bytesOf("1234567")), "entry count says 2"},
         {"record cut off", archive(cutRecord, bytesOf("1234567")), "cut off"},
         {"bytes after the last payload", archive(withRecord, bytesOf("12345678")), "belong to no entry"},
+        {"unknown byte after the size", archive(badMark, bytesOf("1234567")), "only a space or the odd-size mark"},
     };
 
     ScratchDir dir;

@@ -95,6 +95,11 @@ TEST_F(ArchiveWindowTest, AddFilesStoresSmallAndLargeFilesUnchanged)
     EXPECT_EQ(requests[0].kind, tq::FileRequest::Kind::OpenMany);
     EXPECT_EQ(requests[0].fileName, QStringLiteral("*.*"));
     EXPECT_EQ(requests[0].filter, QStringLiteral("*.*|*.*"));
+    // The patterns the dialog offers for it show every file, names without a dot too.
+    makeFile("in/README", "r");
+    QStringList shown = QDir(path("in")).entryList(tq::dialogPatterns(requests[0].filter), QDir::Files);
+    shown.sort();
+    EXPECT_EQ(shown, (QStringList{"README", "a.txt", "b.bin"}));
 
     tq::XFileFrame& f = window->frame();
     ASSERT_EQ(f.EntryCount(), 2);

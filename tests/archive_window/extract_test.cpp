@@ -9,6 +9,7 @@
 #include <QFileInfo>
 #include <QProcess>
 #include <QSpinBox>
+#include <QTest>
 #include <QTreeWidget>
 
 namespace tqtest {
@@ -42,7 +43,7 @@ CliResult runCli(const QStringList& arguments)
 TEST_F(ArchiveWindowTest, ExtractAllOneOrSeveral)
 {
     timeLimitOff();
-    const QByteArray a = textBytes(3000, 1);
+    const QByteArray a = textBytes(3001, 1); // compressed, odd length
     const QByteArray b = noiseBytes(700, 2);
     const QByteArray c = textBytes(160000, 3);
     addFiles({makeFile("in/a.txt", a), makeFile("in/b.bin", b), makeFile("in/c.log", c)});
@@ -75,6 +76,16 @@ TEST_F(ArchiveWindowTest, ExtractAllOneOrSeveral)
     answerFolderCancel();
     window->btnDecomprimerenClick();
     EXPECT_TRUE(window->Idle);
+
+    // Double-clicking an empty part of the list runs Extract too.
+    window->show();
+    QWidget* list = window->TreeView->viewport();
+    QDir().mkpath(path("clicked"));
+    answerFolder(path("clicked"));
+    QTest::mouseDClick(list, Qt::LeftButton, {}, QPoint(10, list->height() - 5));
+    EXPECT_EQ(pickerCaptions.size(), 5u);
+    EXPECT_EQ(filesBelow(path("clicked")), (Names{"a.txt", "b.bin", "c.log"}));
+    window->hide();
 }
 
 TEST_F(ArchiveWindowTest, ExtractRecreatesTheFoldersOfTheEntries)
@@ -161,10 +172,10 @@ TEST_F(ArchiveWindowTest, EntriesThatWouldLeaveTheTargetAreRefusedAndNamed)
 TEST_F(ArchiveWindowTest, ArchivesAgreeWithTheCommandLineTool)
 {
     timeLimitOff();
-    makeFile("src/docs/readme.txt", textBytes(12000, 21));
+    makeFile("src/docs/readme.txt", textBytes(12001, 21));
     makeFile("src/docs/sub/data.bin", noiseBytes(170000, 22));
     makeFile("src/docs/sub/tiny.ini", "[a]\r\nb=1\r\n");
-    makeFile("src/docs/sub/deeper/notes.log", textBytes(40000, 23));
+    makeFile("src/docs/sub/deeper/notes.log", textBytes(40003, 23));
     const QString single = makeFile("src/solo.crp", textBytes(2500, 24));
 
     addFolder(path("src/docs"));
@@ -202,7 +213,10 @@ TEST_F(ArchiveWindowTest, ArchivesAgreeWithTheCommandLineTool)
                   readAll(path("by-cli/") + QString::fromStdString(file)))
             << file;
     }
-    EXPECT_EQ(readAll(path("by-window/docs/sub/data.bin")), readAll(path("src/docs/sub/data.bin")));
+    for (const char* file : {"docs/sub/data.bin", "docs/readme.txt", "docs/sub/deeper/notes.log"}) {
+        EXPECT_EQ(readAll(path("by-window/") + QLatin1String(file)), readAll(path("src/") + QLatin1String(file)))
+            << file;
+    }
 }
 
 } // namespace tqtest

@@ -63,7 +63,7 @@ void ArchiveWindowTest::SetUp()
             break;
         }
     });
-    tq::prompts::setQuestionHandler([this](QWidget*, const QString&, const QString& text) {
+    tq::prompts::setQuestionHandler([this](QWidget*, const QString&, const QString& text, tq::prompts::Icon) {
         questions.push_back(text);
         return answerYes;
     });

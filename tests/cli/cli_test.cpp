@@ -251,9 +251,7 @@ TEST_F(CliTest, ArchiveAddListExtractDelete)
 
     ASSERT_EQ(run({"x", "extract", path("arc.X"), path("out")}).status, 0);
     EXPECT_EQ(read(dir_ / "out/docs/a.txt"), small);
-    Bytes mediumPadded = medium;
-    mediumPadded.push_back(0); // decoding yields an even length
-    EXPECT_EQ(read(dir_ / "out/docs/sub/B.txt"), mediumPadded);
+    EXPECT_EQ(read(dir_ / "out/docs/sub/B.txt"), medium); // compressed, odd length
     EXPECT_EQ(read(dir_ / "out/docs/sub/c.bin"), large);
     EXPECT_EQ(read(dir_ / "out/single.log"), Bytes({'o', 'n', 'e'}));
 

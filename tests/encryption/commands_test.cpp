@@ -110,6 +110,7 @@ TEST_F(EncryptCommands, BitsQuestionFromKey4OfThreeAndNoChangesNothing)
     w.EncryptCommand();
     EXPECT_EQ(questions, 1);
     EXPECT_EQ(lastQuestion, QStringLiteral("Weet u zeker dat u 96 bits codering wilt gebruiken."));
+    EXPECT_EQ(lastQuestionIcon, tq::prompts::Icon::Information);
     EXPECT_EQ(w.Memo->text(), "plain");
     EXPECT_FALSE(w.AbortRequested);
     w.Scale4->setValue(1000);
@@ -175,7 +176,7 @@ TEST_F(EncryptCommands, AbortKeepsAccentedLinesAsLines)
     const std::string text = "caf\xE9\r\nna\xEFve\r\nend\r\n";
     w.Memo->setText(text);
     answerYes = true;
-    tq::prompts::setQuestionHandler([&w](QWidget*, const QString&, const QString&) {
+    tq::prompts::setQuestionHandler([&w](QWidget*, const QString&, const QString&, tq::prompts::Icon) {
         w.btnStopClick();
         return true;
     });

@@ -14,6 +14,8 @@
 #include <QTest>
 #include <QToolButton>
 
+#include <functional>
+
 namespace tqtest {
 namespace {
 
@@ -172,15 +174,29 @@ TEST_F(KeyDialog, ShowsTheFieldsAndOkAppliesTheBoxesWithoutTouchingTheMemo)
     EXPECT_EQ(w.Memo->text(), "untouched");
 }
 
-TEST_F(KeyDialog, CancelAppliesNothing)
+TEST_F(KeyDialog, CancelOrEscAppliesNothingAndEnterIsOk)
 {
     auto& w = window();
     tq::TfrmSleutel& d = program().frmSleutel();
-    d.show();
-    d.edtSleutel1->setText(QStringLiteral("99"));
-    QTest::mouseClick(d.btnAnnuleren, Qt::LeftButton);
-    EXPECT_FALSE(d.isVisible());
-    EXPECT_EQ(w.Scale1->value(), 5);
+    struct Case {
+        const char* how;
+        std::function<void()> act;
+        int key1After;
+    };
+    const Case cases[] = {
+        {"Cancel clicked", [&] { QTest::mouseClick(d.btnAnnuleren, Qt::LeftButton); }, 5},
+        {"Esc in a box", [&] { QTest::keyClick(d.edtSleutel3, Qt::Key_Escape); }, 5},
+        {"Enter in a box", [&] { QTest::keyClick(d.edtSleutel4, Qt::Key_Return); }, 99},
+        {"Enter on the keypad", [&] { QTest::keyClick(d.edtSleutel1, Qt::Key_Enter); }, 88},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.how);
+        d.show();
+        d.edtSleutel1->setText(QString::number(c.key1After == 5 ? 99 : c.key1After));
+        c.act();
+        EXPECT_FALSE(d.isVisible());
+        EXPECT_EQ(w.Scale1->value(), c.key1After);
+    }
 }
 
 TEST_F(KeyDialog, BoxThatIsNotANumberStopsAtThatKeyAndTheDialogStays)

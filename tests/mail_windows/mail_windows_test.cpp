@@ -431,6 +431,8 @@ TEST_F(MailWindows, MemoMailedAndReceivedBack)
     };
     for (const Case& c : {Case{"plain", false, true}, Case{"encrypted", true, false}}) {
         SCOPED_TRACE(c.name);
+        // (A reply of the case before left its attachments there.)
+        QDir(dir.filePath(QStringLiteral("listing"))).removeRecursively();
         tq::TfrmMemo& memo = program().frmMemo();
         memo.Memo->setText(memoText);
         const QString subject = uniqueSubject(c.name);
@@ -491,6 +493,8 @@ TEST_F(MailWindows, MemoMailedAndReceivedBack)
         EXPECT_TRUE(errors.empty()) << (errors.empty() ? "" : errors.back().toStdString());
         EXPECT_FALSE(recv->isVisible());
         EXPECT_TRUE(recv->CloseTimer->isActive());
+        EXPECT_TRUE(QDir(dir.filePath(QStringLiteral("listing"))).entryList(QDir::Files).isEmpty())
+            << "listing the mailbox leaves no attachment files behind";
         if (c.encrypt) {
             EXPECT_TRUE(memo.Gecodeerd());
             memo.imgButtonDecoderenClick();

@@ -1,0 +1,152 @@
+#include "app/passphrase_dialog.h"
+
+#include "app/prompts.h"
+#include "crypto/sealed.h"
+
+#include <QDialog>
+#include <QDialogButtonBox>
+#include <QFormLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QSet>
+#include <QVBoxLayout>
+
+#include <cmath>
+#include <cstring>
+
+namespace tq {
+namespace {
+
+prompts::PassphraseHandler& passphraseHandler()
+{
+    static prompts::PassphraseHandler handler;
+    return handler;
+}
+
+// Overwrites a field's text before it is dropped (Qt keeps no undo history for
+// password fields).
+void wipeField(QLineEdit* field)
+{
+    QString text = field->text();
+    field->clear();
+    text.fill(QChar(0));
+}
+
+bool runPassphraseDialog(QWidget* parent, const prompts::PassphraseRequest& request, sealed::SecretBytes& passphrase)
+{
+    QDialog dialog(parent);
+    dialog.setWindowTitle(request.title);
+    auto* layout = new QVBoxLayout(&dialog);
+    auto* intro = new QLabel(request.text, &dialog);
+    intro->setWordWrap(true);
+    layout->addWidget(intro);
+    auto* form = new QFormLayout;
+    auto* first = new QLineEdit(&dialog);
+    first->setEchoMode(QLineEdit::Password);
+    first->setObjectName(QStringLiteral("edtPassphrase"));
+    form->addRow(QStringLiteral("Passphrase:"), first);
+    QLineEdit* second = nullptr;
+    if (request.confirm) {
+        second = new QLineEdit(&dialog);
+        second->setEchoMode(QLineEdit::Password);
+        second->setObjectName(QStringLiteral("edtPassphraseAgain"));
+        form->addRow(QStringLiteral("Repeat:"), second);
+    }
+    layout->addLayout(form);
+    auto* hint = new QLabel(&dialog);
+    hint->setObjectName(QStringLiteral("lblStrength"));
+    hint->setWordWrap(true);
+    layout->addWidget(hint);
+    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, &dialog);
+    layout->addWidget(buttons);
+    QObject::connect(buttons, &QDialogButtonBox::accepted, &dialog, &QDialog::accept);
+    QObject::connect(buttons, &QDialogButtonBox::rejected, &dialog, &QDialog::reject);
+
+    // Ok only for a non-empty passphrase typed the same twice.
+    auto refresh = [&] {
+        const QString text = first->text();
+        QString message;
+        bool ok = !text.isEmpty();
+        if (request.confirm) {
+            message = text.isEmpty() ? QStringLiteral("Type a passphrase; an empty one is not accepted.")
+                                     : passphraseStrengthHint(text);
+            if (ok && second->text() != text) {
+                ok = false;
+                if (!second->text().isEmpty()) {
+                    message += QStringLiteral("\nThe two passphrases differ.");
+                }
+            }
+            message += QStringLiteral("\nA forgotten passphrase cannot be recovered.");
+        }
+        hint->setText(message);
+        hint->setVisible(!message.isEmpty());
+        buttons->button(QDialogButtonBox::Ok)->setEnabled(ok);
+    };
+    QObject::connect(first, &QLineEdit::textChanged, &dialog, refresh);
+    if (second != nullptr) {
+        QObject::connect(second, &QLineEdit::textChanged, &dialog, refresh);
+    }
+    refresh();
+
+    const bool accepted = dialog.exec() == QDialog::Accepted && !first->text().isEmpty();
+    if (accepted) {
+        QByteArray utf8 = first->text().toUtf8();
+        passphrase = sealed::SecretBytes::copyOf(std::string_view(utf8.constData(), static_cast<std::size_t>(utf8.size())));
+        std::memset(utf8.data(), 0, static_cast<std::size_t>(utf8.size()));
+    }
+    wipeField(first);
+    if (second != nullptr) {
+        wipeField(second);
+    }
+    return accepted;
+}
+
+} // namespace
+
+QString passphraseStrengthHint(const QString& passphrase)
+{
+    bool lower = false, upper = false, digit = false, other = false;
+    QSet<QChar> distinct;
+    for (const QChar c : passphrase) {
+        distinct.insert(c);
+        if (c >= QLatin1Char('a') && c <= QLatin1Char('z')) {
+            lower = true;
+        } else if (c >= QLatin1Char('A') && c <= QLatin1Char('Z')) {
+            upper = true;
+        } else if (c.isDigit()) {
+            digit = true;
+        } else {
+            other = true;
+        }
+    }
+    const int pool = (lower ? 26 : 0) + (upper ? 26 : 0) + (digit ? 10 : 0) + (other ? 33 : 0);
+    // Repeats add little: characters beyond the distinct ones count half.
+    const double length = distinct.size() + 0.5 * (passphrase.size() - distinct.size());
+    const int bits = pool > 0 ? static_cast<int>(length * std::log2(static_cast<double>(pool))) : 0;
+    const char* word = bits < 40 ? "weak: easy to guess, use a longer one"
+                       : bits < 60 ? "fair: add a few more words or characters"
+                       : bits < 80 ? "good"
+                                   : "strong";
+    return QStringLiteral("Strength: %1 (about %2 bits).").arg(QString::fromLatin1(word)).arg(bits);
+}
+
+namespace prompts {
+
+bool askPassphrase(QWidget* parent, const PassphraseRequest& request, sealed::SecretBytes& passphrase)
+{
+    if (passphraseHandler()) {
+        return passphraseHandler()(parent, request, passphrase);
+    }
+    return runPassphraseDialog(parent, request, passphrase);
+}
+
+PassphraseHandler setPassphraseHandler(PassphraseHandler handler)
+{
+    PassphraseHandler old = std::move(passphraseHandler());
+    passphraseHandler() = std::move(handler);
+    return old;
+}
+
+} // namespace prompts
+} // namespace tq

@@ -1,0 +1,462 @@
+#include "crypto/sealed.h"
+
+#include "platform/atomicfile.h"
+
+#include <sodium.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <future>
+#include <new>
+
+namespace tq::sealed {
+namespace {
+
+static_assert(kSaltSize == crypto_pwhash_SALTBYTES, "salt size");
+static_assert(kStreamHeaderSize == crypto_secretstream_xchacha20poly1305_HEADERBYTES, "stream header size");
+static_assert(kChunkOverhead == crypto_secretstream_xchacha20poly1305_ABYTES, "chunk overhead");
+static_assert(kAlgorithmArgon2id13 == crypto_pwhash_ALG_ARGON2ID13, "algorithm byte");
+static_assert(crypto_secretstream_xchacha20poly1305_KEYBYTES == 32, "key size");
+
+constexpr std::size_t kKeySize = crypto_secretstream_xchacha20poly1305_KEYBYTES;
+constexpr std::size_t kOffVersion = kMagicSize;
+constexpr std::size_t kOffAlgorithm = kOffVersion + 1;
+constexpr std::size_t kOffOpslimit = kOffAlgorithm + 1;
+constexpr std::size_t kOffMemlimit = kOffOpslimit + 4;
+constexpr std::size_t kOffSalt = kOffMemlimit + 4;
+constexpr std::size_t kOffStreamHeader = kOffSalt + kSaltSize;
+static_assert(kOffStreamHeader + kStreamHeaderSize == kHeaderSize, "header layout");
+
+std::FILE* openForReading(const std::filesystem::path& path)
+{
+#ifdef _WIN32
+    return _wfopen(path.c_str(), L"rb");
+#else
+    return std::fopen(path.c_str(), "rb");
+#endif
+}
+
+constexpr int kDerivationShare = 90; // percent of the bar the derivation fills
+constexpr int kLastPercent = 98;
+
+void initSodium()
+{
+    static const int result = sodium_init();
+    if (result < 0) {
+        throw SealedError(SealedError::Kind::Failed, "The cryptography library could not be initialised.");
+    }
+}
+
+[[noreturn]] void refuse()
+{
+    throw SealedError(SealedError::Kind::Refused, kRefusedText);
+}
+
+void putLe32(unsigned char* p, std::uint32_t v)
+{
+    for (int i = 0; i < 4; ++i) {
+        p[i] = static_cast<unsigned char>(v >> (8 * i));
+    }
+}
+
+std::uint32_t getLe32(const unsigned char* p)
+{
+    std::uint32_t v = 0;
+    for (int i = 3; i >= 0; --i) {
+        v = (v << 8) | p[i];
+    }
+    return v;
+}
+
+const unsigned char* bytesOf(std::string_view s)
+{
+    return reinterpret_cast<const unsigned char*>(s.data());
+}
+
+bool stopped(const Work& work)
+{
+    return work.stop != nullptr && *work.stop;
+}
+
+void report(const Work& work, int percent)
+{
+    if (work.progress) {
+        work.progress(std::min(percent, kLastPercent));
+    }
+}
+
+// Argon2 work done per second on this machine (KiB times passes), learnt from
+// each derivation; the first estimate is a modest desktop's.
+std::atomic<double> derivationRate{1.0e6};
+
+// Derives the stream key from the passphrase on a worker thread; the calling
+// thread fires the yield hook and moves the bar meanwhile. crypto_pwhash cannot
+// be interrupted, so a stop request takes effect when it returns.
+SecretBytes deriveKey(const SecretBytes& passphrase, const unsigned char* salt, const Params& params,
+                      const Work& work)
+{
+    SecretBytes key(kKeySize);
+    const double workload = static_cast<double>(params.memlimitKiB) * params.opslimit;
+    const double estimate = std::max(0.05, workload / derivationRate.load());
+    const auto start = std::chrono::steady_clock::now();
+    auto derivation = std::async(std::launch::async, [&] {
+        return crypto_pwhash(key.data(), key.size(), reinterpret_cast<const char*>(passphrase.data()),
+                             passphrase.size(), salt, params.opslimit,
+                             static_cast<std::size_t>(params.memlimitKiB) * 1024u, crypto_pwhash_ALG_ARGON2ID13);
+    });
+    report(work, 0);
+    // Short waits first (small parameters finish in microseconds), then every 4 ms.
+    std::chrono::microseconds wait(100);
+    while (derivation.wait_for(wait) != std::future_status::ready) {
+        wait = std::min<std::chrono::microseconds>(wait * 2, std::chrono::milliseconds(4));
+        const double elapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        // The bar approaches the derivation's share but never claims it early.
+        const double fraction = elapsed < estimate ? elapsed / estimate * 0.9 : 0.9 + 0.09 * (1 - estimate / elapsed);
+        report(work, static_cast<int>(fraction * kDerivationShare));
+        if (work.yield != nullptr) {
+            work.yield->fire();
+        }
+    }
+    const int result = derivation.get();
+    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    if (result != 0) {
+        throw SealedError(SealedError::Kind::Failed,
+                          "Not enough memory to derive the key (" + std::to_string(params.memlimitKiB / 1024) +
+                              " MiB are needed).");
+    }
+    if (seconds > 0.01) {
+        derivationRate.store(workload / seconds);
+    }
+    report(work, kDerivationShare);
+    if (work.yield != nullptr) {
+        work.yield->fire();
+    }
+    return key;
+}
+
+// Chunk progress: the part after the derivation.
+int chunkPercent(std::size_t done, std::size_t total)
+{
+    if (total == 0) {
+        return kLastPercent;
+    }
+    return kDerivationShare + static_cast<int>((kLastPercent - kDerivationShare) * static_cast<double>(done) /
+                                               static_cast<double>(total));
+}
+
+void afterChunk(const Work& work, std::size_t done, std::size_t total)
+{
+    report(work, chunkPercent(done, total));
+    if (work.yield != nullptr) {
+        work.yield->fire();
+    }
+}
+
+// Deterministic generator of the test seam: ChaCha20 keyed by the seed, one
+// block stream per call.
+unsigned char testSeed[randombytes_SEEDBYTES];
+std::uint64_t testCalls = 0;
+
+void testBuf(void* const buf, const size_t size)
+{
+    unsigned char seed[randombytes_SEEDBYTES];
+    std::memcpy(seed, testSeed, sizeof seed);
+    const std::uint64_t call = testCalls++;
+    for (int i = 0; i < 8; ++i) {
+        seed[i] ^= static_cast<unsigned char>(call >> (8 * i));
+    }
+    randombytes_buf_deterministic(buf, size, seed);
+}
+
+uint32_t testRandom()
+{
+    uint32_t v = 0;
+    testBuf(&v, sizeof v);
+    return v;
+}
+
+const char* testName()
+{
+    return "tarnquill-test-deterministic";
+}
+
+randombytes_implementation testImplementation = {testName, testRandom, nullptr, nullptr, testBuf, nullptr};
+
+} // namespace
+
+bool ParamsInBounds(const Params& params)
+{
+    return params.opslimit >= kMinOpslimit && params.opslimit <= kMaxOpslimit &&
+           params.memlimitKiB >= kMinMemlimitKiB && params.memlimitKiB <= kMaxMemlimitKiB;
+}
+
+// --- SecretBytes ------------------------------------------------------------------
+
+SecretBytes::SecretBytes(std::size_t size)
+{
+    initSodium();
+    // sodium_malloc locks the pages (where the system lets it) and fences them
+    // with guard pages; it never returns memory for 0 bytes portably, so at
+    // least one byte is taken.
+    data_ = static_cast<unsigned char*>(sodium_malloc(std::max<std::size_t>(size, 1)));
+    if (data_ == nullptr) {
+        throw std::bad_alloc();
+    }
+    size_ = size;
+    capacity_ = size;
+}
+
+SecretBytes SecretBytes::copyOf(std::string_view text)
+{
+    SecretBytes s(text.size());
+    if (!text.empty()) {
+        std::memcpy(s.data_, text.data(), text.size());
+    }
+    return s;
+}
+
+SecretBytes::~SecretBytes()
+{
+    if (data_ != nullptr) {
+        sodium_free(data_); // wipes before unmapping
+    }
+}
+
+SecretBytes::SecretBytes(SecretBytes&& other) noexcept
+    : data_(other.data_)
+    , size_(other.size_)
+    , capacity_(other.capacity_)
+{
+    other.data_ = nullptr;
+    other.size_ = 0;
+    other.capacity_ = 0;
+}
+
+SecretBytes& SecretBytes::operator=(SecretBytes&& other) noexcept
+{
+    if (this != &other) {
+        if (data_ != nullptr) {
+            sodium_free(data_);
+        }
+        data_ = other.data_;
+        size_ = other.size_;
+        capacity_ = other.capacity_;
+        other.data_ = nullptr;
+        other.size_ = 0;
+        other.capacity_ = 0;
+    }
+    return *this;
+}
+
+void SecretBytes::shrink(std::size_t size)
+{
+    if (size < size_) {
+        sodium_memzero(data_ + size, size_ - size);
+        size_ = size;
+    }
+}
+
+void Wipe(std::string& bytes)
+{
+    if (!bytes.empty()) {
+        sodium_memzero(bytes.data(), bytes.size());
+    }
+    bytes.clear();
+}
+
+// --- Format -----------------------------------------------------------------------
+
+bool IsSealed(std::string_view head)
+{
+    return head.size() >= kMagicSize && std::memcmp(head.data(), kMagic, kMagicSize) == 0;
+}
+
+bool IsSealedFile(const std::filesystem::path& path)
+{
+    std::FILE* f = openForReading(path);
+    if (f == nullptr) {
+        return false;
+    }
+    char head[kMagicSize];
+    const std::size_t n = std::fread(head, 1, sizeof head, f);
+    std::fclose(f);
+    return IsSealed(std::string_view(head, n));
+}
+
+Params StoredParams(std::string_view file)
+{
+    if (file.size() < kHeaderSize + kChunkOverhead || !IsSealed(file)) {
+        refuse();
+    }
+    const unsigned char* h = bytesOf(file);
+    if (h[kOffVersion] > kVersion) {
+        throw SealedError(SealedError::Kind::NewerVersion,
+                          "This sealed file was written by a newer version of Tarnquill (format version " +
+                              std::to_string(h[kOffVersion]) + "); this version reads format " +
+                              std::to_string(kVersion) + ".");
+    }
+    if (h[kOffVersion] != kVersion || h[kOffAlgorithm] != kAlgorithmArgon2id13) {
+        refuse();
+    }
+    Params params;
+    params.opslimit = getLe32(h + kOffOpslimit);
+    params.memlimitKiB = getLe32(h + kOffMemlimit);
+    if (!ParamsInBounds(params)) {
+        refuse();
+    }
+    return params;
+}
+
+std::optional<std::string> Seal(std::string_view plain, const SecretBytes& passphrase, const Params& params,
+                                const Work& work)
+{
+    initSodium();
+    if (!ParamsInBounds(params)) {
+        throw SealedError(SealedError::Kind::Failed, "The key derivation parameters are out of bounds.");
+    }
+    const std::size_t chunks = plain.empty() ? 1 : (plain.size() + kChunkSize - 1) / kChunkSize;
+    std::string out(kHeaderSize + plain.size() + chunks * kChunkOverhead, '\0');
+    auto* h = reinterpret_cast<unsigned char*>(out.data());
+    std::memcpy(h, kMagic, kMagicSize);
+    h[kOffVersion] = kVersion;
+    h[kOffAlgorithm] = kAlgorithmArgon2id13;
+    putLe32(h + kOffOpslimit, params.opslimit);
+    putLe32(h + kOffMemlimit, params.memlimitKiB);
+    randombytes_buf(h + kOffSalt, kSaltSize);
+
+    const SecretBytes key = deriveKey(passphrase, h + kOffSalt, params, work);
+    if (stopped(work)) {
+        return std::nullopt;
+    }
+    crypto_secretstream_xchacha20poly1305_state state;
+    crypto_secretstream_xchacha20poly1305_init_push(&state, h + kOffStreamHeader, key.data());
+    // The header is complete now; every chunk carries it as associated data.
+    unsigned char* c = h + kHeaderSize;
+    for (std::size_t n = 0; n < chunks; ++n) {
+        const std::size_t from = n * kChunkSize;
+        const std::size_t length = std::min(kChunkSize, plain.size() - from);
+        const bool last = n + 1 == chunks;
+        unsigned long long written = 0;
+        crypto_secretstream_xchacha20poly1305_push(
+            &state, c, &written, bytesOf(plain) + from, length, h, kHeaderSize,
+            last ? crypto_secretstream_xchacha20poly1305_TAG_FINAL : crypto_secretstream_xchacha20poly1305_TAG_MESSAGE);
+        c += written;
+        afterChunk(work, n + 1, chunks);
+        if (stopped(work)) {
+            sodium_memzero(&state, sizeof state);
+            return std::nullopt;
+        }
+    }
+    sodium_memzero(&state, sizeof state);
+    return out;
+}
+
+std::optional<std::string> Unseal(std::string_view file, const SecretBytes& passphrase, const Work& work)
+{
+    initSodium();
+    const Params params = StoredParams(file);
+    const unsigned char* h = bytesOf(file);
+    const SecretBytes key = deriveKey(passphrase, h + kOffSalt, params, work);
+    if (stopped(work)) {
+        return std::nullopt;
+    }
+    crypto_secretstream_xchacha20poly1305_state state;
+    if (crypto_secretstream_xchacha20poly1305_init_pull(&state, h + kOffStreamHeader, key.data()) != 0) {
+        refuse();
+    }
+    // Every chunk but the last is full; the last is whatever is left and must be
+    // the one tagged FINAL. A file cut at a chunk boundary ends on a MESSAGE tag,
+    // bytes after the FINAL chunk leave data over, a swapped chunk fails its MAC.
+    std::string plain;
+    plain.reserve(file.size() - kHeaderSize);
+    std::size_t pos = kHeaderSize;
+    const std::size_t total = file.size() - kHeaderSize;
+    bool finished = false;
+    auto fail = [&] {
+        sodium_memzero(&state, sizeof state);
+        Wipe(plain);
+        refuse();
+    };
+    while (!finished) {
+        const std::size_t length = std::min(file.size() - pos, kChunkSize + kChunkOverhead);
+        if (length < kChunkOverhead) {
+            fail();
+        }
+        const std::size_t at = plain.size();
+        plain.resize(at + length - kChunkOverhead);
+        unsigned long long got = 0;
+        unsigned char tag = 0;
+        if (crypto_secretstream_xchacha20poly1305_pull(&state, reinterpret_cast<unsigned char*>(plain.data()) + at,
+                                                       &got, &tag, h + pos, length, h, kHeaderSize) != 0) {
+            fail();
+        }
+        pos += length;
+        if (tag == crypto_secretstream_xchacha20poly1305_TAG_FINAL) {
+            if (pos != file.size()) {
+                fail();
+            }
+            finished = true;
+        } else if (tag != crypto_secretstream_xchacha20poly1305_TAG_MESSAGE || pos == file.size()) {
+            fail();
+        }
+        afterChunk(work, pos - kHeaderSize, total);
+        if (stopped(work)) {
+            sodium_memzero(&state, sizeof state);
+            Wipe(plain);
+            return std::nullopt;
+        }
+    }
+    sodium_memzero(&state, sizeof state);
+    return plain;
+}
+
+// --- Files ------------------------------------------------------------------------
+
+bool SealToFile(const std::filesystem::path& path, std::string_view plain, const SecretBytes& passphrase,
+                const Params& params, const Work& work)
+{
+    std::optional<std::string> bytes = Seal(plain, passphrase, params, work);
+    if (!bytes) {
+        return false;
+    }
+    AtomicFile file(path);
+    file.write(bytes->data(), bytes->size());
+    file.commit();
+    return true;
+}
+
+std::optional<std::string> UnsealFile(const std::filesystem::path& path, const SecretBytes& passphrase,
+                                      const Work& work)
+{
+    std::FILE* f = openForReading(path);
+    if (f == nullptr) {
+        throw FileError("open", path, errno);
+    }
+    std::string bytes;
+    char buffer[1 << 16];
+    std::size_t n = 0;
+    while ((n = std::fread(buffer, 1, sizeof buffer, f)) > 0) {
+        bytes.append(buffer, n);
+    }
+    const bool failed = std::ferror(f) != 0;
+    const int error = errno;
+    std::fclose(f);
+    if (failed) {
+        throw FileError("read", path, error);
+    }
+    return Unseal(bytes, passphrase, work);
+}
+
+void UseDeterministicRandomForTests(const unsigned char (&seed)[32])
+{
+    static_assert(sizeof seed == randombytes_SEEDBYTES, "seed size");
+    std::memcpy(testSeed, seed, sizeof testSeed);
+    testCalls = 0;
+    randombytes_set_implementation(&testImplementation);
+}
+
+} // namespace tq::sealed

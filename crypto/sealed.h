@@ -1,0 +1,175 @@
+// Sealed memo files: passphrase-protected, authenticated encryption of a memo's
+// bytes with libsodium (docs/sealed-format.md describes the file byte by byte).
+//
+//   header   magic, version, Argon2id parameters and salt, secretstream header
+//   chunks   the memo in 64 KiB pieces, XChaCha20-Poly1305 (crypto_secretstream),
+//            the last one tagged FINAL; every chunk carries the header as
+//            associated data
+//
+// A wrong passphrase, a damaged, truncated, reordered or extended file all fail
+// authentication and throw SealedError with kRefusedText; nothing of such a file
+// is ever returned.
+//
+// The key derivation (crypto_pwhash) is one long call: it runs on a worker thread
+// while the calling thread ticks the yield hook and reports progress (elapsed
+// time against an estimate), so a window stays responsive. Everything else runs
+// on the calling thread. The passphrase and the derived key live in locked,
+// guarded memory (SecretBytes) that is wiped when it is freed.
+//
+// Plain C++ (no Qt): the main window and tarnquill-cli share it.
+#pragma once
+
+#include "platform/yield.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+
+namespace tq::sealed {
+
+// --- Format constants --------------------------------------------------------
+
+constexpr std::size_t kMagicSize = 8;
+// "\x89TQSEAL\n": the high byte and the line feed expose a file mangled by a
+// text-mode transfer.
+constexpr unsigned char kMagic[kMagicSize] = {0x89, 'T', 'Q', 'S', 'E', 'A', 'L', 0x0A};
+constexpr std::uint8_t kVersion = 1;
+// Key derivation algorithm byte: Argon2id v1.3 (libsodium's crypto_pwhash_ALG_ARGON2ID13).
+constexpr std::uint8_t kAlgorithmArgon2id13 = 2;
+constexpr std::size_t kSaltSize = 16;
+constexpr std::size_t kStreamHeaderSize = 24;
+// magic, version, algorithm, opslimit (4), memlimit in KiB (4), salt, stream header
+constexpr std::size_t kHeaderSize = kMagicSize + 1 + 1 + 4 + 4 + kSaltSize + kStreamHeaderSize;
+// Memo bytes per chunk, and the bytes each chunk adds (tag and MAC).
+constexpr std::size_t kChunkSize = 64 * 1024;
+constexpr std::size_t kChunkOverhead = 17;
+
+// The one message for a wrong passphrase or a damaged file.
+constexpr const char* kRefusedText = "Wrong passphrase, or the file is damaged.";
+
+// --- Key derivation parameters -------------------------------------------------
+
+struct Params {
+    std::uint32_t opslimit = 3;              // Argon2 passes
+    std::uint32_t memlimitKiB = 256 * 1024;  // Argon2 memory in KiB
+    bool operator==(const Params& o) const { return opslimit == o.opslimit && memlimitKiB == o.memlimitKiB; }
+};
+
+// The parameters new files are sealed with: 3 passes over 256 MiB.
+constexpr Params kDefaultParams{};
+
+// Bounds accepted when writing and when reading. A file asking for more is
+// refused as damaged, so a hostile file cannot demand gigabytes or minutes.
+constexpr std::uint32_t kMinOpslimit = 1;
+constexpr std::uint32_t kMaxOpslimit = 16;
+constexpr std::uint32_t kMinMemlimitKiB = 8;
+constexpr std::uint32_t kMaxMemlimitKiB = 1024 * 1024; // 1 GiB
+
+bool ParamsInBounds(const Params& params);
+
+// --- Errors ----------------------------------------------------------------------
+
+class SealedError : public std::runtime_error {
+public:
+    enum class Kind {
+        Refused,       // wrong passphrase or damaged file: what() is kRefusedText
+        NewerVersion,  // written by a newer program (a higher format version)
+        Failed,        // no memory for the derivation, bad parameters, libsodium missing
+    };
+    SealedError(Kind kind, const std::string& message) : std::runtime_error(message), kind_(kind) {}
+    Kind kind() const { return kind_; }
+
+private:
+    Kind kind_;
+};
+
+// --- Locked memory ---------------------------------------------------------------
+
+// Bytes in memory from sodium_malloc: locked against swapping where the system
+// allows, fenced by guard pages, wiped when freed. Move-only.
+class SecretBytes {
+public:
+    SecretBytes() = default;
+    explicit SecretBytes(std::size_t size);
+    // A copy of `text` in locked memory.
+    static SecretBytes copyOf(std::string_view text);
+    ~SecretBytes();
+    SecretBytes(SecretBytes&& other) noexcept;
+    SecretBytes& operator=(SecretBytes&& other) noexcept;
+    SecretBytes(const SecretBytes&) = delete;
+    SecretBytes& operator=(const SecretBytes&) = delete;
+
+    unsigned char* data() { return data_; }
+    const unsigned char* data() const { return data_; }
+    std::size_t size() const { return size_; }
+    bool empty() const { return size_ == 0; }
+    std::string_view view() const { return {reinterpret_cast<const char*>(data_), size_}; }
+    // Makes the first `size` bytes the content (at most the allocated size).
+    void shrink(std::size_t size);
+
+private:
+    unsigned char* data_ = nullptr;
+    std::size_t size_ = 0;
+    std::size_t capacity_ = 0;
+};
+
+// Overwrites `bytes` with zeros in a way the compiler may not drop.
+void Wipe(std::string& bytes);
+
+// --- Long work ---------------------------------------------------------------------
+
+// Called with 0 to 98 as the work goes on (derivation up to 90, chunks after).
+using Progress = std::function<void(int percent)>;
+
+struct Work {
+    // Fired while the derivation runs (every few milliseconds) and after every chunk.
+    YieldHook* yield = nullptr;
+    // Tested after the derivation and after every chunk; when it becomes true the
+    // work stops and nothing is returned or written.
+    const bool* stop = nullptr;
+    Progress progress;
+};
+
+// --- Sealing and opening -----------------------------------------------------------
+
+// True when `head` begins with the magic.
+bool IsSealed(std::string_view head);
+// True when the file at `path` begins with the magic (false when it cannot be read).
+bool IsSealedFile(const std::filesystem::path& path);
+
+// The file bytes for `plain`, sealed with `passphrase` and `params`; nullopt when
+// stopped. Throws SealedError (Failed) for parameters out of bounds or no memory.
+std::optional<std::string> Seal(std::string_view plain, const SecretBytes& passphrase, const Params& params,
+                                const Work& work = {});
+
+// The memo bytes of a sealed file's bytes; nullopt when stopped. Throws
+// SealedError: Refused for a wrong passphrase or any damage, NewerVersion for a
+// later format.
+std::optional<std::string> Unseal(std::string_view file, const SecretBytes& passphrase, const Work& work = {});
+
+// The stored parameters of a sealed file's bytes (Refused when the header is
+// damaged or out of bounds).
+Params StoredParams(std::string_view file);
+
+// Seal() written atomically to `path` (the old file stays until the new one is
+// complete). Returns false when stopped (nothing written). Throws FileError too.
+bool SealToFile(const std::filesystem::path& path, std::string_view plain, const SecretBytes& passphrase,
+                const Params& params, const Work& work = {});
+// Unseal() of the file at `path`. Throws FileError when it cannot be read.
+std::optional<std::string> UnsealFile(const std::filesystem::path& path, const SecretBytes& passphrase,
+                                      const Work& work = {});
+
+// --- Test seam ------------------------------------------------------------------
+
+// Makes every random byte the engine uses (salt, stream header) come from a
+// deterministic generator seeded with `seed`, so a test can write a file whose
+// bytes never change. Must be called before any other function of this header;
+// never in the program.
+void UseDeterministicRandomForTests(const unsigned char (&seed)[32]);
+
+} // namespace tq::sealed
