@@ -1,5 +1,7 @@
 #include "app/seams.h"
 
+#include "app/mail/certificate_dialog.h"
+
 #include <QAbstractPrintDialog>
 #include <QDir>
 #include <QFileDialog>
@@ -15,6 +17,7 @@ namespace {
 struct QuestionSeam;
 struct ErrorSeam;
 struct InputSeam;
+struct CertificateSeam;
 struct FileDialogSeam;
 struct PrintDialogSeam;
 
@@ -113,6 +116,16 @@ bool askYesNo(QWidget* parent, const QString& title, const QString& text, Icon i
     return answer == QMessageBox::Yes;
 }
 
+bool askTrustCertificate(QWidget* parent, const QString& server, const QString& problem,
+                         const QString& fingerprint)
+{
+    if (const auto& handler = installedHandler<CertificateSeam, CertificateHandler>()) {
+        return handler(parent, server, problem, fingerprint);
+    }
+    TCertificateDialog dialog(server, problem, fingerprint, parent);
+    return dialog.exec() == QDialog::Accepted;
+}
+
 bool askText(QWidget* parent, const QString& title, const QString& label, QString& value)
 {
     if (const auto& handler = installedHandler<InputSeam, InputHandler>()) {
@@ -148,6 +161,11 @@ ErrorHandler setErrorHandler(ErrorHandler handler)
 InputHandler setInputHandler(InputHandler handler)
 {
     return replaceHandler<InputSeam>(std::move(handler));
+}
+
+CertificateHandler setCertificateHandler(CertificateHandler handler)
+{
+    return replaceHandler<CertificateSeam>(std::move(handler));
 }
 
 } // namespace prompts

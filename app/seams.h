@@ -67,13 +67,21 @@ using ErrorHandler = std::function<void(QWidget* parent, const QString& title, c
 using InputHandler =
     std::function<bool(QWidget* parent, const QString& title, const QString& label, QString& value)>;
 
+// Asks whether to trust a server certificate that failed verification; true
+// only when the user chose to trust exactly that certificate for that server.
+using CertificateHandler = std::function<bool(QWidget* parent, const QString& server,
+                                              const QString& problem, const QString& fingerprint)>;
+
 bool askYesNo(QWidget* parent, const QString& title, const QString& text, Icon icon = Icon::Question);
+bool askTrustCertificate(QWidget* parent, const QString& server, const QString& problem,
+                         const QString& fingerprint);
 bool askText(QWidget* parent, const QString& title, const QString& label, QString& value);
 void showError(QWidget* parent, const QString& title, const QString& text);
 
 QuestionHandler setQuestionHandler(QuestionHandler handler);
 ErrorHandler setErrorHandler(ErrorHandler handler);
 InputHandler setInputHandler(InputHandler handler);
+CertificateHandler setCertificateHandler(CertificateHandler handler);
 
 // Asks for the passphrase of a sealed file. A new passphrase (`confirm`) is typed
 // twice, with a strength hint, and an empty one is refused.

@@ -5,11 +5,13 @@
 #include "app/mail/delattach_window.h"
 #include "app/mail/mail_form.h"
 #include "app/mail/mail_settings.h"
+#include "app/mail/security_box.h"
 #include "app/mainwindow.h"
 #include "app/memoview.h"
 #include "app/windowsetup.h"
 #include "mail/mail_errors.h"
 #include "platform/codepage.h"
+#include "platform/desktop/settings.h"
 
 #include <QCheckBox>
 #include <QCloseEvent>
@@ -85,6 +87,16 @@ void TMail::buildControls()
     lblDate->setBuddy(mailDateTime);
     connect(mailDateTime, &QDateEdit::dateChanged, this, [this] { dateChosen_ = true; });
 
+    // Connection security and sign-in live in a dialog of their own, so that
+    // the window keeps its layout.
+    frmSecurity = new TMailSecurityDialog(
+        mailsecurity::Direction::Send,
+        {[] { return mailsettings::load("OutPassword", mailsettings::kSendKeys); },
+         [](const QString& p) { mailsettings::store("OutPassword", p, mailsettings::kSendKeys); },
+         [] { settings::remove("OutPassword"); }},
+        this);
+    pnlSecurity = frmSecurity->box;
+
     chkCoderen = new QCheckBox(QStringLiteral("Encrypt before sending"), this);
     chkCoderen->setObjectName(QStringLiteral("chkCoderen"));
     chkCoderen->setToolTip(QStringLiteral("Bericht eerst coderen voor verzending"));
@@ -94,6 +106,14 @@ void TMail::buildControls()
     btnBijlagen = new QPushButton(QStringLiteral("&Attachments"), this);
     btnBijlagen->setObjectName(QStringLiteral("btnBijlagen"));
     btnBijlagen->setGeometry(8, buttonY, 96, 25);
+    btnSecurity = new QPushButton(QStringLiteral("Securit&y..."), this);
+    btnSecurity->setObjectName(QStringLiteral("btnSecurity"));
+    btnSecurity->setToolTip(QStringLiteral("Connection security and signing in"));
+    btnSecurity->setGeometry(112, buttonY, 88, 25);
+    connect(btnSecurity, &QPushButton::clicked, this, [this] {
+        pnlSecurity->load();
+        frmSecurity->exec();
+    });
     btnVerzenden = new QPushButton(QStringLiteral("&Send"), this);
     btnVerzenden->setObjectName(QStringLiteral("btnVerzenden"));
     btnVerzenden->setGeometry(kWidth - 2 * 88, buttonY, 80, 25);
@@ -166,6 +186,7 @@ void TMail::FormActivate()
     edtName->setText(mailsettings::load("OutName", mailsettings::kSendKeys));
     edtSender->setText(mailsettings::load("OutSender", mailsettings::kSendKeys));
     edtReplyAdress->setText(mailsettings::load("OutReplyadress", mailsettings::kSendKeys));
+    pnlSecurity->load();
     pnlHeader->setEnabled(true);
     memo_.setEnabled(false);
     QFont bold = lblOntvanger->font();
@@ -241,6 +262,7 @@ void TMail::sendCommand()
     TPostMessage& message = SmtpClient.PostMessage;
     SmtpClient.Host = bytesOf(edtServername);
     SmtpClient.UserID = bytesOf(edtUsername);
+    pnlSecurity->prepare(SmtpClient);
     message.FromAddress = bytesOf(edtSender);
     message.ToAddress = {bytesOf(edtOntvanger)};
     message.Subject = bytesOf(edtOnderwerp) + "\xA0";
@@ -329,6 +351,16 @@ void TMail::SmtpClientAuthenticationFailed(bool& Handled)
     const QString title = QStringLiteral("Incorrect username / password");
     if (!prompts::askYesNo(this, QStringLiteral("Tarnquill"), QStringLiteral("Incorrect username / password, Retry?."))) {
         Handled = false;
+        return;
+    }
+    if (SmtpClient.SignInRefused()) {
+        QString login = QString::fromStdString(cp1252::toUtf8(SmtpClient.Login));
+        QString password = QString::fromStdString(cp1252::toUtf8(SmtpClient.Password));
+        prompts::askText(this, title, QStringLiteral("Username"), login);
+        prompts::askText(this, title, QStringLiteral("Password"), password);
+        SmtpClient.Login = cp1252::fromUtf8Lossy(login.toStdString());
+        SmtpClient.Password = cp1252::fromUtf8Lossy(password.toStdString());
+        Handled = true;
         return;
     }
     QString user = QString::fromStdString(cp1252::toUtf8(SmtpClient.UserID));

@@ -26,6 +26,8 @@ namespace tq {
 
 class TfrmMemo;
 class TfrmDelAttach;
+class TMailSecurityBox;
+class TMailSecurityDialog;
 
 class TMail : public QWidget {
     Q_OBJECT
@@ -44,7 +46,8 @@ public:
     void btnVerzendenClick();
     void btnAnnulerenClick();
     void btnBijlagenClick();
-    // A refused HELO: offers to retry with another user name and server.
+    // A refused HELO: offers to retry with another user name and server; a
+    // refused sign-in: with another sign-in name and password.
     void SmtpClientAuthenticationFailed(bool& Handled);
 
     // The status bar's text.
@@ -72,6 +75,10 @@ public:
     QPushButton* btnAnnuleren = nullptr;
     QPushButton* btnBijlagen = nullptr;
     QStatusBar* StatusBar = nullptr;
+    // Connection security and sign-in: a dialog opened by btnSecurity.
+    QPushButton* btnSecurity = nullptr;
+    TMailSecurityDialog* frmSecurity = nullptr;
+    TMailSecurityBox* pnlSecurity = nullptr;
 
     TSmtpClient SmtpClient;
     // Ends the connect loop; set by the failure events and by closing.

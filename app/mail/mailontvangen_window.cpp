@@ -5,10 +5,12 @@
 #include "app/mail/mail_form.h"
 #include "app/mail/mail_settings.h"
 #include "app/mail/mail_window.h"
+#include "app/mail/security_box.h"
 #include "app/mainwindow.h"
 #include "app/memoview.h"
 #include "app/windowsetup.h"
 #include "platform/codepage.h"
+#include "platform/desktop/settings.h"
 
 #include <QAction>
 #include <QCloseEvent>
@@ -97,6 +99,15 @@ void TmailOntvangen::buildControls()
     edtPassword = mailform::addField(pnlSettings, "edtPassword", QStringLiteral("Password:"),
                                      QStringLiteral("Paswoord"), 6 + 2 * mailform::kRowPitch, kFieldWidth);
     edtPassword->setEchoMode(QLineEdit::Password);
+    password_ = std::make_unique<TPasswordStore>(
+        "InPassword", TPasswordStore::Obscured{
+                          [] { return mailsettings::load("InPassword", mailsettings::kReceiveKeys); },
+                          [](const QString& p) { mailsettings::store("InPassword", p, mailsettings::kReceiveKeys); },
+                          [] { settings::remove("InPassword"); }});
+    // Connection security lives in a dialog of its own, so that the window
+    // keeps its layout.
+    frmSecurity = new TMailSecurityDialog(mailsecurity::Direction::Receive, {}, this);
+    pnlSecurity = frmSecurity->box;
 
     const int listTop = pnlSettings->height() + 20;
     auto* lblSubjects = new QLabel(QStringLiteral("Subjects:"), this);
@@ -133,6 +144,14 @@ void TmailOntvangen::buildControls()
     btnSluiten = new QPushButton(QStringLiteral("&Close"), this);
     btnSluiten->setObjectName(QStringLiteral("btnSluiten"));
     btnSluiten->setGeometry(kWidth - 88, buttonY, 80, 25);
+    btnSecurity = new QPushButton(QStringLiteral("Securit&y..."), this);
+    btnSecurity->setObjectName(QStringLiteral("btnSecurity"));
+    btnSecurity->setToolTip(QStringLiteral("Connection security"));
+    btnSecurity->setGeometry(8, buttonY, 88, 25);
+    connect(btnSecurity, &QPushButton::clicked, this, [this] {
+        pnlSecurity->load();
+        frmSecurity->exec();
+    });
     connect(btnOphalen, &QPushButton::clicked, this, [this] { btnOphalenClick(); });
     connect(btnSluiten, &QPushButton::clicked, this, guarded(this, [this] { btnSluitenClick(); }));
 
@@ -155,7 +174,7 @@ void TmailOntvangen::buildControls()
                 mailsettings::store("InUsername", edtUsername->text(), mailsettings::kReceiveKeys);
             }));
     connect(edtPassword, &QLineEdit::textEdited, this, guarded(this, [this] {
-                mailsettings::store("InPassword", edtPassword->text(), mailsettings::kReceiveKeys);
+                password_->write(edtPassword->text());
             }));
 }
 
@@ -188,7 +207,8 @@ void TmailOntvangen::FormActivate()
     memo_.setEnabled(false);
     edtServername->setText(mailsettings::load("InServername", mailsettings::kReceiveKeys));
     edtUsername->setText(mailsettings::load("InUsername", mailsettings::kReceiveKeys));
-    edtPassword->setText(mailsettings::load("InPassword", mailsettings::kReceiveKeys));
+    edtPassword->setText(password_->read());
+    pnlSecurity->load();
 }
 
 QString TmailOntvangen::statusText() const
@@ -238,6 +258,7 @@ void TmailOntvangen::receive()
     Pop3Client.UserID = bytesOf(edtUsername->text());
     Pop3Client.Password = bytesOf(edtPassword->text());
     Pop3Client.Host = bytesOf(edtServername->text());
+    pnlSecurity->prepare(Pop3Client);
     while (!Pop3Client.Connected() && !ReceiveStopped) {
         memo_.yieldPump().pumpNow();
         showStatus(QStringLiteral("Busy connecting."));

@@ -8,9 +8,12 @@
 // (CloseTimer), so that coming back soon needs no new login.
 #pragma once
 
+#include "app/mail/password_store.h"
 #include "mail/net/pop3_client.h"
 
 #include <QWidget>
+
+#include <memory>
 
 #include <string>
 
@@ -27,6 +30,8 @@ namespace tq {
 
 class TfrmMemo;
 class TMail;
+class TMailSecurityBox;
+class TMailSecurityDialog;
 
 class TmailOntvangen : public QWidget {
     Q_OBJECT
@@ -60,6 +65,10 @@ public:
     QLineEdit* edtServername = nullptr;
     QLineEdit* edtUsername = nullptr;
     QLineEdit* edtPassword = nullptr;
+    // Connection security: a dialog opened by btnSecurity.
+    QPushButton* btnSecurity = nullptr;
+    TMailSecurityDialog* frmSecurity = nullptr;
+    TMailSecurityBox* pnlSecurity = nullptr;
     QListWidget* listBerichten = nullptr;
     QPushButton* btnOphalen = nullptr;
     QPushButton* btnSluiten = nullptr;
@@ -81,6 +90,8 @@ protected:
     void keyPressEvent(QKeyEvent* event) override;
 
 private:
+    // Where the password is kept: the keyring, or the enciphered value.
+    std::unique_ptr<TPasswordStore> password_;
     void buildControls();
     void connectClient();
     void showStatus(const QString& text);

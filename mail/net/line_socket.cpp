@@ -4,10 +4,15 @@
 #include "platform/codepage.h"
 
 #include <QCoreApplication>
+#include <QCryptographicHash>
 #include <QEventLoop>
 #include <QHostInfo>
+#include <QSslCipher>
+#include <QSslConfiguration>
 
+#include <algorithm>
 #include <memory>
+#include <vector>
 
 namespace tq {
 namespace {
@@ -18,7 +23,63 @@ struct Lookup {
     QHostInfo info;
 };
 
+// What is wrong with a certificate, in words a user can act on.
+std::string problemOf(const QList<QSslError>& errors)
+{
+    std::vector<std::string> parts;
+    auto add = [&](const std::string& text) {
+        if (std::find(parts.begin(), parts.end(), text) == parts.end()) {
+            parts.push_back(text);
+        }
+    };
+    for (const QSslError& e : errors) {
+        switch (e.error()) {
+        case QSslError::HostNameMismatch:
+            add("it is issued for another name");
+            break;
+        case QSslError::CertificateExpired:
+            add("it has expired");
+            break;
+        case QSslError::CertificateNotYetValid:
+            add("it is not valid yet");
+            break;
+        case QSslError::SelfSignedCertificate:
+        case QSslError::SelfSignedCertificateInChain:
+            add("it is self-signed");
+            break;
+        case QSslError::UnableToGetLocalIssuerCertificate:
+        case QSslError::UnableToGetIssuerCertificate:
+        case QSslError::UnableToVerifyFirstCertificate:
+            add("it is issued by an authority this computer does not trust");
+            break;
+        case QSslError::CertificateRevoked:
+            add("it has been revoked");
+            break;
+        default:
+            add(e.errorString().toStdString());
+            break;
+        }
+    }
+    std::string text;
+    for (const auto& p : parts) {
+        text += (text.empty() ? "" : "; ") + p;
+    }
+    return text.empty() ? std::string("it cannot be verified") : text;
+}
+
 } // namespace
+
+ECertificateError::ECertificateError(const std::string& server, const std::string& problem,
+                                     const std::string& fingerprint,
+                                     const QSslCertificate& certificate)
+    : ESockError("The certificate of " + server + " is not trusted: " + problem +
+                 ". SHA-256 fingerprint: " + fingerprint)
+    , server_(server)
+    , problem_(problem)
+    , fingerprint_(fingerprint)
+    , certificate_(certificate)
+{
+}
 
 TLineSocket::TLineSocket(QObject* parent) : QObject(parent)
 {
@@ -43,6 +104,10 @@ TLineSocket::TLineSocket(QObject* parent) : QObject(parent)
     QObject::connect(&socket_, &QAbstractSocket::stateChanged, this, wakeUp);
     QObject::connect(&socket_, &QIODevice::readyRead, this, wakeUp);
     QObject::connect(&socket_, &QIODevice::bytesWritten, this, wakeUp);
+    QObject::connect(&socket_, &QSslSocket::encrypted, this, wakeUp);
+    QObject::connect(&socket_, &QSslSocket::encryptedBytesWritten, this, wakeUp);
+    QObject::connect(&socket_, &QSslSocket::sslErrors, this,
+                     [this](const QList<QSslError>& errors) { onSslErrors(errors); });
 }
 
 TLineSocket::~TLineSocket()
@@ -169,7 +234,7 @@ QHostAddress TLineSocket::resolve()
         throw ESockError(end == WaitEnd::Canceled ? "Host Lookup Canceled" : "Host Lookup Timed Out");
     }
     const QHostInfo& info = lookup->info;
-    if (info.error() != QHostInfo::NoError && info.error() != QHostInfo::HostNotFound) {
+    if (info.error() != QHostInfo::NoError || info.addresses().isEmpty()) {
         throw ESockError("Host Lookup Failed");
     }
     // The first address, IPv4 before IPv6.
@@ -185,7 +250,7 @@ QHostAddress TLineSocket::resolve()
     if (!address.isNull() && OnHostResolved) {
         OnHostResolved();
     }
-    return address; // null when the name is unknown
+    return address;
 }
 
 void TLineSocket::socketConnect()
@@ -203,9 +268,11 @@ void TLineSocket::socketConnect()
         try {
             address = resolve();
         } catch (const ESockError& e) {
-            // A lookup that ran out of time gives no address; the user may then
-            // correct the name. A cancel ends the connect.
-            if (std::string(e.what()) != "Host Lookup Timed Out") {
+            // A lookup that ran out of time or was cancelled gives no address;
+            // the user may then correct the name. A name the resolver does not
+            // know fails the connect with the lookup's own text.
+            const std::string text = e.what();
+            if (text != "Host Lookup Timed Out" && text != "Host Lookup Canceled") {
                 throw;
             }
             address = QHostAddress();
@@ -213,13 +280,8 @@ void TLineSocket::socketConnect()
         if (!address.isNull()) {
             break;
         }
-        if (!offered && OnInvalidHost) {
-            offered = true;
-            bool handled = false;
-            OnInvalidHost(handled);
-            if (handled) {
-                continue;
-            }
+        if (offerOnce(OnInvalidHost, offered)) {
+            continue;
         }
         throw ESockError("Null Remote Address");
     }
@@ -233,6 +295,9 @@ void TLineSocket::socketConnect()
     if (end == WaitEnd::Done && socket_.state() == QAbstractSocket::ConnectedState) {
         connected_ = true;
         socket_.setSocketOption(QAbstractSocket::LowDelayOption, 1);
+        if (Security == TSecurity::SslTls) {
+            startEncryption();
+        }
         return;
     }
     socket_.abort();
@@ -257,7 +322,35 @@ void TLineSocket::Connect()
         return;
     }
     resetCancel();
-    socketConnect();
+    beforeConnect();
+    if (Connected()) {
+        // Checked before the connect proper: its failure would drop the
+        // connection that stands.
+        report(8, "Connecting");
+        throw EMailError("Already connected");
+    }
+    bool offered = false;
+    for (;;) {
+        try {
+            socketConnect();
+            greet();
+            break;
+        } catch (const ECertificateError& e) {
+            closeSocket(true);
+            std::function<void(bool&)> ask;
+            if (OnCertificateRejected) {
+                ask = [&](bool& handled) { OnCertificateRejected(e, handled); };
+            }
+            if (offerOnce(ask, offered)) {
+                resetCancel();
+                continue;
+            }
+            throw;
+        } catch (...) {
+            closeSocket(true);
+            throw;
+        }
+    }
     if (OnConnect) {
         OnConnect();
     }
@@ -266,6 +359,7 @@ void TLineSocket::Connect()
 void TLineSocket::closeSocket(bool notify)
 {
     report(8, "Disconnecting");
+    sslErrors_.clear();
     if (loop_ != nullptr) {
         // Called from within a wait: that wait ends as cancelled.
         cancel_ = true;
@@ -281,7 +375,120 @@ void TLineSocket::closeSocket(bool notify)
 
 void TLineSocket::Disconnect()
 {
+    if (waiting()) {
+        // Called while the client waits for the server (the window closes):
+        // that wait ends and the connection is dropped without a goodbye.
+        closeSocket(true);
+        return;
+    }
+    BusyScope busy(*this);
+    resetCancel();
+    // The number of an earlier dialogue (a refused greeting, say) must not be
+    // taken for the goodbye's.
+    replyNumber_ = 0;
+    std::string reply;
+    const std::string quit = quitCommand();
+    if (Connected() && !quit.empty()) {
+        try {
+            Writeln(quit);
+            reply = ReadLn(); // a server that just closes has nothing to say
+            report(1, reply);
+            setReplyNumber(reply);
+        } catch (...) {
+            closeSocket(true);
+            throw;
+        }
+    }
     closeSocket(true);
+    if (quitRefused(reply)) {
+        std::string text = reply;
+        while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) {
+            text.pop_back();
+        }
+        throw EMailError(text);
+    }
+}
+
+bool TLineSocket::Encrypted() const
+{
+    return Connected() && socket_.isEncrypted();
+}
+
+std::string TLineSocket::ServerName() const
+{
+    return cp1252::fromUtf8Lossy(verifyName().toStdString()) + ":" + std::to_string(Port);
+}
+
+QString TLineSocket::verifyName() const
+{
+    return QString::fromStdString(cp1252::toUtf8(Host)).trimmed();
+}
+
+std::string TLineSocket::fingerprintOf(const QSslCertificate& certificate)
+{
+    return certificate.digest(QCryptographicHash::Sha256).toHex(':').toUpper().toStdString();
+}
+
+void TLineSocket::onSslErrors(const QList<QSslError>& errors)
+{
+    QSslCertificate peer = socket_.peerCertificate();
+    if (peer.isNull() && !errors.isEmpty()) {
+        peer = errors.first().certificate();
+    }
+    const std::string fingerprint = peer.isNull() ? std::string() : fingerprintOf(peer);
+    if (!fingerprint.empty() &&
+        std::find(TrustedCertificates.begin(), TrustedCertificates.end(), fingerprint) !=
+            TrustedCertificates.end()) {
+        // Exactly this certificate is trusted for this server.
+        socket_.ignoreSslErrors(errors);
+        return;
+    }
+    sslErrors_ = errors;
+    rejected_ = peer;
+    wake();
+}
+
+void TLineSocket::startEncryption()
+{
+    report(8, "Starting TLS");
+    if (socket_.bytesAvailable() > 0) {
+        // Bytes that came before the handshake were not protected by it.
+        throw ESockError(ServerName() +
+                         " sent unexpected data before the secure connection began; nothing was sent");
+    }
+    QSslConfiguration config = socket_.sslConfiguration();
+    // The system's store is read once (parsing it takes a noticeable time).
+    static const QList<QSslCertificate> system = QSslConfiguration::systemCaCertificates();
+    config.setCaCertificates(system + CaCertificates);
+    config.setPeerVerifyMode(QSslSocket::VerifyPeer);
+    config.setProtocol(QSsl::SecureProtocols);
+    socket_.setSslConfiguration(config);
+    socket_.setPeerVerifyName(verifyName());
+    sslErrors_.clear();
+    rejected_ = QSslCertificate();
+    socket_.startClientEncryption();
+    const WaitEnd end = waitUntil([this] {
+        return socket_.isEncrypted() || !sslErrors_.isEmpty() ||
+               socket_.state() != QAbstractSocket::ConnectedState;
+    });
+    if (end == WaitEnd::Canceled) {
+        throw ESockError("Connection Canceled");
+    }
+    if (end == WaitEnd::TimedOut) {
+        throw ESockError("Connection Timed out");
+    }
+    if (!sslErrors_.isEmpty()) {
+        const QSslCertificate certificate = rejected_;
+        throw ECertificateError(ServerName(), problemOf(sslErrors_),
+                                certificate.isNull() ? std::string("(none)") : fingerprintOf(certificate),
+                                certificate);
+    }
+    if (!socket_.isEncrypted()) {
+        throw ESockError("The secure connection to " + ServerName() + " failed (" +
+                         socket_.errorString().toStdString() + "); nothing was sent");
+    }
+    report(1, "TLS " + socket_.sessionCipher().protocolString().toStdString() + " " +
+                  socket_.sessionCipher().name().toStdString());
 }
 
 [[noreturn]] void TLineSocket::raiseSocketError(const std::string& prefix)

@@ -1,7 +1,13 @@
 // TLineSocket: a line-oriented TCP client for the mail components.
 //
-// Built on QSslSocket (plain TCP for now, so that TLS can be switched on later
-// without rebuilding this class). All work runs on the user-interface thread:
+// Built on QSslSocket: `Security` chooses plain TCP, TLS started on the open
+// connection by the protocol's own command (STARTTLS, STLS), or TLS from the
+// first byte. The server's certificate is verified against the system's trust
+// store (plus `CaCertificates`) and the host name; a certificate that fails is
+// accepted only when its SHA-256 fingerprint is in `TrustedCertificates`.
+// Nothing is sent in plain text once a secure connection was asked for.
+//
+// All work runs on the user-interface thread:
 // every wait (host lookup, connect, send, reading a line) runs a local event
 // loop, so the windows stay responsive while it lasts and a Cancel arrives
 // during it. A wait ends when what it waits for has happened, when the user
@@ -13,18 +19,49 @@
 // for the dialogue's own failures.
 #pragma once
 
+#include "mail/mail_errors.h"
+
 #include <QHostAddress>
+#include <QList>
 #include <QObject>
+#include <QSslCertificate>
+#include <QSslError>
 #include <QSslSocket>
 #include <QTimer>
 
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <vector>
 
 class QEventLoop;
 
 namespace tq {
+
+// How a connection is secured: not at all, by the protocol's STARTTLS (SMTP) or
+// STLS (POP3) command after the greeting, or with TLS from the first byte.
+enum class TSecurity { None, StartTls, SslTls };
+
+// A server certificate that failed verification and is not trusted. The text
+// names the server, the problem and the certificate's SHA-256 fingerprint.
+class ECertificateError : public ESockError {
+public:
+    ECertificateError(const std::string& server, const std::string& problem,
+                      const std::string& fingerprint, const QSslCertificate& certificate);
+    // "host:port" as connected to.
+    const std::string& Server() const { return server_; }
+    // What is wrong, for example "it is issued for another name".
+    const std::string& Problem() const { return problem_; }
+    // SHA-256 of the certificate, upper-case hex pairs joined by ":".
+    const std::string& Fingerprint() const { return fingerprint_; }
+    const QSslCertificate& Certificate() const { return certificate_; }
+
+private:
+    std::string server_;
+    std::string problem_;
+    std::string fingerprint_;
+    QSslCertificate certificate_;
+};
 
 class TLineSocket : public QObject {
 public:
@@ -52,20 +89,40 @@ public:
     std::function<void(TLineSocket* Sender, const std::string& Status)> OnStatus;
     std::function<void()> OnConnectionFailed;
 
+    TSecurity Security = TSecurity::None;
+    // Authorities trusted beside the system's own.
+    QList<QSslCertificate> CaCertificates;
+    // SHA-256 fingerprints (as Fingerprint() spells them) of certificates the
+    // user trusts for this Host and Port although they fail verification.
+    std::vector<std::string> TrustedCertificates;
+    // Offered once when the server's certificate fails verification; a handler
+    // that adds the fingerprint to TrustedCertificates and sets Handled makes
+    // Connect start again. Otherwise the ECertificateError is raised.
+    std::function<void(const ECertificateError& Problem, bool& Handled)> OnCertificateRejected;
+
     static constexpr int kDefaultTimeOut = 60000;
     static constexpr std::size_t kBufferSize = 65536;
 
-    // Resolves Host and connects to it. Throws "Already connected", the lookup
-    // texts ("Host Lookup Canceled", "Host Lookup Failed", "Null Remote
-    // Address") or the connect texts ("Connection Timed out", "Connection
-    // Canceled", "Connection Failed").
-    // The plain socket raises OnConnect when the connection stands; the SMTP and
-    // POP3 clients first greet the server.
-    virtual void Connect();
-    // Closes the connection at once (no linger) and raises OnDisconnect. Called
-    // while a wait runs, it cancels that wait.
-    virtual void Disconnect();
+    // Resolves Host and connects to it (with SslTls: and completes the TLS
+    // handshake). Throws "Already connected", the lookup texts ("Host Lookup
+    // Failed", "Null Remote Address"), the connect texts ("Connection Timed
+    // out", "Connection Canceled", "Connection Failed"), ECertificateError, or
+    // an error naming the server when the secure connection cannot be made.
+    // The SMTP and POP3 clients then greet the server (greet()); OnConnect is
+    // raised when the connection stands. Any failure leaves it closed.
+    void Connect();
+    // Says goodbye (quitCommand(), when the client has one), closes the
+    // connection at once (no linger) and raises OnDisconnect; a refused goodbye
+    // is raised after the close. Called while a wait runs, it cancels that wait
+    // and closes without a goodbye.
+    void Disconnect();
     bool Connected() const;
+    // True when the connection stands and is encrypted.
+    bool Encrypted() const;
+    // "host:port", for messages.
+    std::string ServerName() const;
+    // SHA-256 of a certificate, upper-case hex pairs joined by ":".
+    static std::string fingerprintOf(const QSslCertificate& certificate);
 
     // Both set the cancel flag and end the running wait.
     void Abort();
@@ -106,6 +163,19 @@ protected:
     bool busy_ = false;
     void setReplyNumber(const std::string& reply) { replyNumber_ = replyNumberOf(reply); }
 
+    // Offers a failure to its handler, once per `offered` flag; true when the
+    // handler set Handled (the caller tries again).
+    static bool offerOnce(const std::function<void(bool& Handled)>& handler, bool& offered)
+    {
+        if (offered || !handler) {
+            return false;
+        }
+        offered = true;
+        bool handled = false;
+        handler(handled);
+        return handled;
+    }
+
     // Marks a component operation; blocks re-entry.
     class BusyScope {
     public:
@@ -127,10 +197,25 @@ protected:
 
     // True while a wait (lookup, connect, send, read) runs its event loop.
     bool waiting() const { return loop_ != nullptr; }
-    // Resolves and connects the socket (Connect without OnConnect).
+    // Resolves and connects the socket (with SslTls: and starts TLS).
     void socketConnect();
     // Closes the socket at once; raises OnDisconnect when `notify` is set.
     void closeSocket(bool notify);
+    // Starts TLS on the open connection and waits for the handshake; throws
+    // ECertificateError or an error naming the server. Input that arrived
+    // before the handshake (which a plain-text attacker could have injected)
+    // is refused.
+    void startEncryption();
+
+    // Steps of Connect and Disconnect that the protocols fill in.
+    // Checked before anything else (the POP3 client asks for credentials).
+    virtual void beforeConnect() {}
+    // The dialogue after the connection stands (greeting, login).
+    virtual void greet() {}
+    // The goodbye command; empty for none.
+    virtual std::string quitCommand() const { return std::string(); }
+    // Whether the reply to the goodbye is a refusal to be raised.
+    virtual bool quitRefused(const std::string& /*reply*/) const { return false; }
 
 private:
     enum class WaitEnd { Done, TimedOut, Canceled };
@@ -141,6 +226,8 @@ private:
     void timerOff();
     QHostAddress resolve();
     [[noreturn]] void raiseSocketError(const std::string& prefix);
+    void onSslErrors(const QList<QSslError>& errors);
+    QString verifyName() const;
     int effectiveTimeOut() const { return TimeOut > 0 ? TimeOut : kDefaultTimeOut; }
 
     QSslSocket socket_;
@@ -154,6 +241,9 @@ private:
     bool destroying_ = false;
     std::string lastReply_;
     std::int16_t replyNumber_ = 0;
+    // Verification failures of the running handshake that were not trusted.
+    QList<QSslError> sslErrors_;
+    QSslCertificate rejected_;
 };
 
 } // namespace tq

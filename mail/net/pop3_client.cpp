@@ -4,6 +4,8 @@
 #include "mail/reply_reader.h"
 
 #include <QDir>
+#include <algorithm>
+#include <cctype>
 #include <QStandardPaths>
 
 namespace tq {
@@ -74,13 +76,8 @@ void TPop3Client::requireConnection()
     }
 }
 
-void TPop3Client::Connect()
+void TPop3Client::beforeConnect()
 {
-    BusyScope busy(*this);
-    if (!busy.entered()) {
-        return;
-    }
-    resetCancel();
     if (UserID.empty() || Password.empty()) {
         bool handled = false;
         if (OnAuthenticationNeeded) {
@@ -90,78 +87,82 @@ void TPop3Client::Connect()
             throw EMailError("Authentication failed");
         }
     }
-    if (Connected()) {
-        // Checked before the connect proper: its failure would drop the
-        // connection that stands.
-        report(8, "Connecting");
-        throw EMailError("Already connected");
-    }
-    try {
-        socketConnect();
-        const std::string greeting = readLine();
-        report(1, greeting);
-        if (!firstWordOk(greeting)) {
-            raiseReply(greeting);
-        }
-        bool retried = false;
-        for (;;) {
-            std::string reply = command("USER " + UserID);
-            if (firstWordOk(reply)) {
-                reply = command("PASS " + Password);
-                if (firstWordOk(reply)) {
-                    break;
-                }
-            }
-            if (!retried && OnAuthenticationFailed) {
-                retried = true;
-                bool handled = false;
-                OnAuthenticationFailed(handled);
-                if (handled) {
-                    continue;
-                }
-            }
-            throw EMailError("Authentication failed");
-        }
-        const std::string stat = command("STAT");
-        if (stat.find("+OK") == std::string::npos) {
-            raiseReply(stat);
-        }
-        const long long count = numberOf(word(stat, 1));
-        messageCount_ = count > 0x7FFFFFFF ? 0x7FFFFFFF : static_cast<int>(count);
-    } catch (...) {
-        closeSocket(true);
-        throw;
-    }
-    if (OnConnect) {
-        OnConnect();
-    }
 }
 
-void TPop3Client::Disconnect()
+std::vector<std::string> TPop3Client::capabilities()
 {
-    if (waiting()) {
-        // Called while the client waits for the server (the window closes):
-        // that wait ends and the connection is dropped without QUIT.
-        closeSocket(true);
-        return;
+    std::vector<std::string> caps;
+    const std::string reply = command("CAPA");
+    if (!firstWordOk(reply)) {
+        return caps;
     }
-    BusyScope busy(*this);
-    resetCancel();
-    std::string reply;
-    if (Connected()) {
-        try {
-            Writeln("QUIT");
-            reply = ReadLn(); // a server that just closes has nothing to say
-            report(1, reply);
-        } catch (...) {
-            closeSocket(true);
-            throw;
+    for (int lines = 0;; ++lines) {
+        if (lines > 1000) {
+            throw EMailError("The server's reply does not end");
         }
+        const std::string line = mail::withoutLineEnd(readLine());
+        report(1, line);
+        if (line == ".") {
+            break;
+        }
+        std::string keyword = word(line, 0);
+        for (char& c : keyword) {
+            c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+        }
+        caps.push_back(keyword);
     }
-    closeSocket(true);
-    if (!reply.empty() && !firstWordOk(reply)) {
-        raiseReply(reply);
+    return caps;
+}
+
+void TPop3Client::greet()
+{
+    const std::string greeting = readLine();
+    report(1, greeting);
+    if (!firstWordOk(greeting)) {
+        raiseReply(greeting);
     }
+    if (Security == TSecurity::StartTls) {
+        const auto caps = capabilities();
+        if (std::find(caps.begin(), caps.end(), "STLS") == caps.end()) {
+            throw EMailError(ServerName() +
+                             " does not offer STLS; the connection was closed and nothing was sent");
+        }
+        const std::string reply = command("STLS");
+        if (!firstWordOk(reply)) {
+            throw EMailError(ServerName() + " refused STLS (" + mail::withoutLineEnd(reply) +
+                             "); nothing was sent");
+        }
+        startEncryption();
+    }
+    if (Security != TSecurity::None && !Encrypted()) {
+        throw EMailError("Signing in to " + ServerName() +
+                         " needs a secure connection; the password was not sent");
+    }
+    bool offered = false;
+    for (;;) {
+        std::string reply = command("USER " + UserID);
+        if (firstWordOk(reply)) {
+            reply = command("PASS " + Password);
+            if (firstWordOk(reply)) {
+                break;
+            }
+        }
+        if (offerOnce(OnAuthenticationFailed, offered)) {
+            continue;
+        }
+        throw EMailError("Authentication failed");
+    }
+    const std::string stat = command("STAT");
+    if (stat.find("+OK") == std::string::npos) {
+        raiseReply(stat);
+    }
+    const long long count = numberOf(word(stat, 1));
+    messageCount_ = count > 0x7FFFFFFF ? 0x7FFFFFFF : static_cast<int>(count);
+}
+
+bool TPop3Client::quitRefused(const std::string& reply) const
+{
+    return !reply.empty() && !firstWordOk(reply);
 }
 
 void TPop3Client::RetrieveMessage(int number)

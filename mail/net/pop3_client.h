@@ -5,6 +5,10 @@
 // `MailMessage` and writes its attachments into `AttachFilePath()`;
 // DeleteMessage(n) marks a message with DELE (the server removes it at QUIT);
 // Disconnect says QUIT.
+//
+// With Security StartTls the client asks CAPA, requires STLS and completes the
+// TLS handshake before USER and PASS; with SslTls the whole session is over
+// TLS. USER and PASS are sent in plain text only when Security is None.
 #pragma once
 
 #include "mail/net/line_socket.h"
@@ -14,6 +18,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace tq {
 
@@ -57,8 +62,6 @@ public:
     // Raised for every line of a message read.
     std::function<void()> OnPacketRecvd;
 
-    void Connect() override;
-    void Disconnect() override;
     // Returns at once when a retrieval is already running.
     void RetrieveMessage(int number);
     void DeleteMessage(int number);
@@ -66,7 +69,15 @@ public:
     // The longest line accepted from the server.
     static constexpr std::size_t kMaxLine = 1 << 20;
 
+protected:
+    void beforeConnect() override;
+    void greet() override;
+    std::string quitCommand() const override { return "QUIT"; }
+    bool quitRefused(const std::string& reply) const override;
+
 private:
+    // The capabilities CAPA lists (upper-case keywords), empty when refused.
+    std::vector<std::string> capabilities();
     std::string readLine();
     std::string command(const std::string& text);
     [[noreturn]] void raiseReply(const std::string& reply);

@@ -3,7 +3,27 @@
 #include "mail/mail_errors.h"
 #include "mail/reply_reader.h"
 
+#include <QByteArray>
+
+#include <cctype>
+
 namespace tq {
+namespace {
+
+std::string upper(std::string text)
+{
+    for (char& c : text) {
+        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    }
+    return text;
+}
+
+std::string base64(const std::string& text)
+{
+    return QByteArray(text.data(), static_cast<qsizetype>(text.size())).toBase64().toStdString();
+}
+
+} // namespace
 
 TSmtpClient::TSmtpClient(QObject* parent) : TLineSocket(parent), random_(std::random_device{}())
 {
@@ -12,9 +32,13 @@ TSmtpClient::TSmtpClient(QObject* parent) : TLineSocket(parent), random_(std::ra
 
 std::string TSmtpClient::readReply()
 {
-    // Greeting and HELO replies may come in several lines.
-    std::string line = mail::readSmtpReply([this] { return ReadLn(); },
-                                           [this](const std::string& seen) { report(1, seen); });
+    // Greeting, HELO and EHLO replies may come in several lines; EHLO's name the
+    // server's extensions.
+    replyLines_.clear();
+    std::string line = mail::readSmtpReply([this] { return ReadLn(); }, [this](const std::string& seen) {
+        report(1, seen);
+        replyLines_.push_back(mail::withoutLineEnd(seen));
+    });
     setReplyNumber(line);
     return line;
 }
@@ -31,77 +55,132 @@ void TSmtpClient::raiseReply(const std::string& reply)
     throw EMailError(mail::withoutLineEnd(reply));
 }
 
-void TSmtpClient::Connect()
+void TSmtpClient::hello(const std::string& verb)
 {
-    BusyScope busy(*this);
-    if (!busy.entered()) {
-        return;
-    }
-    resetCancel();
-    if (Connected()) {
-        // Checked before the connect proper: its failure would drop the
-        // connection that stands.
-        report(8, "Connecting");
-        throw EMailError("Already connected");
-    }
-    try {
-        socketConnect();
-        const std::string greeting = readReply();
-        if (ReplyNumber() >= 400) {
-            raiseReply(greeting);
+    bool offered = false;
+    for (;;) {
+        command(verb + " " + UserID);
+        if (ReplyNumber() < 300) {
+            break;
         }
-        bool retried = false;
-        for (;;) {
-            command("HELO " + UserID);
-            if (ReplyNumber() < 300) {
-                break;
-            }
-            if (!retried && OnAuthenticationFailed) {
-                retried = true;
-                bool handled = false;
-                OnAuthenticationFailed(handled);
-                if (handled) {
-                    continue;
-                }
-            }
-            throw EMailError("Authentication failed");
+        if (offerOnce(OnAuthenticationFailed, offered)) {
+            continue;
         }
-    } catch (...) {
-        closeSocket(true);
-        throw;
+        throw EMailError("Authentication failed");
     }
-    if (OnConnect) {
-        OnConnect();
+    extensions_ = Extensions();
+    if (verb == "EHLO") {
+        readExtensions();
     }
 }
 
-void TSmtpClient::Disconnect()
+void TSmtpClient::readExtensions()
 {
-    if (waiting()) {
-        // Called while the client waits for the server (the window closes):
-        // that wait ends and the connection is dropped without QUIT.
-        closeSocket(true);
-        return;
-    }
-    BusyScope busy(*this);
-    resetCancel();
-    std::string reply;
-    if (Connected()) {
-        try {
-            setReplyNumber(std::string());
-            Writeln("QUIT");
-            reply = ReadLn(); // a server that just closes has nothing to say
-            report(1, reply);
-            setReplyNumber(reply);
-        } catch (...) {
-            closeSocket(true);
-            throw;
+    // The first line names the server; every further line is one keyword with
+    // its parameters.
+    for (std::size_t i = 1; i < replyLines_.size(); ++i) {
+        const std::string line = replyLines_[i];
+        const std::string text = upper(line.size() > 4 ? line.substr(4) : std::string());
+        const std::string keyword = text.substr(0, text.find_first_of(" ="));
+        const std::string params = keyword.size() < text.size() ? text.substr(keyword.size() + 1) : "";
+        if (keyword == "STARTTLS") {
+            extensions_.startTls = true;
+        } else if (keyword == "AUTH") {
+            extensions_.auth = true;
+            const std::string padded = " " + params + " ";
+            extensions_.authPlain = extensions_.authPlain || padded.find(" PLAIN ") != std::string::npos;
+            extensions_.authLogin = extensions_.authLogin || padded.find(" LOGIN ") != std::string::npos;
+        } else if (keyword == "SIZE") {
+            std::uint64_t value = 0;
+            std::size_t digits = 0;
+            while (digits < params.size() && digits < 18 && std::isdigit(static_cast<unsigned char>(params[digits]))) {
+                value = value * 10 + static_cast<std::uint64_t>(params[digits] - '0');
+                ++digits;
+            }
+            extensions_.size = value;
         }
     }
-    closeSocket(true);
-    if (ReplyNumber() > 339) {
-        raiseReply(reply);
+}
+
+void TSmtpClient::greet()
+{
+    const std::string greeting = readReply();
+    if (ReplyNumber() >= 400) {
+        raiseReply(greeting);
     }
+    if (Security == TSecurity::None) {
+        if (SignIn) {
+            throw EMailError("Signing in to " + ServerName() +
+                             " needs STARTTLS or SSL/TLS; the password was not sent");
+        }
+        hello("HELO");
+        return;
+    }
+    hello("EHLO");
+    if (Security == TSecurity::StartTls) {
+        if (!extensions_.startTls) {
+            throw EMailError(ServerName() +
+                             " does not offer STARTTLS; the connection was closed and nothing was sent");
+        }
+        const std::string reply = command("STARTTLS");
+        if (ReplyNumber() != 220) {
+            throw EMailError(ServerName() + " refused STARTTLS (" + mail::withoutLineEnd(reply) +
+                             "); nothing was sent");
+        }
+        startEncryption();
+        // What the server said before TLS may have been tampered with.
+        hello("EHLO");
+    }
+    if (SignIn) {
+        signIn();
+    }
+}
+
+void TSmtpClient::signIn()
+{
+    if (!Encrypted()) {
+        throw EMailError("Signing in to " + ServerName() +
+                         " needs a secure connection; the password was not sent");
+    }
+    if (!extensions_.auth) {
+        throw EMailError(ServerName() + " does not offer signing in (AUTH)");
+    }
+    if (!extensions_.authPlain && !extensions_.authLogin) {
+        throw EMailError(ServerName() +
+                         " offers no sign-in method this program knows (PLAIN or LOGIN)");
+    }
+    bool offered = false;
+    while (!authenticate(extensions_.authPlain)) {
+        signInRefused_ = true;
+        const bool again = offerOnce(OnAuthenticationFailed, offered);
+        signInRefused_ = false;
+        if (!again) {
+            throw EMailError("Authentication failed");
+        }
+    }
+}
+
+bool TSmtpClient::authenticate(bool plain)
+{
+    std::string reply;
+    if (plain) {
+        reply = command("AUTH PLAIN " + base64(std::string(1, '\0') + Login + '\0' + Password));
+    } else {
+        reply = command("AUTH LOGIN");
+        if (ReplyNumber() == 334) {
+            reply = command(base64(Login));
+        }
+        if (ReplyNumber() == 334) {
+            reply = command(base64(Password));
+        }
+    }
+    if (ReplyNumber() == 235) {
+        return true;
+    }
+    if (ReplyNumber() >= 500) {
+        return false; // the credentials (or the method) were refused
+    }
+    raiseReply(reply);
 }
 
 void TSmtpClient::buildMessage(std::vector<std::string>& header, std::string& body,
@@ -167,6 +246,20 @@ void TSmtpClient::SendPostMessage()
         mail::checkHeaderSafety(PostMessage, Charset);
         header = mail::buildHeader(PostMessage, SubType, Charset, boundary);
         FinalHeader = header;
+    }
+
+    if (extensions_.size > 0) {
+        // The bytes of the DATA part as they go on the wire.
+        std::uint64_t bytes = body.size() + 3;
+        for (const auto& line : header) {
+            bytes += line.size() + 2;
+        }
+        bytes += 4;
+        if (bytes > extensions_.size) {
+            throw EMailError("The message is " + std::to_string(bytes) + " bytes, more than the " +
+                             std::to_string(extensions_.size) + " bytes " + ServerName() +
+                             " accepts; nothing was sent");
+        }
     }
 
     if (OnSendStart) {

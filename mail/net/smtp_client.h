@@ -2,7 +2,13 @@
 //
 // Connect greets the server (HELO with `UserID`), SendPostMessage runs RSET,
 // MAIL FROM, RCPT TO for every recipient, DATA, the header and body, and ".",
-// Disconnect says QUIT. Header lines and body are built before the dialogue, so
+// Disconnect says QUIT.
+//
+// With a `Security` other than None the greeting is EHLO and its extensions are
+// read: STARTTLS (required, and followed by a second EHLO over TLS, when
+// Security is StartTls), AUTH (PLAIN preferred, else LOGIN; used only over TLS
+// and only when `SignIn` is set) and SIZE (a larger message is refused before
+// anything of it is sent). Header lines and body are built before the dialogue, so
 // a message with a line break in a header value, or an attachment that cannot
 // be read, is refused before anything is sent.
 #pragma once
@@ -23,8 +29,13 @@ class TSmtpClient : public TLineSocket {
 public:
     explicit TSmtpClient(QObject* parent = nullptr);
 
-    // The text sent after HELO.
+    // The text sent after HELO (or EHLO).
     std::string UserID;
+    // Sign in (SMTP AUTH) with Login and Password after the greeting; needs a
+    // Security other than None.
+    bool SignIn = false;
+    std::string Login;
+    std::string Password;
     TPostMessage PostMessage;
     // The header lines built for the last send.
     std::vector<std::string> FinalHeader;
@@ -44,29 +55,56 @@ public:
     std::function<void(const std::string& Filename)> OnEncodeStart;
     std::function<void(const std::string& Filename)> OnEncodeEnd;
     std::function<void(const std::string& Filename)> OnAttachmentNotFound;
+    // Offered once when the server refuses HELO/EHLO or the sign-in; a handler
+    // that corrects UserID, or Login and Password, and sets Handled gets one
+    // more try.
     std::function<void(bool& Handled)> OnAuthenticationFailed;
     // Raised after the header and body have been handed to the connection.
     std::function<void()> OnPacketSent;
 
-    // Connects and greets; errors leave the client disconnected.
-    void Connect() override;
-    // QUIT (a reply above 339 is raised after the socket is closed).
-    void Disconnect() override;
+    // What the last EHLO reply offered (all empty after HELO).
+    struct Extensions {
+        bool startTls = false;
+        bool authPlain = false;
+        bool authLogin = false;
+        bool auth = false;
+        // 0 when the server names no limit.
+        std::uint64_t size = 0;
+    };
+    const Extensions& ServerExtensions() const { return extensions_; }
+    // True while OnAuthenticationFailed is offered for a refused sign-in
+    // (rather than a refused HELO or EHLO).
+    bool SignInRefused() const { return signInRefused_; }
+
     // Sends PostMessage. Returns at once when a send is already running.
     void SendPostMessage();
 
     // The boundary source; tests may seed it.
     std::mt19937& Random() { return random_; }
 
+protected:
+    void greet() override;
+    std::string quitCommand() const override { return "QUIT"; }
+    bool quitRefused(const std::string&) const override { return ReplyNumber() > 339; }
+
 private:
-    // Reads a reply, passing over continuation lines; raises when the
-    // connection closed.
+    // Reads a reply, passing over continuation lines (kept in replyLines_);
+    // raises when the connection closed.
     std::string readReply();
+    // HELO or EHLO with UserID, retried once through OnAuthenticationFailed.
+    void hello(const std::string& verb);
+    void readExtensions();
+    void signIn();
+    // One sign-in attempt; false when the server refused the credentials.
+    bool authenticate(bool plain);
     std::string command(const std::string& text);
     [[noreturn]] void raiseReply(const std::string& reply);
     void buildMessage(std::vector<std::string>& header, std::string& body, std::string& boundary);
 
     std::mt19937 random_;
+    std::vector<std::string> replyLines_;
+    Extensions extensions_;
+    bool signInRefused_ = false;
 };
 
 } // namespace tq

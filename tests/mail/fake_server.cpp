@@ -1,5 +1,6 @@
 #include "tests/mail/fake_server.h"
 
+#include <QFile>
 #include <QHostAddress>
 
 #include <stdexcept>
@@ -11,7 +12,7 @@ FakeServer::FakeServer()
     if (!server_.listen(QHostAddress::LocalHost, 0)) {
         throw std::runtime_error("fake server cannot listen");
     }
-    QObject::connect(&server_, &QTcpServer::newConnection, [this] { onConnection(); });
+    server_.accepted = [this](qintptr handle) { onConnection(handle); };
     respond = smtpDefault;
 }
 
@@ -24,31 +25,69 @@ FakeServer::~FakeServer()
     server_.close();
 }
 
-void FakeServer::onConnection()
+bool FakeServer::useCertificate(const QString& certFile, const QString& keyFile)
 {
-    while (QTcpSocket* s = server_.nextPendingConnection()) {
-        ++connections;
-        if (client_ != nullptr) {
-            client_->abort();
-            client_->deleteLater();
+    QFile c(certFile);
+    QFile k(keyFile);
+    if (!c.open(QIODevice::ReadOnly) || !k.open(QIODevice::ReadOnly)) {
+        return false;
+    }
+    certificate = QSslCertificate(c.readAll(), QSsl::Pem);
+    key = QSslKey(k.readAll(), QSsl::Ec, QSsl::Pem);
+    return !certificate.isNull() && !key.isNull();
+}
+
+void FakeServer::startTls()
+{
+    client_->setLocalCertificate(certificate);
+    client_->setPrivateKey(key);
+    client_->startServerEncryption();
+}
+
+void FakeServer::onConnection(qintptr handle)
+{
+    auto* s = new QSslSocket;
+    if (!s->setSocketDescriptor(handle)) {
+        delete s;
+        return;
+    }
+    ++connections;
+    if (client_ != nullptr) {
+        client_->abort();
+        client_->deleteLater();
+    }
+    client_ = s;
+    buffer_.clear();
+    inData_ = false;
+    QObject::connect(s, &QSslSocket::readyRead, [this, s] {
+        if (s == client_) {
+            onData();
         }
-        client_ = s;
-        buffer_.clear();
-        inData_ = false;
-        QObject::connect(s, &QTcpSocket::readyRead, [this, s] {
-            if (s == client_) {
-                onData();
+    });
+    if (implicitTls) {
+        // The greeting goes out once the handshake is done.
+        QObject::connect(s, &QSslSocket::encrypted, [this, s] {
+            if (s == client_ && greeting != kSilent) {
+                send(greeting);
             }
         });
-        if (greeting != kSilent) {
-            send(greeting);
-        }
+        startTls();
+        return;
+    }
+    if (greeting != kSilent) {
+        send(greeting);
     }
 }
 
 void FakeServer::send(const std::string& reply)
 {
     if (client_ == nullptr || reply == kSilent) {
+        return;
+    }
+    if (reply.rfind(kStartTls, 0) == 0) {
+        send(reply.substr(kStartTls.size()));
+        client_->flush();
+        startTls();
         return;
     }
     if (reply.rfind(kDropPrefix, 0) == 0) {

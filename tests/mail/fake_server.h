@@ -7,10 +7,16 @@
 // piece of a reply followed by a closed connection (kDropPrefix + text). After
 // a "DATA" command answered with 354 the server collects the data up to "."
 // into `data` and then asks `respond` with ".".
+//
+// With a certificate and key set, the server speaks TLS: from the first byte
+// when `implicitTls` is set, or after answering a reply that `respond` marks
+// with kStartTls (the marker is not sent).
 #pragma once
 
+#include <QSslCertificate>
+#include <QSslKey>
+#include <QSslSocket>
 #include <QTcpServer>
-#include <QTcpSocket>
 
 #include <functional>
 #include <string>
@@ -22,6 +28,7 @@ class FakeServer {
 public:
     static inline const std::string kSilent = "<silent>";
     static inline const std::string kDropPrefix = "<drop>";
+    static inline const std::string kStartTls = "<starttls>";
 
     FakeServer();
     ~FakeServer();
@@ -40,6 +47,12 @@ public:
     std::string data;
     int connections = 0;
 
+    QSslCertificate certificate;
+    QSslKey key;
+    bool implicitTls = false;
+    // Loads certificate and key from PEM files; false when they cannot be read.
+    bool useCertificate(const QString& certFile, const QString& keyFile);
+
     // A responder that accepts everything like a plain SMTP server.
     static std::string smtpDefault(const std::string& line);
     // A responder for a POP3 server holding the given messages (raw text with CR LF).
@@ -47,12 +60,22 @@ public:
                                                                 std::string password = "pw");
 
 private:
-    void onConnection();
+    // Hands out every accepted connection as a QSslSocket.
+    class Listener : public QTcpServer {
+    public:
+        std::function<void(qintptr)> accepted;
+
+    protected:
+        void incomingConnection(qintptr handle) override { accepted(handle); }
+    };
+
+    void onConnection(qintptr handle);
     void onData();
     void send(const std::string& reply);
+    void startTls();
 
-    QTcpServer server_;
-    QTcpSocket* client_ = nullptr;
+    Listener server_;
+    QSslSocket* client_ = nullptr;
     std::string buffer_;
     bool inData_ = false;
 };

@@ -1,7 +1,13 @@
 #!/usr/bin/env bash
 # Starts or stops the mail servers the mail tests talk to: OpenSMTPD (plain SMTP,
-# delivering into a Maildir) and Dovecot (POP3 on that Maildir), both in the
-# foreground mode as background processes on free loopback ports.
+# delivering into a Maildir) and Dovecot (POP3 with STLS and POP3S on that
+# Maildir, and a submission service with STARTTLS on one port and TLS from the
+# first byte on another, sign-in required, relaying into OpenSMTPD), all in the
+# foreground mode as background processes on free loopback ports. The TLS
+# services use a server certificate for "localhost" (and 127.0.0.1) signed by a
+# certificate authority made for this start (DIR/work/ca.pem, in TQ_TEST_CA);
+# DIR/work/other.pem and DIR/work/renewed.pem are two more certificates from the
+# same authority, both for another name.
 #
 #   bash tests/mail/servers.sh start DIR   # writes DIR/env and DIR/*.pid
 #   bash tests/mail/servers.sh stop DIR    # stops them by PID and waits
@@ -44,7 +50,7 @@ free_port() {
     while [ $tries -lt 200 ]; do
         port=$((20000 + RANDOM % 12000))
         tries=$((tries + 1))
-        if [ -n "${USED_PORT:-}" ] && [ "$port" = "$USED_PORT" ]; then continue; fi
+        case " ${USED_PORT:-} " in *" $port "*) continue ;; esac
         if command -v ss >/dev/null 2>&1; then
             if ss -Htln "sport = :$port" 2>/dev/null | grep -q .; then continue; fi
         fi
@@ -122,8 +128,32 @@ clear_stale_smtpd() {
     rm -f /run/smtpd.sock /var/run/smtpd.sock 2>/dev/null || true
 }
 
+# A test certificate authority and, signed by it, a certificate for
+# localhost/127.0.0.1 and two for another name.
+make_certificates() {
+    local work=$1 name san cn
+    openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes -days 2 \
+        -keyout "$work/ca-key.pem" -out "$work/ca.pem" -subj "/CN=Tarnquill Test CA" \
+        -addext "basicConstraints=critical,CA:TRUE" -addext "keyUsage=critical,keyCertSign" \
+        >/dev/null 2>&1 || die "openssl could not make the test authority"
+    for name in server other renewed; do
+        san="DNS:localhost,IP:127.0.0.1"
+        cn=localhost
+        if [ "$name" != server ]; then san="DNS:other.quill.test"; cn=other.quill.test; fi
+        openssl req -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes \
+            -keyout "$work/$name-key.pem" -out "$work/$name.csr" -subj "/CN=$cn" \
+            >/dev/null 2>&1 || die "openssl could not make a key"
+        printf 'subjectAltName=%s\nextendedKeyUsage=serverAuth\n' "$san" > "$work/$name.ext"
+        openssl x509 -req -in "$work/$name.csr" -CA "$work/ca.pem" -CAkey "$work/ca-key.pem" \
+            -CAcreateserial -days 2 -extfile "$work/$name.ext" -out "$work/$name.pem" \
+            >/dev/null 2>&1 || die "openssl could not sign a certificate"
+    done
+    chmod 0644 "$work"/*.pem
+    chmod 0600 "$work"/*-key.pem
+}
+
 write_configs() {
-    local work=$1 smtp_port=$2 pop3_port=$3
+    local work=$1 smtp_port=$2 pop3_port=$3 pop3s_port=$4 sub_port=$5 subs_port=$6
 
     mkdir -p "$work/Maildir/cur" "$work/Maildir/new" "$work/Maildir/tmp" \
              "$work/dovecot-run" "$work/dovecot-state"
@@ -152,14 +182,21 @@ EOF
 base_dir = $work/dovecot-run
 state_dir = $work/dovecot-state
 log_path = $work/dovecot.log
-protocols = pop3
+protocols = pop3 submission
 listen = 127.0.0.1
-ssl = no
+hostname = localhost
+ssl = yes
+ssl_cert = <$work/server.pem
+ssl_key = <$work/server-key.pem
 disable_plaintext_auth = no
-auth_mechanisms = plain
+auth_mechanisms = plain login
 auth_failure_delay = 0s
 first_valid_uid = 1
 mail_location = maildir:$work/Maildir
+submission_relay_host = 127.0.0.1
+submission_relay_port = $smtp_port
+submission_relay_ssl = no
+submission_max_mail_size = 2M
 passdb {
   driver = passwd-file
   args = scheme=PLAIN $work/passwd
@@ -174,7 +211,20 @@ service pop3-login {
     port = $pop3_port
   }
   inet_listener pop3s {
-    port = 0
+    address = 127.0.0.1
+    port = $pop3s_port
+    ssl = yes
+  }
+}
+service submission-login {
+  inet_listener submission {
+    address = 127.0.0.1
+    port = $sub_port
+  }
+  inet_listener submissions {
+    address = 127.0.0.1
+    port = $subs_port
+    ssl = yes
   }
 }
 service anvil {
@@ -210,6 +260,8 @@ do_start() {
     [ "$(id -u)" -eq 0 ] || die "must run as root (the mail servers need it)"
     command -v smtpd >/dev/null 2>&1 || [ -x /usr/sbin/smtpd ] || die "smtpd not found (install opensmtpd)"
     command -v dovecot >/dev/null 2>&1 || [ -x /usr/sbin/dovecot ] || die "dovecot not found (install dovecot-core dovecot-pop3d)"
+    [ -x /usr/lib/dovecot/submission ] || die "Dovecot's submission service not found (install dovecot-submissiond)"
+    command -v openssl >/dev/null 2>&1 || die "openssl not found (install openssl)"
     export PATH="/usr/sbin:/sbin:$PATH"
 
     mkdir -p "$dir"
@@ -225,11 +277,18 @@ do_start() {
     mkdir -p "$work"
     chmod 0755 "$work"
 
-    local smtp_port pop3_port
+    local smtp_port pop3_port pop3s_port sub_port subs_port
     smtp_port=$(free_port)
-    USED_PORT=$smtp_port
+    USED_PORT="$smtp_port"
     pop3_port=$(free_port)
-    write_configs "$work" "$smtp_port" "$pop3_port"
+    USED_PORT="$USED_PORT $pop3_port"
+    pop3s_port=$(free_port)
+    USED_PORT="$USED_PORT $pop3s_port"
+    sub_port=$(free_port)
+    USED_PORT="$USED_PORT $sub_port"
+    subs_port=$(free_port)
+    make_certificates "$work"
+    write_configs "$work" "$smtp_port" "$pop3_port" "$pop3s_port" "$sub_port" "$subs_port"
 
     smtpd -n -f "$work/smtpd.conf" > "$work/smtpd-check.log" 2>&1 ||
         { cat "$work/smtpd-check.log" >&2; die "OpenSMTPD rejects its configuration"; }
@@ -242,9 +301,12 @@ do_start() {
 
     local ok=1
     wait_listening "$(cat "$dir/smtpd.pid")" "$smtp_port" OpenSMTPD "$work/smtpd.log" || ok=0
-    if [ $ok -eq 1 ]; then
-        wait_listening "$(cat "$dir/dovecot.pid")" "$pop3_port" Dovecot "$work/dovecot.log" || ok=0
-    fi
+    local port
+    for port in "$pop3_port" "$pop3s_port" "$sub_port" "$subs_port"; do
+        if [ $ok -eq 1 ]; then
+            wait_listening "$(cat "$dir/dovecot.pid")" "$port" Dovecot "$work/dovecot.log" || ok=0
+        fi
+    done
     if [ $ok -eq 0 ]; then
         do_stop "$dir"
         die "the mail servers did not start"
@@ -259,8 +321,14 @@ export TQ_MAIL_USER=$MAIL_USER
 export TQ_MAIL_PASSWORD=$MAIL_PASSWORD
 export TQ_MAIL_ADDRESS=$MAIL_USER@$MAIL_DOMAIN
 export TQ_MAILDIR=$work/Maildir
+export TQ_POP3S_PORT=$pop3s_port
+export TQ_SUBMISSION_PORT=$sub_port
+export TQ_SUBMISSIONS_PORT=$subs_port
+export TQ_TEST_CA=$work/ca.pem
+export TQ_CERT_FOLDER=$work
 EOF
-    echo "Mail servers running: SMTP 127.0.0.1:$smtp_port, POP3 127.0.0.1:$pop3_port (state in $dir)"
+    echo "Mail servers running: SMTP 127.0.0.1:$smtp_port, POP3 127.0.0.1:$pop3_port (STLS)," \
+         "POP3S $pop3s_port, submission $sub_port (STARTTLS) and $subs_port (TLS) (state in $dir)"
 }
 
 [ $# -eq 2 ] || usage

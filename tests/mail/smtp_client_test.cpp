@@ -89,6 +89,9 @@ TEST_F(SmtpFake, RefusingGreetingFailsWithItsText)
     EXPECT_FALSE(client.Connected());
     EXPECT_EQ(disconnects, 1);
     EXPECT_TRUE(server.commands.empty());
+    // The refused greeting's number belongs to that dialogue, not to a later
+    // Disconnect (which has nothing to say goodbye to).
+    EXPECT_EQ(errorOf([&] { client.Disconnect(); }), "(no error)");
 }
 
 TEST_F(SmtpFake, RefusedHeloIsRetriedOnceThroughTheHandler)
@@ -130,6 +133,7 @@ TEST_F(SmtpFake, SecondRefusalOrNoHandlerFailsTheConnect)
     bare.OnAuthenticationFailed = [](bool& handled) { handled = false; };
     EXPECT_EQ(errorOf([&] { bare.Connect(); }), "Authentication failed");
     EXPECT_FALSE(bare.Connected());
+    EXPECT_EQ(errorOf([&] { bare.Disconnect(); }), "(no error)");
 }
 
 TEST_F(SmtpFake, SendRunsTheCommandsInOrderWithBareAddresses)
@@ -467,6 +471,27 @@ TEST(LineSocketConnect, InvalidHostIsOfferedOnce)
         EXPECT_STREQ(e.what(), "Null Remote Address");
     }
     EXPECT_EQ(offered, 1);
+}
+
+TEST(LineSocketConnect, UnknownHostNameFailsTheLookupWithoutAsking)
+{
+    // Only a lookup that timed out or was cancelled offers the correction.
+    TSmtpClient client;
+    client.Host = "no-such-host.invalid";
+    client.Port = 25;
+    client.TimeOut = 20000;
+    int offered = 0;
+    client.OnInvalidHost = [&](bool& handled) {
+        ++offered;
+        handled = false;
+    };
+    try {
+        client.Connect();
+        FAIL() << "expected an error";
+    } catch (const ESockError& e) {
+        EXPECT_STREQ(e.what(), "Host Lookup Failed");
+    }
+    EXPECT_EQ(offered, 0);
 }
 
 TEST(LineSocketConnect, HostNameIsLookedUp)

@@ -1,0 +1,69 @@
+// Connection security of the mail windows: the stored choices (plain settings
+// beside the account values, since they are not secret), the default ports,
+// the certificates the user chose to trust, and how a client is set up from
+// them before it connects.
+//
+// Settings: "OutSecurity" and "InSecurity" ("0" None, "1" STARTTLS, "2"
+// SSL/TLS), "OutPort" and "InPort", "OutSignIn" ("0"/"1") and "OutLogin" for
+// sending, and "TrustedCertificates": entries "host:port FINGERPRINT" joined by
+// ";". The environment variable TARNQUILL_TEST_CA names a PEM file of
+// authorities trusted beside the system's (used by the tests' own servers).
+#pragma once
+
+#include "mail/net/line_socket.h"
+
+#include <QString>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+class QWidget;
+
+namespace tq {
+class TSmtpClient;
+class TPop3Client;
+}
+
+namespace tq::mailsecurity {
+
+enum class Direction { Send, Receive };
+
+// None 25, STARTTLS 587, SSL/TLS 465 for sending; None 110, STARTTLS 110,
+// SSL/TLS 995 for receiving.
+std::uint16_t defaultPort(Direction direction, TSecurity security);
+
+// The names shown in the mode list, in the order of TSecurity.
+QString securityName(TSecurity security);
+
+struct Choice {
+    TSecurity security = TSecurity::None;
+    std::uint16_t port = 0;
+    // Sending only.
+    bool signIn = false;
+    std::string login;
+};
+
+Choice load(Direction direction);
+void store(Direction direction, const Choice& choice);
+
+struct TrustedCertificate {
+    std::string server;      // "host:port"
+    std::string fingerprint; // as TLineSocket::fingerprintOf spells it
+};
+std::vector<TrustedCertificate> trustedCertificates();
+// Adds exactly this certificate for this server (nothing when it is there).
+void trust(const std::string& server, const std::string& fingerprint);
+void removeTrust(const std::string& server, const std::string& fingerprint);
+// The fingerprints trusted for one server.
+std::vector<std::string> trustedFor(const std::string& server);
+
+// Sets Security, Port, the authorities and the trusted certificates from the
+// stored choice (Host must be set), and makes a refused certificate ask the
+// user (prompts::askTrustCertificate) whether to trust it; a yes is stored.
+// The port is set only when one was stored.
+void prepare(TLineSocket& client, Direction direction, QWidget* parent);
+// The same, and for sending the sign-in (Login; the password is the caller's).
+void prepare(TSmtpClient& client, QWidget* parent);
+
+} // namespace tq::mailsecurity
