@@ -158,6 +158,16 @@ void TSystray::showPopupMenu()
 
 bool TSystray::eventFilter(QObject* watched, QEvent* event)
 {
+    if (watched == window_ && event->type() == QEvent::Show && shown_ &&
+        (window_->windowState() & Qt::WindowMinimized)) {
+        // Shown while the icon stands for it and still minimized (the minimize
+        // ran its course before the window was first shown): hidden again.
+        QTimer::singleShot(0, this, [this] {
+            if (shown_ && (window_->windowState() & Qt::WindowMinimized)) {
+                window_->hide();
+            }
+        });
+    }
     if (watched == window_ && event->type() == QEvent::WindowStateChange) {
         if (window_->windowState() & Qt::WindowMinimized) {
             // After the state change has run its course: hiding the window inside
