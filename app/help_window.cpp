@@ -173,13 +173,8 @@ void TfrmHelp::showEvent(QShowEvent* event)
 
 void TfrmHelp::keyPressEvent(QKeyEvent* event)
 {
-    switch (event->key()) {
-    case Qt::Key_Return:
-    case Qt::Key_Enter:
-    case Qt::Key_Escape:
-        close();
-        return;
-    default:
+    const auto closeWindow = [this] { close(); };
+    if (!dialogKey(event, closeWindow, closeWindow)) {
         QWidget::keyPressEvent(event);
     }
 }

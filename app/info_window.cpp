@@ -93,13 +93,8 @@ void Tinfo::hideEvent(QHideEvent* event)
 
 void Tinfo::keyPressEvent(QKeyEvent* event)
 {
-    switch (event->key()) {
-    case Qt::Key_Return:
-    case Qt::Key_Enter:
-    case Qt::Key_Escape:
-        close();
-        return;
-    default:
+    const auto closeWindow = [this] { close(); };
+    if (!dialogKey(event, closeWindow, closeWindow)) {
         QWidget::keyPressEvent(event);
     }
 }

@@ -9,6 +9,9 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source scripts/lib.sh
+# Compiler-cache entries are keyed on paths relative to the project, so a fresh
+# clone elsewhere reuses what an earlier build compiled.
+export CCACHE_BASEDIR="$PWD"
 
 tq_install_packages scripts/packages/*.txt
 

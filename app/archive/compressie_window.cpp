@@ -655,26 +655,25 @@ void TfrmCompressie::btnOpenenClick()
         request.filter = QStringLiteral("*.X|*.X");
         const QStringList chosen = runFileDialog(this, request);
         if (!chosen.isEmpty()) {
-            // The archive is read first: a file that cannot be opened leaves the
-            // current archive as it is.
-            frame_.LoadFromFile(toUtf8(chosen.first()));
-            setCaptionFor(chosen.first());
-            compressor_.Reset();
-            rebuildList(true);
-            Saved = true;
+            loadArchive(chosen.first(), true);
         }
     });
 }
 
 void TfrmCompressie::ReadFile(const QString& path)
 {
-    runBusyCommand([this, &path] {
-        frame_.LoadFromFile(toUtf8(path));
-        setCaptionFor(path);
-        compressor_.Reset();
-        rebuildList(false);
-        Saved = true;
-    });
+    runBusyCommand([this, &path] { loadArchive(path, false); });
+}
+
+void TfrmCompressie::loadArchive(const QString& path, bool withProgress)
+{
+    // The archive is read first: a file that cannot be opened leaves the
+    // current archive as it is.
+    frame_.LoadFromFile(toUtf8(path));
+    setCaptionFor(path);
+    compressor_.Reset();
+    rebuildList(withProgress);
+    Saved = true;
 }
 
 void TfrmCompressie::btnOpslaanClick()

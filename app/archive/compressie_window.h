@@ -181,6 +181,8 @@ private:
     void addFiles(const std::vector<FileToAdd>& files, bool folderMode);
     // Replaces the list by the container's entries (the container is loaded).
     void rebuildList(bool withProgress);
+    // Reads the archive at `path` into the window (the list rebuilt, saved state).
+    void loadArchive(const QString& path, bool withProgress);
     void clearList();
     QTreeWidgetItem* addNode(const std::string& entryName);
     // The selected nodes, in the order they were selected.
