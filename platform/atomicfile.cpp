@@ -5,7 +5,9 @@
 #include <system_error>
 
 #ifdef _WIN32
+#include <fcntl.h>
 #include <io.h>
+#include <sys/stat.h>
 #else
 #include <unistd.h>
 #endif
@@ -16,7 +18,17 @@ namespace {
 std::FILE* createExclusive(const std::filesystem::path& path)
 {
 #ifdef _WIN32
-    return _wfopen(path.c_str(), L"wbx");
+    // The C library of Windows has no "x" mode for fopen: create the file with
+    // O_EXCL, so that an existing file is never truncated.
+    const int fd = _wopen(path.c_str(), _O_CREAT | _O_EXCL | _O_WRONLY | _O_BINARY, _S_IREAD | _S_IWRITE);
+    if (fd < 0) {
+        return nullptr;
+    }
+    std::FILE* file = _fdopen(fd, "wb");
+    if (file == nullptr) {
+        _close(fd);
+    }
+    return file;
 #else
     return std::fopen(path.c_str(), "wbx");
 #endif

@@ -62,7 +62,13 @@ InputFile::InputFile(const std::filesystem::path& path) : path_(path)
     errno = 0;
     file_.reset(openForReading(path));
     if (!file_) {
-        throw FileError("open", path_, errno != 0 ? errno : EIO);
+        const int error = errno != 0 ? errno : EIO;
+        // Windows refuses to open a folder with "Permission denied"; say what it is.
+        std::error_code ec;
+        if (std::filesystem::is_directory(path, ec)) {
+            throw FileError("open", path_, EISDIR, "It is a folder, not a file");
+        }
+        throw FileError("open", path_, error);
     }
 #ifdef _WIN32
     struct _stat64 info {};
