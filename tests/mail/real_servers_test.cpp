@@ -7,6 +7,7 @@
 #include "mail/mail_errors.h"
 #include "mail/net/pop3_client.h"
 #include "mail/net/smtp_client.h"
+#include "tests/mail/mail_clients_fixture.h"
 
 #include <gtest/gtest.h>
 
@@ -52,7 +53,7 @@ std::string uniqueSubject(const std::string& what)
     return what + " " + std::to_string(rng());
 }
 
-class RealServers : public ::testing::Test {
+class RealServers : public MailClientsFixture<::testing::Test> {
 protected:
     void SetUp() override
     {
@@ -73,24 +74,6 @@ protected:
         pop3.TimeOut = 10000;
         pop3.Parse = false;
         pop3.SetAttachFilePath(attachments.path());
-    }
-
-    void TearDown() override
-    {
-        if (pop3.Connected()) {
-            pop3.Disconnect();
-        }
-        if (smtp.Connected()) {
-            smtp.Disconnect();
-        }
-    }
-
-    std::string writeFile(const std::string& name, const std::string& data)
-    {
-        const std::string path = (files.path() + "/").toStdString() + name;
-        std::ofstream out(std::filesystem::u8path(path), std::ios::binary);
-        out << data;
-        return path;
     }
 
     std::string readAttachment(const std::string& name)
@@ -191,10 +174,6 @@ protected:
     }
 
     Servers servers;
-    QTemporaryDir files;
-    QTemporaryDir attachments;
-    TSmtpClient smtp;
-    TPop3Client pop3;
 };
 
 TEST_F(RealServers, MessageWithTwoAttachmentsComesBackTheSame)

@@ -7,6 +7,7 @@
 #include "mail/mail_errors.h"
 #include "mail/net/pop3_client.h"
 #include "mail/net/smtp_client.h"
+#include "tests/mail/mail_clients_fixture.h"
 #include "tests/mail/fake_server.h"
 
 #include <gtest/gtest.h>
@@ -173,7 +174,7 @@ struct Mode {
     const char* pop3PortVariable;
 };
 
-class SecureServers : public ::testing::TestWithParam<Mode> {
+class SecureServers : public MailClientsFixture<::testing::TestWithParam<Mode>> {
 protected:
     void SetUp() override
     {
@@ -203,24 +204,6 @@ protected:
         pop3.TimeOut = 10000;
         pop3.Parse = false;
         pop3.SetAttachFilePath(attachments.path());
-    }
-
-    void TearDown() override
-    {
-        if (pop3.Connected()) {
-            pop3.Disconnect();
-        }
-        if (smtp.Connected()) {
-            smtp.Disconnect();
-        }
-    }
-
-    std::string writeFile(const std::string& name, const std::string& data)
-    {
-        const std::string path = (files.path() + "/").toStdString() + name;
-        std::ofstream out(std::filesystem::u8path(path), std::ios::binary);
-        out << data;
-        return path;
     }
 
     void fillMessage(const std::string& subject)
@@ -253,10 +236,6 @@ protected:
         return 0;
     }
 
-    QTemporaryDir files;
-    QTemporaryDir attachments;
-    TSmtpClient smtp;
-    TPop3Client pop3;
 };
 
 TEST_P(SecureServers, MemoAndAttachmentArriveIdentical)
