@@ -39,6 +39,21 @@ QString asciiLowerName(const QString& path)
     return name;
 }
 
+// Keeps the memo's modified flag through a change of the text's form (encrypt,
+// decrypt, the saved form of cipher text): whatever happens to the text inside
+// the scope, the flag is as it was before.
+class KeepModified {
+public:
+    explicit KeepModified(TfrmMemo& window) : window_(window), was_(window.memoModified()) {}
+    ~KeepModified() { window_.setMemoModified(was_); }
+    KeepModified(const KeepModified&) = delete;
+    KeepModified& operator=(const KeepModified&) = delete;
+
+private:
+    TfrmMemo& window_;
+    bool was_;
+};
+
 } // namespace
 
 // ---------------------------------------------------------------------------
@@ -270,6 +285,7 @@ void TfrmMemo::DecryptCommand()
 // it was: fewer passes than key 4 + 1 would give a file that never opens again.
 void TfrmMemo::runCipherCommand(bool encrypt)
 {
+    const KeepModified keep(*this);
     AbortRequested = false;
     DisableAll();
     Memo->setBusy(true);
@@ -330,6 +346,9 @@ void TfrmMemo::enableAllMenuItems()
 
 void TfrmMemo::OpenCommand()
 {
+    if (!confirmDiscard()) {
+        return;
+    }
     FileRequest request;
     request.kind = FileRequest::Kind::OpenOne;
     request.folder = desktopFolder();
@@ -360,6 +379,7 @@ void TfrmMemo::OpenTarnFile(const QString& path)
     Memo->setBusy(true);
     const std::string previousText = Memo->text();
     const QString previousCaption = windowTitle();
+    const bool previousModified = memoModified();
     Memo->clear();
     setWindowTitle(QStringLiteral("Tarnquill - ") + asciiLowerName(path));
     drawStatusBar();
@@ -376,6 +396,7 @@ void TfrmMemo::OpenTarnFile(const QString& path)
         ProgressShown = false;
         Memo->setText(previousText);
         setWindowTitle(previousCaption);
+        setMemoModified(previousModified);
         engine_->Bytes.ReleaseSpare();
         throw;
     }
@@ -385,6 +406,7 @@ void TfrmMemo::OpenTarnFile(const QString& path)
     Memo->appendLine(stored);
     Memo->setSelection(Memo->textLength(), 0);
     DecryptCommand();
+    setMemoModified(false);
     setPanel(1, QStringLiteral("File opened."));
     imgBtnStop->hide();
     imgBtnStopBW->show();
@@ -416,6 +438,7 @@ void TfrmMemo::SaveCommand()
     } else if (const std::string text = Memo->text(); WithoutTrailingBreaks(text).size() != text.size()) {
         // Empty lines typed after cipher text: the file never holds them, so the
         // memo shows the one line it stores.
+        const KeepModified keep(*this);
         Memo->setText(std::string(WithoutTrailingBreaks(text)));
     }
     DisableAll();
@@ -428,7 +451,6 @@ void TfrmMemo::SaveCommand()
     request.folder = folder;
     const QString path = AbortRequested ? QString() : runSingleFileDialog(this, request);
     if (!path.isEmpty()) {
-        setWindowTitle(QStringLiteral("Tarnquill - ") + QFileInfo(path).fileName());
         setPanel(0, QString());
         engine_->Reset();
         ProgressPercent = 0;
@@ -442,13 +464,19 @@ void TfrmMemo::SaveCommand()
                 UpdateStatusBar();
             });
         } catch (...) {
+            // The error's text says why; the caption keeps the name it had.
             ProgressShown = false;
             ProgressPercent = 0;
+            setPanel(1, QStringLiteral("File not saved."));
             throw;
         }
         setPanel(0, QString());
         // A second Abort click keeps the file from being written: say so
-        // instead of reporting a save.
+        // instead of reporting a save. The caption names only a file written.
+        if (written) {
+            setWindowTitle(QStringLiteral("Tarnquill - ") + QFileInfo(path).fileName());
+            setMemoModified(false);
+        }
         setPanel(1, written ? QStringLiteral("File saved...") : QStringLiteral("File not saved."));
         ProgressShown = false;
         ProgressPercent = 0;

@@ -122,7 +122,13 @@ TfrmMemo::TfrmMemo(TProgram& program, const QString& argument)
     delayedClear->setObjectName(QStringLiteral("delayedClear"));
     delayedClear->setInterval(100);
     delayedClear->setSingleShot(true);
-    connect(delayedClear, &QTimer::timeout, this, [this] { runCommand([this] { Memo->clear(); }); });
+    connect(delayedClear, &QTimer::timeout, this, [this] {
+        runCommand([this] {
+            // Part of New (and of the start): the memo it leaves is unchanged.
+            Memo->clear();
+            memoModified_ = false;
+        });
+    });
     Statustimer = new QTimer(this);
     Statustimer->setObjectName(QStringLiteral("Statustimer"));
     Statustimer->setInterval(1000);
@@ -558,6 +564,9 @@ void TfrmMemo::buildTray()
 
 void TfrmMemo::connectMemo()
 {
+    // Every change of the text marks the memo as changed; the commands that only
+    // change its form, or that load it, set the flag back themselves.
+    connect(Memo, &MemoView::textChanged, this, [this] { memoModified_ = true; });
     Memo->setContextMenuPolicy(Qt::CustomContextMenu);
     connect(Memo, &QWidget::customContextMenuRequested, this, [this](const QPoint& pos) {
         runCommand([this, pos] { MemoPopUp->popup(Memo->viewport()->mapToGlobal(pos)); });
@@ -839,26 +848,76 @@ void TfrmMemo::FormShow()
     shownOnce_ = true;
     drawStatusBar();
     if (namesExistingFile(argument_)) {
-        const QString ext = upperExtension(argument_);
-        if (ext == QStringLiteral(".X")) {
-            TfrmCompressie& archive = program_.frmCompressie();
-            archive.setWindowFlag(Qt::WindowStaysOnTopHint, true);
-            archive.show();
-            archive.ReadFile(argument_);
-            archive.setWindowFlag(Qt::WindowStaysOnTopHint, false);
-            archive.show(); // changing the flag hides a window; show it again
-            archive.activateWindow();
-        } else if (ext == QStringLiteral(".CRP")) {
-            AbortRequested = false;
-            TfrmSleutel& keys = program_.frmSleutel();
-            keys.setStartFile(argument_);
-            keys.show();
-            keys.raise();
-            keys.activateWindow();
-        }
+        openArgument(argument_);
         return;
     }
     Memo->setFocus();
+}
+
+bool TfrmMemo::openArgument(const QString& path)
+{
+    if (!namesExistingFile(path)) {
+        return false;
+    }
+    const QString ext = upperExtension(path);
+    if (ext == QStringLiteral(".X")) {
+        TfrmCompressie& archive = program_.frmCompressie();
+        archive.setWindowFlag(Qt::WindowStaysOnTopHint, true);
+        archive.show();
+        archive.ReadFile(path);
+        archive.setWindowFlag(Qt::WindowStaysOnTopHint, false);
+        archive.show(); // changing the flag hides a window; show it again
+        archive.raise();
+        archive.activateWindow();
+        return true;
+    }
+    if (ext == QStringLiteral(".CRP")) {
+        AbortRequested = false;
+        TfrmSleutel& keys = program_.frmSleutel();
+        keys.setStartFile(path);
+        keys.show();
+        keys.raise();
+        keys.activateWindow();
+        return true;
+    }
+    return false;
+}
+
+void TfrmMemo::argumentHandedOver(const QString& path)
+{
+    if (!invisible_) {
+        // Back from the tray or the taskbar, as a double-click on the icon does.
+        if (isMinimized() || !isVisible()) {
+            setWindowState(windowState() & ~Qt::WindowMinimized);
+            show();
+            if (Systray != nullptr && Systray->iconShown()) {
+                Systray->ApplicationRestored();
+            }
+        }
+        raise();
+        activateWindow();
+    }
+    if (!openArgument(path) && invisible_) {
+        // Only the archive window is seen: it is the one to come forward.
+        TfrmCompressie& archive = program_.frmCompressie();
+        archive.show();
+        archive.raise();
+        archive.activateWindow();
+    }
+}
+
+bool TfrmMemo::hasUnsavedChanges() const
+{
+    return memoModified_ && Memo->textLength() > 0;
+}
+
+bool TfrmMemo::confirmDiscard(QWidget* parent)
+{
+    if (!hasUnsavedChanges()) {
+        return true;
+    }
+    return prompts::askYesNo(parent != nullptr ? parent : this, QStringLiteral("Tarnquill"),
+                             QStringLiteral("The memo has changes that are not saved. Discard them?"));
 }
 
 void TfrmMemo::closeEvent(QCloseEvent* event)
@@ -870,8 +929,11 @@ void TfrmMemo::closeEvent(QCloseEvent* event)
     }
     bool yes = false;
     runGuarded(this, [&] {
-        yes = prompts::askYesNo(this, QStringLiteral("Tarnquill"),
-                                QStringLiteral("Are you sure you want to close Tarnquill ?"));
+        QString question = QStringLiteral("Are you sure you want to close Tarnquill ?");
+        if (hasUnsavedChanges()) {
+            question = QStringLiteral("The memo has changes that are not saved.\n") + question;
+        }
+        yes = prompts::askYesNo(this, QStringLiteral("Tarnquill"), question);
     });
     if (!yes) {
         event->ignore();
@@ -980,6 +1042,9 @@ void TfrmMemo::CursorTimerTimer()
 
 void TfrmMemo::NewMemo(bool fromImage)
 {
+    if (!confirmDiscard()) {
+        return;
+    }
     if (fromImage) {
         CursorTimer->start();
     }
@@ -990,6 +1055,7 @@ void TfrmMemo::NewMemo(bool fromImage)
     setPanel(1, QStringLiteral("New file."));
     AbortRequested = true;
     Memo->clear();
+    memoModified_ = false;
     if (fromImage) {
         Memo->setFocus();
     }

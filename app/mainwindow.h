@@ -82,6 +82,30 @@ public:
     // Step 2: progress bar shown at 0.
     void startProgress();
 
+    // --- Unsaved changes ------------------------------------------------------------
+    // Whether the memo holds changes that no save has stored. Every change of the
+    // text sets it (typing, pasting, undo, the edit commands); a successful save,
+    // an open and New clear it. Encrypting and decrypting change the text's form,
+    // not its content, and leave it as it was.
+    bool memoModified() const { return memoModified_; }
+    void setMemoModified(bool modified) { memoModified_ = modified; }
+    // True when replacing the memo would lose something: changed and not empty.
+    bool hasUnsavedChanges() const;
+    // Asked before the memo's text is replaced (New, Open, a file handed over,
+    // a received message): true when it may go, that is nothing is unsaved or
+    // the user answers Yes to discarding. `parent` shows the question (this
+    // window when null).
+    bool confirmDiscard(QWidget* parent = nullptr);
+
+    // Opens a file given on the command line, or handed over by a second start:
+    // a .X archive in the archive window, a .crp file through the key dialog;
+    // anything else, or a path naming no existing file, opens nothing. Returns
+    // false when nothing was opened.
+    bool openArgument(const QString& path);
+    // A second start handed `path` over (absolute, or empty): brings the program
+    // to the front and opens the path as the command line would.
+    void argumentHandedOver(const QString& path);
+
     // Runs a command of this window inside the error guard.
     void runCommand(const std::function<void()>& command);
 
@@ -312,6 +336,7 @@ private:
     bool startMinimized_ = false;
     bool shownOnce_ = false;
     bool clipboardHasText_ = false;
+    bool memoModified_ = false;
     std::unique_ptr<TCompress> engine_;
     UiYield yield_;
     YieldHook cipherYield_;

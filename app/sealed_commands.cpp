@@ -67,11 +67,13 @@ void TfrmMemo::SaveSealedCommand()
         written = sealed::SealToFile(toFsPath(path), text, passphrase, SealParams, windowWork(*this));
     } catch (...) {
         sealed::Wipe(text);
+        setPanel(1, QStringLiteral("File not saved."));
         throw;
     }
     sealed::Wipe(text);
     if (written) {
         setWindowTitle(QStringLiteral("Tarnquill - ") + QFileInfo(path).fileName());
+        setMemoModified(false);
     }
     setPanel(1, written ? QStringLiteral("File saved...") : QStringLiteral("File not saved."));
     ProgressPercent = 0;
@@ -104,6 +106,7 @@ void TfrmMemo::OpenSealedFile(const QString& path, const QString& caption)
     ProgressPercent = 0;
     if (text) {
         Memo->setText(*text);
+        setMemoModified(false);
         sealed::Wipe(*text);
         Memo->setSelection(Memo->textLength(), 0);
         setWindowTitle(caption);

@@ -23,7 +23,73 @@ double positiveShare(double share)
     return share > 0 ? share : 1;
 }
 
+enum class Limit { None, NameLength, EntryCount, DirectoryLength };
+
+// The limit the next record of `name` would pass, with the directory at
+// `directoryLength` bytes and `entries` entries.
+Limit passedLimit(std::int64_t directoryLength, std::int64_t entries, const std::string& name)
+{
+    const auto nameLength = static_cast<std::int64_t>(name.size());
+    if (nameLength > XFileFrame::kMaxPairValue) {
+        return Limit::NameLength;
+    }
+    if (entries + 1 > XFileFrame::kMaxPairValue) {
+        return Limit::EntryCount;
+    }
+    if (directoryLength + XFileFrame::kRecordHeaderSize + nameLength > XFileFrame::kMaxPairValue) {
+        return Limit::DirectoryLength;
+    }
+    return Limit::None;
+}
+
+// The directory after recording the first `fit` files, the longest first part
+// of the list that stays within the limits.
+struct DirectoryRoom {
+    std::size_t fit = 0;
+    std::int64_t length = 0;
+    std::int64_t entries = 0;
+};
+
+DirectoryRoom directoryRoom(const XFileFrame& frame, const std::vector<FileToAdd>& files)
+{
+    DirectoryRoom room;
+    room.length = frame.DirectoryLength();
+    room.entries = frame.EntryCount();
+    for (const FileToAdd& file : files) {
+        if (passedLimit(room.length, room.entries, file.entryName) != Limit::None) {
+            break;
+        }
+        room.length += XFileFrame::kRecordHeaderSize + static_cast<std::int64_t>(file.entryName.size());
+        ++room.entries;
+        ++room.fit;
+    }
+    return room;
+}
+
 } // namespace
+
+void requireRoomForAll(const XFileFrame& frame, const std::vector<FileToAdd>& files)
+{
+    const DirectoryRoom room = directoryRoom(frame, files);
+    const std::size_t fit = room.fit;
+    if (fit == files.size()) {
+        return;
+    }
+    const std::string limit = std::to_string(XFileFrame::kMaxPairValue);
+    const Limit which = passedLimit(room.length, room.entries, files[fit].entryName);
+    std::string what;
+    if (which == Limit::NameLength) {
+        what = "an entry name may be at most " + limit + " bytes long, and file " + std::to_string(fit + 1) +
+               "'s name is " + std::to_string(files[fit].entryName.size());
+    } else if (which == Limit::EntryCount) {
+        what = "an archive holds at most " + limit + " entries";
+    } else {
+        what = "the archive's directory is limited to " + limit + " bytes (each entry takes " +
+               std::to_string(XFileFrame::kRecordHeaderSize) + " bytes and its name)";
+    }
+    throw ArchiveError("Nothing was added: " + what + ", and only " + std::to_string(fit) + " of the " +
+                       std::to_string(files.size()) + " chosen files would fit.");
+}
 
 std::vector<std::int32_t> entriesForNames(const XFileFrame& frame, const std::vector<std::string>& names)
 {

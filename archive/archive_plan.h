@@ -1,9 +1,11 @@
 // How commands over many archive entries are planned and measured, shared by the
-// archive window and tarnquill-cli: which entries a list of names stands for, the
-// share of each file in a command's progress, and the size estimates and
-// percentages shown for a selection of entries.
+// archive window and tarnquill-cli: whether a list of files fits in an archive,
+// which entries a list of names stands for, the share of each file in a command's
+// progress, and the size estimates and percentages shown for a selection of
+// entries.
 #pragma once
 
+#include "archive/archive_ops.h"
 #include "archive/xfileframe.h"
 #include "compress/compress.h"
 
@@ -20,6 +22,13 @@ namespace tq {
 // nodes, sorted by name) reaches every entry exactly once, also when names repeat.
 // A name without such an entry gives 0.
 std::vector<std::int32_t> entriesForNames(const XFileFrame& frame, const std::vector<std::string>& names);
+
+// An add is all or nothing: the checks of XFileFrame::CheckNewEntry (directory
+// length, entry count, name length) made for the whole list at once, before
+// anything is read or added. When not every file of `files` would fit, throws an
+// ArchiveError that names the limit and how many of the files (the first ones,
+// in this order) would fit.
+void requireRoomForAll(const XFileFrame& frame, const std::vector<FileToAdd>& files);
 
 // Share of one file in a command's progress (0..100), each file taking four steps:
 // adding n files 100 / n (100 for one file); extracting n entries

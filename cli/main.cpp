@@ -389,6 +389,9 @@ int runArchiveAdd(const std::vector<std::string>& args)
                 : tq::filesToAdd({path});
         files.insert(files.end(), more.begin(), more.end());
     }
+    // All or nothing: an add that would pass the archive's limits is refused
+    // before any file is read.
+    tq::requireRoomForAll(frame, files);
     tq::TCompress compressor;
     {
         TerminalProgress progress(tq::addShare(files.size()));

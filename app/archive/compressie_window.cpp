@@ -38,6 +38,8 @@ namespace tq {
 namespace {
 
 constexpr int kNameRole = Qt::UserRole;
+// The ending of the question before Open drops unsaved entries.
+const QString kOpenOtherEnding = QStringLiteral("zeker dat u een ander bestand wilt openen");
 
 std::string toUtf8(const QString& text)
 {
@@ -627,12 +629,31 @@ QString TfrmCompressie::chooseFolder(const QString& caption)
 // ---------------------------------------------------------------------------
 // Commands
 
+// The question before unsaved entries go: the wording of the close question,
+// with the command's own ending.
+QString TfrmCompressie::unsavedQuestion(const QString& ending)
+{
+    return QStringLiteral("Het bestand is nog niet opgeslagen weet u") + QLatin1Char('\r') +
+           QString(11, QLatin1Char(' ')) + ending;
+}
+
+bool TfrmCompressie::mayDropEntries(const QString& ending)
+{
+    if (TreeView->topLevelItemCount() == 0 || Saved) {
+        return true;
+    }
+    return prompts::askYesNo(this, QStringLiteral("Compressie"), unsavedQuestion(ending));
+}
+
 void TfrmCompressie::btnNieuwClick()
 {
     if (!Idle) {
         return;
     }
     runCommand([this] {
+        if (!mayDropEntries(QStringLiteral("zeker dat u een nieuw bestand wilt maken"))) {
+            return;
+        }
         setWindowTitle(QStringLiteral("Compressie"));
         btnOpslaan->setEnabled(false);
         btnVerwijderen->setEnabled(false);
@@ -648,6 +669,9 @@ void TfrmCompressie::btnNieuwClick()
 void TfrmCompressie::btnOpenenClick()
 {
     runBusyCommand([this] {
+        if (!mayDropEntries(kOpenOtherEnding)) {
+            return;
+        }
         FileRequest request;
         request.kind = FileRequest::Kind::OpenOne;
         request.title = QStringLiteral("Openen");
@@ -662,7 +686,13 @@ void TfrmCompressie::btnOpenenClick()
 
 void TfrmCompressie::ReadFile(const QString& path)
 {
-    runBusyCommand([this, &path] { loadArchive(path, false); });
+    runBusyCommand([this, &path] {
+        // A file handed over by a second start may come while entries wait to
+        // be saved.
+        if (mayDropEntries(kOpenOtherEnding)) {
+            loadArchive(path, false);
+        }
+    });
 }
 
 void TfrmCompressie::loadArchive(const QString& path, bool withProgress)
@@ -714,7 +744,9 @@ void TfrmCompressie::btnToevoegenClick()
             for (const QString& path : chosen) {
                 paths.push_back(toUtf8(QDir::toNativeSeparators(path)));
             }
-            addFiles(filesToAdd(paths), false);
+            const std::vector<FileToAdd> files = filesToAdd(paths);
+            requireRoomForAll(frame_, files);
+            addFiles(files, false);
         }
         // Final step, also after a cancelled dialog.
         for (int i = 0; i < TreeView->topLevelItemCount(); ++i) {
@@ -737,7 +769,9 @@ void TfrmCompressie::btnAddFolderClick()
         StopRequested = false;
         const QString folder = chooseFolder(QStringLiteral("Map selecteren"));
         if (!folder.isEmpty()) {
-            addFiles(folderFilesToAdd(toUtf8(folder), &yield_.hook()), true);
+            const std::vector<FileToAdd> files = folderFilesToAdd(toUtf8(folder), &yield_.hook());
+            requireRoomForAll(frame_, files);
+            addFiles(files, true);
         }
         for (int i = 0; i < TreeView->topLevelItemCount(); ++i) {
             QTreeWidgetItem* item = TreeView->topLevelItem(i);
@@ -1040,9 +1074,8 @@ void TfrmCompressie::closeEvent(QCloseEvent* event)
         frame_.ReleaseSpare();
     }
     if (!empty && !Saved) {
-        const QString question = QStringLiteral("Het bestand is nog niet opgeslagen weet u") + QLatin1Char('\r') +
-                                 QString(11, QLatin1Char(' ')) + QStringLiteral("zeker dat u wilt afsluiten");
-        if (!prompts::askYesNo(this, QStringLiteral("Compressie"), question)) {
+        if (!prompts::askYesNo(this, QStringLiteral("Compressie"),
+                               unsavedQuestion(QStringLiteral("zeker dat u wilt afsluiten")))) {
             event->ignore();
             return;
         }

@@ -170,6 +170,11 @@ private:
     void runBusyCommand(F&& command);
     void recoverIdle();
 
+    // "Het bestand is nog niet opgeslagen weet u", CR, eleven spaces, `ending`.
+    static QString unsavedQuestion(const QString& ending);
+    // True when the entries may go: none, all saved, or Yes to the question.
+    bool mayDropEntries(const QString& ending);
+
     Settings currentSettings() const;
     ArchiveKeys currentKeys() const;
     // Shows the folder picker with `caption` (or the caption it has when empty);

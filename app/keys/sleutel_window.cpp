@@ -178,7 +178,7 @@ void TfrmSleutel::btnOkClick()
     startFile_.clear();
     const QFileInfo info(path);
     if (!path.isEmpty() && info.exists() && info.isFile() &&
-        QStringLiteral(".") + info.suffix().toUpper() == QStringLiteral(".CRP")) {
+        QStringLiteral(".") + info.suffix().toUpper() == QStringLiteral(".CRP") && memo()->confirmDiscard(this)) {
         memo()->OpenTarnFile(path);
     }
     hide();

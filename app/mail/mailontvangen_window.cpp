@@ -368,6 +368,9 @@ void TmailOntvangen::handBack()
 void TmailOntvangen::listBerichtenDblClick()
 {
     runCommand([this] {
+        if (listBerichten->currentRow() < 0 || !memo_.confirmDiscard(this)) {
+            return;
+        }
         AskForAttachments = true;
         Beantwoorden1->setEnabled(false);
         if (!retrieveSelected()) {
@@ -380,6 +383,7 @@ void TmailOntvangen::listBerichtenDblClick()
             lines.erase(lines.begin());
         }
         memo_.Memo->setText(memoText(lines));
+        memo_.setMemoModified(false);
         handBack();
     });
 }
@@ -387,6 +391,9 @@ void TmailOntvangen::listBerichtenDblClick()
 void TmailOntvangen::Beantwoorden1Click()
 {
     runCommand([this] {
+        if (listBerichten->currentRow() < 0 || !memo_.confirmDiscard(this)) {
+            return;
+        }
         if (!retrieveSelected()) {
             return;
         }
@@ -394,6 +401,7 @@ void TmailOntvangen::Beantwoorden1Click()
         const std::vector<std::string> body = messageLines();
         lines.insert(lines.end(), body.begin(), body.end());
         memo_.Memo->setText(memoText(lines));
+        memo_.setMemoModified(false);
         memo_.setPanel(0, QStringLiteral("Reply to message."));
         if (mail_ != nullptr) {
             const std::string& from = Pop3Client.MailMessage.From;
@@ -422,6 +430,13 @@ void TmailOntvangen::VerwijderenClick()
     runCommand([this] {
         const int row = listBerichten->currentRow();
         if (row < 0) {
+            return;
+        }
+        // A message deleted on the server is gone for good: one stray key must
+        // not do it.
+        const QString subject = listBerichten->item(row)->text();
+        if (!prompts::askYesNo(this, QStringLiteral("Tarnquill"),
+                               QStringLiteral("Bericht \"%1\" van de server verwijderen?").arg(subject))) {
             return;
         }
         Pop3Client.DeleteMessage(row + 1);

@@ -101,6 +101,7 @@ TEST_F(MainWindowEditing, NewEmptiesTheMemoNowAndAgain100msLater)
 {
     auto& w = start();
     w.Memo->setText("old text\r\nmore");
+    w.setMemoModified(false); // as opened: nothing unsaved
     w.setWindowTitle("Tarnquill - memo.crp");
     w.Opslaan1->setEnabled(true);
     w.AbortRequested = false;
@@ -113,7 +114,7 @@ TEST_F(MainWindowEditing, NewEmptiesTheMemoNowAndAgain100msLater)
     EXPECT_EQ(w.panel(2), QStringLiteral("Line: 0"));
     EXPECT_EQ(w.panel(3), QStringLiteral("Col: 0"));
     EXPECT_TRUE(w.AbortRequested);
-    EXPECT_EQ(questions, 0); // nothing is asked
+    EXPECT_EQ(questions, 0); // nothing unsaved, nothing asked
     EXPECT_TRUE(w.delayedClear->isActive());
     EXPECT_TRUE(w.delayedClear->isSingleShot());
     EXPECT_EQ(w.delayedClear->interval(), 100);
@@ -134,6 +135,7 @@ TEST_F(MainWindowEditing, NewImageAlsoFocusesTheMemo)
     activate(w);
     w.txtZoekWoord->setFocus();
     w.Memo->setText("x");
+    answerYes = true; // discard it
     QTest::mouseClick(w.imgBtnLeegmaken, Qt::LeftButton);
     EXPECT_EQ(w.Memo->textLength(), 0);
     EXPECT_TRUE(w.Memo->hasFocus());

@@ -417,6 +417,54 @@ TEST(ArchivePlan, RepeatedNamesTakeTheirEntriesInTurn)
     EXPECT_EQ(entriesForNames(frame, {}), Numbers{});
 }
 
+TEST(ArchivePlan, AnAddPastALimitIsRefusedWholeNamingTheLimitAndHowManyWouldFit)
+{
+    // One entry "a.txt" already: the directory holds 2 + 14 + 5 = 21 bytes.
+    XFileFrame frame;
+    frame.AppendPayload(bytesOf("x"));
+    frame.AddEntry(1, "a.txt", kKindSmallStored);
+    auto named = [](std::size_t count, std::size_t length) {
+        std::vector<FileToAdd> files(count);
+        for (std::size_t i = 0; i < count; ++i) {
+            files[i].entryName = std::string(length, 'n');
+        }
+        return files;
+    };
+    struct Case {
+        const char* name;
+        std::vector<FileToAdd> files;
+        const char* refusal; // empty: it fits
+    };
+    // (65279 - 21) / (14 + 9) = 2837.3: 2837 records of a 9-byte name fit.
+    const Case cases[] = {
+        {"nothing", {}, ""},
+        {"2837 names of 9 bytes", named(2837, 9), ""},
+        {"3000 names of 9 bytes", named(3000, 9),
+         "Nothing was added: the archive's directory is limited to 65279 bytes (each entry takes 14 bytes and "
+         "its name), and only 2837 of the 3000 chosen files would fit."},
+        // Up to exactly 65279 bytes: 21 + 14 + 65244.
+        {"one name that fills the directory", named(1, 65244), ""},
+        {"one byte more", named(1, 65245), "only 0 of the 1 chosen files would fit."},
+        {"a name above the name limit", named(1, 65280), "at most 65279 bytes long, and file 1's name is 65280, and only 0 of"},
+    };
+    const Bytes before = frame.ToBytes();
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string refusal = c.refusal;
+        if (refusal.empty()) {
+            EXPECT_NO_THROW(requireRoomForAll(frame, c.files));
+            continue;
+        }
+        try {
+            requireRoomForAll(frame, c.files);
+            ADD_FAILURE() << "not refused";
+        } catch (const ArchiveError& e) {
+            EXPECT_NE(std::string(e.what()).find(refusal), std::string::npos) << e.what();
+        }
+    }
+    EXPECT_EQ(frame.ToBytes(), before);
+}
+
 TEST(ArchivePlan, ProgressSharesAndPercentages)
 {
     struct Share {

@@ -127,6 +127,7 @@ TEST_F(ArchiveWindowTest, AddFilesStoresSmallAndLargeFilesUnchanged)
 
 TEST_F(ArchiveWindowTest, MeanPercentageOverTheChosenFiles)
 {
+    answerYes = true; // unsaved entries may go
     timeLimitOff();
     const QByteArray one = textBytes(4000, 1);
     const QByteArray two = textBytes(9000, 2);
@@ -163,6 +164,7 @@ TEST_F(ArchiveWindowTest, SettingsOfTheSettingsWindowReachTheCompressor)
 
 TEST_F(ArchiveWindowTest, AddFolderNamesEntriesFromTheFolderItself)
 {
+    answerYes = true; // unsaved entries may go
     makeFile("data/docs/a.txt", "alpha");
     makeFile("data/docs/sub/b.txt", "beta");
     makeFile("data/other.txt", "not in the folder");
@@ -350,6 +352,7 @@ TEST_F(ArchiveWindowTest, SaveOpenAndReadFileRoundTrip)
 
 TEST_F(ArchiveWindowTest, ShortAndEmptyArchivesOpenAsEmptyLists)
 {
+    answerYes = true; // unsaved entries may go
     addFiles({makeFile("keep.txt", "x")});
     open(makeFile("short.X", QByteArray("\x00\x02\x00", 3)));
     EXPECT_TRUE(window->nodeNames().empty());
@@ -368,6 +371,7 @@ TEST_F(ArchiveWindowTest, ShortAndEmptyArchivesOpenAsEmptyLists)
 
 TEST_F(ArchiveWindowTest, AFailedCommandReturnsToIdleAndShowsTheError)
 {
+    answerYes = true; // unsaved entries may go
     addFiles({makeFile("a.txt", "kept")});
     // A damaged archive: the directory claims more bytes than the file has.
     open(makeFile("bad.X", QByteArray("\x00\x40\x00\x01xyz", 7)));
@@ -426,6 +430,85 @@ TEST_F(ArchiveWindowTest, CloseAsksOnlyAboutUnsavedEntries)
     open(path("a.X"));
     EXPECT_TRUE(window->close());
     EXPECT_EQ(questions.size(), 2u);
+}
+
+TEST_F(ArchiveWindowTest, NewAndOpenAskBeforeDroppingUnsavedEntries)
+{
+    const QString question = QStringLiteral("Het bestand is nog niet opgeslagen weet u\r           ");
+    makeFile("saved/b.txt", "b");
+    addFolder(path("saved"));
+    saveAs(path("other.X"));
+    struct Case {
+        const char* name;
+        std::function<void()> run;
+        const char* ending;
+        Names after;
+    };
+    const Case cases[] = {
+        {"New", [&] { window->btnNieuwClick(); }, "zeker dat u een nieuw bestand wilt maken", {}},
+        {"Open", [&] { open(path("other.X")); }, "zeker dat u een ander bestand wilt openen", {"saved\\b.txt"}},
+        {"ReadFile", [&] { window->ReadFile(path("other.X")); }, "zeker dat u een ander bestand wilt openen",
+         {"saved\\b.txt"}},
+    };
+    for (const Case& c : cases) {
+        for (const bool yes : {false, true}) {
+            SCOPED_TRACE(std::string(c.name) + (yes ? ", Yes" : ", No"));
+            answerYes = true;
+            window->btnNieuwClick();
+            addFiles({makeFile("a.txt", "a")});
+            questions.clear();
+            fileRequests.clear();
+            answerYes = yes;
+            c.run();
+            ASSERT_EQ(questions.size(), 1u);
+            EXPECT_EQ(questions[0], question + QString::fromLatin1(c.ending));
+            if (yes) {
+                EXPECT_EQ(window->nodeNames(), c.after);
+                continue;
+            }
+            fileAnswers.clear();
+            EXPECT_TRUE(fileRequests.empty()) << "no file dialog after No";
+            EXPECT_EQ(window->nodeNames(), (Names{"a.txt"}));
+            EXPECT_FALSE(window->Saved);
+            EXPECT_EQ(window->windowTitle(), QStringLiteral("Compressie"));
+        }
+    }
+    EXPECT_TRUE(errors.empty());
+}
+
+TEST_F(ArchiveWindowTest, AnAddPastTheDirectoryLimitIsRefusedWholeAndTheArchiveStaysAsItWas)
+{
+    addFiles({makeFile("a.txt", "kept")});
+    saveAs(path("a.X"));
+    const std::vector<std::uint8_t> before = window->frame().ToBytes();
+    QStringList many;
+    for (int i = 0; i < 3000; ++i) {
+        many << makeFile(QStringLiteral("big/f%1.txt").arg(i, 4, 10, QLatin1Char('0')), "x");
+    }
+    // Directory 2 + 14 + 5 = 21 bytes; a record of "big\\f0000.txt" takes 27 bytes,
+    // one of "f0000.txt" 23: (65279 - 21) / 27 = 2416.96, (65279 - 21) / 23 = 2837.3.
+    struct Case {
+        const char* name;
+        std::function<void()> run;
+        const char* fit;
+    };
+    const Case cases[] = {
+        {"Add folder", [&] { addFolder(path("big")); }, "only 2416 of the 3000 chosen files would fit"},
+        {"Add files", [&] { addFiles(many); }, "only 2837 of the 3000 chosen files would fit"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        errors.clear();
+        c.run();
+        ASSERT_EQ(errors.size(), 1u);
+        EXPECT_TRUE(errors[0].contains(QStringLiteral("limited to 65279 bytes"))) << errors[0].toStdString();
+        EXPECT_TRUE(errors[0].contains(QString::fromLatin1(c.fit))) << errors[0].toStdString();
+        EXPECT_TRUE(window->frame().ToBytes() == before);
+        EXPECT_EQ(window->nodeNames(), (Names{"a.txt"}));
+        EXPECT_TRUE(window->Saved);
+        EXPECT_TRUE(window->Idle);
+        EXPECT_FALSE(window->ProgressVisible);
+    }
 }
 
 TEST_F(ArchiveWindowTest, IconsFollowTheExtensionTable)

@@ -203,6 +203,22 @@ TEST_F(CliTest, FailuresExitWithOneAndAMessage)
     const Result corrupt = run({"x", "list", path("bad.X")});
     EXPECT_EQ(corrupt.status, 1);
     EXPECT_FALSE(corrupt.err.empty());
+
+    // An add past the archive's directory limit is refused whole; the archive
+    // stays as it was. (21 + 3000 * 27 bytes of records for big\f0000.txt ...)
+    write(dir_ / "a.txt", std::string("kept"));
+    ASSERT_EQ(run({"x", "add", path("arc.X"), path("a.txt")}).status, 0);
+    const Bytes before = read(dir_ / "arc.X");
+    for (int i = 0; i < 3000; ++i) {
+        char name[16];
+        std::snprintf(name, sizeof name, "f%04d.txt", i);
+        write(dir_ / "big" / name, std::string("x"));
+    }
+    const Result full = run({"x", "add", path("arc.X"), path("big")});
+    EXPECT_EQ(full.status, 1);
+    EXPECT_NE(full.err.find("limited to 65279 bytes"), std::string::npos) << full.err;
+    EXPECT_NE(full.err.find("only 2416 of the 3000 chosen files would fit"), std::string::npos) << full.err;
+    EXPECT_EQ(read(dir_ / "arc.X"), before);
 }
 
 TEST_F(CliTest, ArchiveAddListExtractDelete)

@@ -237,6 +237,7 @@ TEST_F(CrpWindow, FailedSaveKeepsTheOldFileAndShowsTheError)
     }
     QFile probe(folder + QStringLiteral("/probe"));
     const bool writable = probe.open(QIODevice::WriteOnly);
+    const QString caption = w.windowTitle();
     if (!writable) {
         w.Memo->setText("new text");
         save(w, path);
@@ -253,7 +254,10 @@ TEST_F(CrpWindow, FailedSaveKeepsTheOldFileAndShowsTheError)
     EXPECT_TRUE(errors.front().contains(QStringLiteral("keep.crp"))) << errors.front().toStdString();
     EXPECT_TRUE(w.ControlsEnabled);
     EXPECT_FALSE(w.ProgressShown);
-    EXPECT_NE(w.panel(1), QStringLiteral("File saved..."));
+    // Nothing claims a file that was never written.
+    EXPECT_EQ(w.panel(1), QStringLiteral("File not saved."));
+    EXPECT_EQ(w.windowTitle(), caption);
+    EXPECT_TRUE(w.memoModified());
 }
 
 TEST_F(CrpWindow, FileThatCannotBeOpenedLeavesMemoAndCaption)

@@ -179,6 +179,7 @@ TEST_F(SealedWindow, WrongPassphraseOrDamagedFileLeavesMemoAndCaptionAsTheyWere)
         writeBytes(file, c.bytes);
         w.setWindowTitle(QStringLiteral("Tarnquill - before.tqs"));
         w.Memo->setText("the memo before");
+        w.setMemoModified(false);
         errors.clear();
         open(w, file, c.passphrase);
         ASSERT_EQ(errors.size(), 1u);

@@ -485,9 +485,17 @@ TEST_F(MailWindows, MemoMailedAndReceivedBack)
         }
 
         // Open: the memo holds the text (the empty line in front dropped) and
-        // each attachment is offered in the save dialog.
+        // each attachment is offered in the save dialog. The memo has changes
+        // that were never saved: No to discarding them keeps it and the window.
         requests.clear();
         select(subject + QChar(0xA0));
+        memo.Memo->setText("typed, not saved");
+        answerYes = false;
+        recv->listBerichtenDblClick();
+        EXPECT_EQ(lastQuestion, "The memo has changes that are not saved. Discard them?");
+        EXPECT_EQ(memo.Memo->text(), "typed, not saved");
+        EXPECT_TRUE(recv->isVisible());
+        answerYes = true;
         recv->listBerichtenDblClick();
         EXPECT_TRUE(errors.empty()) << (errors.empty() ? "" : errors.back().toStdString());
         EXPECT_FALSE(recv->isVisible());
@@ -517,6 +525,12 @@ TEST_F(MailWindows, MemoMailedAndReceivedBack)
         // send window, a note in the main window.
         ASSERT_TRUE(receiveUntilListed({subject + QChar(0xA0)}));
         select(subject + QChar(0xA0));
+        memo.Memo->setText("typed, not saved");
+        answerYes = false;
+        recv->Beantwoorden1Click();
+        EXPECT_EQ(memo.Memo->text(), "typed, not saved");
+        EXPECT_TRUE(recv->isVisible());
+        answerYes = true;
         recv->Beantwoorden1Click();
         EXPECT_TRUE(errors.empty());
         EXPECT_EQ(memo.Memo->lines().at(2), "----- Original Message -----");
@@ -526,9 +540,15 @@ TEST_F(MailWindows, MemoMailedAndReceivedBack)
         EXPECT_EQ(mail->edtOnderwerp->text(), QStringLiteral("Re: ") + subject + QChar(0xA0));
         EXPECT_FALSE(recv->isVisible());
 
-        // Done with it: delete it on the server.
+        // Done with it: delete it on the server, after a question that names it
+        // (No keeps it).
         ASSERT_TRUE(receiveUntilListed({subject + QChar(0xA0)}));
         select(subject + QChar(0xA0));
+        answerYes = false;
+        recv->VerwijderenClick();
+        EXPECT_EQ(lastQuestion, QStringLiteral("Bericht \"%1\" van de server verwijderen?").arg(subject + QChar(0xA0)));
+        EXPECT_TRUE(listed().contains(subject + QChar(0xA0)));
+        answerYes = true;
         recv->VerwijderenClick();
         EXPECT_FALSE(listed().contains(subject + QChar(0xA0)));
         recv->btnSluitenClick();
@@ -571,6 +591,8 @@ TEST_F(MailWindows, MessagesOfOtherProgramsOpenAsWritten)
     }
     ASSERT_TRUE(receiveUntilListed(subjects)) << listed().join(QLatin1Char('\n')).toStdString();
     tq::TfrmMemo& memo = program().frmMemo();
+    answerYes = true; // each message replaces the one before; delete asks
+
     for (std::size_t i = 0; i < cases.size(); ++i) {
         SCOPED_TRACE(cases[i].name);
         ASSERT_TRUE(receiveUntilListed({subjects[static_cast<int>(i)]}));
