@@ -10,6 +10,10 @@ class QLabel;
 class QLineEdit;
 class QWidget;
 
+namespace tq {
+class TPasswordStore;
+}
+
 namespace tq::mailform {
 
 // Row geometry of the windows' field panels.
@@ -25,6 +29,10 @@ QLineEdit* addField(QWidget* panel, const char* name, const QString& caption, co
 
 // Calls `handler` each time `field` loses the input focus (the field is left).
 void onLeave(QLineEdit* field, std::function<void()> handler);
+
+// Makes a password field hold the password of its account as it is now
+// (TPasswordStore::settle); the field is set only when that changes it.
+void settlePassword(TPasswordStore& store, QLineEdit* field);
 
 // Runs a command of a mail window inside the program's guard. Whatever way it
 // ends, `restore` gives the window its controls back; an error is then shown
