@@ -6,6 +6,7 @@
 #include <QEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QStatusBar>
 
 namespace tq::mailform {
 namespace {
@@ -60,6 +61,15 @@ void settlePassword(TPasswordStore& store, QLineEdit* field)
     const QString password = store.settle(field->text());
     if (password != field->text()) {
         field->setText(password);
+    }
+}
+
+void loadOnActivation(QStatusBar* status, const std::function<void()>& load)
+{
+    try {
+        load();
+    } catch (const EKeyringError& e) {
+        status->showMessage(QString::fromUtf8(e.what()));
     }
 }
 

@@ -189,7 +189,7 @@ void TMail::FormActivate()
     edtName->setText(mailsettings::load("OutName", mailsettings::kSendKeys));
     edtSender->setText(mailsettings::load("OutSender", mailsettings::kSendKeys));
     edtReplyAdress->setText(mailsettings::load("OutReplyadress", mailsettings::kSendKeys));
-    pnlSecurity->load();
+    mailform::loadOnActivation(StatusBar, [this] { pnlSecurity->load(); });
     pnlHeader->setEnabled(true);
     memo_.setEnabled(false);
     QFont bold = lblOntvanger->font();

@@ -249,7 +249,8 @@ void TmailOntvangen::FormActivate()
     edtServername->setText(mailsettings::load("InServername", mailsettings::kReceiveKeys));
     edtUsername->setText(mailsettings::load("InUsername", mailsettings::kReceiveKeys));
     pnlSecurity->load();
-    edtPassword->setText(password_->read());
+    edtPassword->clear();
+    mailform::loadOnActivation(StatusBar, [this] { edtPassword->setText(password_->read()); });
 }
 
 QString TmailOntvangen::statusText() const

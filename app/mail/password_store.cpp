@@ -148,6 +148,8 @@ std::optional<QString> TPasswordStore::obscuredFor(const TMailAccount& account)
 
 QString TPasswordStore::read()
 {
+    // Until this read succeeds, no field holds a known password.
+    known_.reset();
     const TMailAccount account = account_();
     TKeyring& k = keyring();
     QString password;

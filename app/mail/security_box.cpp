@@ -110,6 +110,7 @@ void TMailSecurityBox::load()
 {
     loadChoice();
     if (chkSignIn != nullptr && chkSignIn->isChecked()) {
+        edtSignInPassword->clear();
         edtSignInPassword->setText(password_->read());
     }
 }

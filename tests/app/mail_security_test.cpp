@@ -202,6 +202,11 @@ TEST_F(MailSecurity, PasswordsAreKeptPerAccount)
     EXPECT_FALSE(settings::contains("InPassword"));
     keys->failReads = true;
     EXPECT_THROW(store.read(), EKeyringError);
+    // The empty field of that failed read never overwrites the password.
+    keys->failReads = keys->refuseWrites = false;
+    keys->writes = 0;
+    EXPECT_EQ(store.settle(QString()), "zes");
+    EXPECT_EQ(keys->writes, 0);
 }
 
 // A first run starts both windows on STARTTLS and its port; a choice stored

@@ -416,6 +416,31 @@ TEST_F(MailWindows, AccountValuesAreStoredEncipheredAndComeBack)
     EXPECT_EQ(recv->edtPassword->text(), password);
 }
 
+// A keyring that runs but cannot be read: the activation shows why in the
+// status bar (an error box there would activate the window again and again),
+// Receive stops with the error, and no password is taken from elsewhere.
+TEST_F(MailWindows, FailingKeyringIsReported)
+{
+    struct Broken : tq::TKeyring {
+        bool available() override { return true; }
+        std::optional<QString> read(const std::string&) override { throw tq::EKeyringError("The keyring is locked."); }
+        bool write(const std::string&, const QString&) override { return false; }
+        void remove(const std::string&) override {}
+    };
+    auto previous = tq::setKeyring(std::make_unique<Broken>());
+    tq::mailsettings::store("InServername", QStringLiteral("127.0.0.1"), tq::mailsettings::kReceiveKeys);
+    tq::mailsettings::store("InPassword", QStringLiteral("obscured"), tq::mailsettings::kReceiveKeys);
+    activate(recv);
+    EXPECT_EQ(recv->statusText(), "The keyring is locked.");
+    EXPECT_EQ(recv->edtPassword->text(), QString());
+    EXPECT_TRUE(errors.empty());
+    recv->btnOphalenClick();
+    EXPECT_EQ(errors, (std::vector<QString>{"The keyring is locked."}));
+    EXPECT_FALSE(recv->Pop3Client.Connected());
+    EXPECT_TRUE(recv->btnOphalen->isEnabled());
+    tq::setKeyring(std::move(previous));
+}
+
 // The memo, mailed from the send window, arrives as well-formed MIME and comes
 // back through the receive window: in the clear with two attachments, and
 // encrypted (cipher text in the mail, decrypted in the memo afterwards).
@@ -695,9 +720,16 @@ TEST_F(MailWindows, RefusalsAndShortFieldsLeaveTheWindowsUsable)
 
     // A server name the resolver does not know fails with the lookup's text;
     // only a lookup that timed out or was cancelled asks for the name again.
-    // (A plain connection to that server is agreed to when asked.)
+    // (The password is typed again for that server, which does not get the
+    // other one's; a plain connection to it is agreed to when asked.)
     prepareReceive();
+    recv->edtServername->setFocus();
     recv->edtServername->setText(QStringLiteral("no-such-host.invalid"));
+    recv->edtPassword->setFocus();
+    QApplication::processEvents();
+    EXPECT_EQ(recv->edtPassword->text(), QString());
+    recv->edtPassword->setText(QStringLiteral("typed again"));
+    recv->btnOphalen->setFocus();
     answerYes = true;
     recv->btnOphalenClick();
     answerYes = false;
