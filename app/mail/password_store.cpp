@@ -86,10 +86,10 @@ std::unique_ptr<TKeyring>& installed()
     return k;
 }
 
-void writeEntry(TKeyring& k, const std::string& name, const QString& password)
+void writeEntry(TKeyring& k, const std::string& name, const TMailAccount& account, const QString& password)
 {
     if (!k.write(name, password)) {
-        throw EKeyringError("The keyring did not store the password for " + name +
+        throw EKeyringError("The keyring did not store the password of " + account.text().toStdString() +
                             "; it is not kept anywhere else. Try again, or check the keyring.");
     }
 }
@@ -164,12 +164,12 @@ QString TPasswordStore::read()
     } else if (auto old = k.read(name_)) {
         // The one entry of the window that earlier versions kept.
         password = *old;
-        writeEntry(k, entryName(account), password);
+        writeEntry(k, entryName(account), account, password);
         k.remove(name_);
     } else if (auto kept = obscuredFor(account); kept && !kept->isEmpty()) {
         // Kept in the settings before a keyring ran: move it there.
         password = *kept;
-        writeEntry(k, entryName(account), password);
+        writeEntry(k, entryName(account), account, password);
         obscured_.remove();
     }
     known_ = account;
@@ -185,7 +185,7 @@ void TPasswordStore::write(const QString& password)
     }
     TKeyring& k = keyring();
     if (k.available()) {
-        writeEntry(k, entryName(account), password);
+        writeEntry(k, entryName(account), account, password);
     } else {
         obscured_.store(account.text() + QLatin1Char('\n') + password);
     }
