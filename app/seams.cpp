@@ -126,13 +126,14 @@ bool askTrustCertificate(QWidget* parent, const QString& server, const QString& 
     return dialog.exec() == QDialog::Accepted;
 }
 
-bool askText(QWidget* parent, const QString& title, const QString& label, QString& value)
+bool askText(QWidget* parent, const QString& title, const QString& label, QString& value, Echo echo)
 {
     if (const auto& handler = installedHandler<InputSeam, InputHandler>()) {
-        return handler(parent, title, label, value);
+        return handler(parent, title, label, value, echo);
     }
     bool ok = false;
-    const QString answer = QInputDialog::getText(parent, title, label, QLineEdit::Normal, value, &ok);
+    const QString answer = QInputDialog::getText(
+        parent, title, label, echo == Echo::Password ? QLineEdit::Password : QLineEdit::Normal, value, &ok);
     if (ok) {
         value = answer;
     }

@@ -62,10 +62,13 @@ using QuestionHandler =
     std::function<bool(QWidget* parent, const QString& title, const QString& text, Icon icon)>;
 // Shows an error message.
 using ErrorHandler = std::function<void(QWidget* parent, const QString& title, const QString& text)>;
+// How an input box shows what is typed: as it is, or masked (a password).
+enum class Echo { Normal, Password };
+
 // Asks for a line of text in an input box that starts with `value`; true on OK
 // (`value` then holds the answer), false on Cancel (`value` unchanged).
-using InputHandler =
-    std::function<bool(QWidget* parent, const QString& title, const QString& label, QString& value)>;
+using InputHandler = std::function<bool(QWidget* parent, const QString& title, const QString& label,
+                                        QString& value, Echo echo)>;
 
 // Asks whether to trust a server certificate that failed verification; true
 // only when the user chose to trust exactly that certificate for that server.
@@ -75,7 +78,8 @@ using CertificateHandler = std::function<bool(QWidget* parent, const QString& se
 bool askYesNo(QWidget* parent, const QString& title, const QString& text, Icon icon = Icon::Question);
 bool askTrustCertificate(QWidget* parent, const QString& server, const QString& problem,
                          const QString& fingerprint);
-bool askText(QWidget* parent, const QString& title, const QString& label, QString& value);
+bool askText(QWidget* parent, const QString& title, const QString& label, QString& value,
+             Echo echo = Echo::Normal);
 void showError(QWidget* parent, const QString& title, const QString& text);
 
 QuestionHandler setQuestionHandler(QuestionHandler handler);

@@ -1,10 +1,12 @@
 #include "app/mail/mail_form.h"
 
 #include "app/guard.h"
+#include "app/mail/password_store.h"
 
 #include <QEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QStatusBar>
 
 namespace tq::mailform {
 namespace {
@@ -52,6 +54,23 @@ QLineEdit* addField(QWidget* panel, const char* name, const QString& caption, co
 void onLeave(QLineEdit* field, std::function<void()> handler)
 {
     field->installEventFilter(new LeaveFilter(field, std::move(handler)));
+}
+
+void settlePassword(TPasswordStore& store, QLineEdit* field)
+{
+    const QString password = store.settle(field->text());
+    if (password != field->text()) {
+        field->setText(password);
+    }
+}
+
+void loadOnActivation(QStatusBar* status, const std::function<void()>& load)
+{
+    try {
+        load();
+    } catch (const EKeyringError& e) {
+        status->showMessage(QString::fromUtf8(e.what()));
+    }
 }
 
 void run(QWidget* window, const std::function<void()>& command, const std::function<void()>& restore,

@@ -8,7 +8,12 @@
 
 class QLabel;
 class QLineEdit;
+class QStatusBar;
 class QWidget;
+
+namespace tq {
+class TPasswordStore;
+}
 
 namespace tq::mailform {
 
@@ -25,6 +30,16 @@ QLineEdit* addField(QWidget* panel, const char* name, const QString& caption, co
 
 // Calls `handler` each time `field` loses the input focus (the field is left).
 void onLeave(QLineEdit* field, std::function<void()> handler);
+
+// Makes a password field hold the password of its account as it is now
+// (TPasswordStore::settle); the field is set only when that changes it.
+void settlePassword(TPasswordStore& store, QLineEdit* field);
+
+// Runs `load`, an activation's reading of a stored password. A keyring that
+// fails is shown in `status` rather than in an error box, whose closing would
+// activate the window again and read again without end; the next command
+// reports it as an error.
+void loadOnActivation(QStatusBar* status, const std::function<void()>& load);
 
 // Runs a command of a mail window inside the program's guard. Whatever way it
 // ends, `restore` gives the window its controls back; an error is then shown

@@ -1,5 +1,6 @@
 #include "app/mail/mail_security.h"
 
+#include "app/mail/mail_settings.h"
 #include "app/prompts.h"
 #include "mail/net/pop3_client.h"
 #include "mail/net/smtp_client.h"
@@ -13,6 +14,7 @@ namespace tq::mailsecurity {
 namespace {
 
 constexpr const char* kTrusted = "TrustedCertificates";
+constexpr const char* kClearText = "InClearText";
 
 const char* name(Direction d, const char* send, const char* receive)
 {
@@ -87,7 +89,15 @@ QString securityName(TSecurity security)
 Choice load(Direction direction)
 {
     Choice c;
-    c.security = securityOf(settings::readInt(name(direction, "OutSecurity", "InSecurity"), 0));
+    const char* security = name(direction, "OutSecurity", "InSecurity");
+    if (settings::contains(security)) {
+        c.security = securityOf(settings::readInt(security, 0));
+    } else {
+        // A first run starts secure; an account of a version without the
+        // choice keeps the plain connection it has always used.
+        c.security = settings::contains(name(direction, "OutServername", "InServername")) ? TSecurity::None
+                                                                                           : TSecurity::StartTls;
+    }
     const long long port = settings::readInt(name(direction, "OutPort", "InPort"), 0);
     c.port = port >= 1 && port <= 65535 ? static_cast<std::uint16_t>(port) : defaultPort(direction, c.security);
     if (direction == Direction::Send) {
@@ -106,6 +116,17 @@ void store(Direction direction, const Choice& choice)
         settings::writeBool("OutSignIn", choice.signIn);
         settings::writeString("OutLogin", choice.login);
     }
+}
+
+bool clearTextAccepted(const QString& account)
+{
+    return settings::contains(kClearText) &&
+           mailsettings::load(kClearText, mailsettings::kReceiveKeys) == account;
+}
+
+void acceptClearText(const QString& account)
+{
+    mailsettings::store(kClearText, account, mailsettings::kReceiveKeys);
 }
 
 std::vector<TrustedCertificate> trustedCertificates()
@@ -158,9 +179,9 @@ void prepare(TLineSocket& client, Direction direction, QWidget* parent)
 {
     const Choice c = load(direction);
     client.Security = c.security;
-    // Until the user chose otherwise, the port the window gave the client
-    // stands.
-    if (settings::contains(name(direction, "OutPort", "InPort"))) {
+    // A plain connection keeps the port the window gave the client until the
+    // user chose one; a secure one takes its mode's port.
+    if (settings::contains(name(direction, "OutPort", "InPort")) || c.security != TSecurity::None) {
         client.Port = c.port;
     }
     client.CaCertificates.clear();

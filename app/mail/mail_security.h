@@ -4,7 +4,9 @@
 // them before it connects.
 //
 // Settings: "OutSecurity" and "InSecurity" ("0" None, "1" STARTTLS, "2"
-// SSL/TLS), "OutPort" and "InPort", "OutSignIn" ("0"/"1") and "OutLogin" for
+// SSL/TLS; when absent, STARTTLS on a first run and None where the window's
+// server was stored by a version that had no choice and always sent in plain
+// text), "OutPort" and "InPort", "OutSignIn" ("0"/"1") and "OutLogin" for
 // sending, and "TrustedCertificates": entries "host:port FINGERPRINT" joined by
 // ";". The environment variable TARNQUILL_TEST_CA names a PEM file of
 // authorities trusted beside the system's (used by the tests' own servers).
@@ -47,6 +49,12 @@ struct Choice {
 Choice load(Direction direction);
 void store(Direction direction, const Choice& choice);
 
+// Whether the user agreed that the password of the receiving account
+// (TMailAccount::text()) crosses the network readable, and the agreement
+// (kept enciphered as "InClearText"; only the last account is kept).
+bool clearTextAccepted(const QString& account);
+void acceptClearText(const QString& account);
+
 struct TrustedCertificate {
     std::string server;      // "host:port"
     std::string fingerprint; // as TLineSocket::fingerprintOf spells it
@@ -61,7 +69,7 @@ std::vector<std::string> trustedFor(const std::string& server);
 // Sets Security, Port, the authorities and the trusted certificates from the
 // stored choice (Host must be set), and makes a refused certificate ask the
 // user (prompts::askTrustCertificate) whether to trust it; a yes is stored.
-// The port is set only when one was stored.
+// With None the port is set only when one was stored.
 void prepare(TLineSocket& client, Direction direction, QWidget* parent);
 // The same, and for sending the sign-in (Login; the password is the caller's).
 void prepare(TSmtpClient& client, QWidget* parent);

@@ -96,6 +96,7 @@ void TMail::buildControls()
          [] { settings::remove("OutPassword"); }},
         this);
     pnlSecurity = frmSecurity->box;
+    pnlSecurity->setServer([this] { return edtServername->text(); });
 
     chkCoderen = new QCheckBox(QStringLiteral("Encrypt before sending"), this);
     chkCoderen->setObjectName(QStringLiteral("chkCoderen"));
@@ -110,10 +111,10 @@ void TMail::buildControls()
     btnSecurity->setObjectName(QStringLiteral("btnSecurity"));
     btnSecurity->setToolTip(QStringLiteral("Connection security and signing in"));
     btnSecurity->setGeometry(112, buttonY, 88, 25);
-    connect(btnSecurity, &QPushButton::clicked, this, [this] {
-        pnlSecurity->load();
-        frmSecurity->exec();
-    });
+    connect(btnSecurity, &QPushButton::clicked, this, guarded(this, [this] {
+                pnlSecurity->load();
+                frmSecurity->exec();
+            }));
     btnVerzenden = new QPushButton(QStringLiteral("&Send"), this);
     btnVerzenden->setObjectName(QStringLiteral("btnVerzenden"));
     btnVerzenden->setGeometry(kWidth - 2 * 88, buttonY, 80, 25);
@@ -164,6 +165,8 @@ void TMail::storeField(QLineEdit* field)
     if (field == edtServername) {
         mailsettings::store("OutServername", field->text(), mailsettings::kSendKeys);
         SmtpClient.Host = bytesOf(field);
+        // The sign-in password belongs to the server.
+        pnlSecurity->settlePassword();
     } else if (field == edtUsername) {
         mailsettings::store("OutUsername", field->text(), mailsettings::kSendKeys);
         SmtpClient.UserID = bytesOf(field);
@@ -186,7 +189,7 @@ void TMail::FormActivate()
     edtName->setText(mailsettings::load("OutName", mailsettings::kSendKeys));
     edtSender->setText(mailsettings::load("OutSender", mailsettings::kSendKeys));
     edtReplyAdress->setText(mailsettings::load("OutReplyadress", mailsettings::kSendKeys));
-    pnlSecurity->load();
+    mailform::loadOnActivation(StatusBar, [this] { pnlSecurity->load(); });
     pnlHeader->setEnabled(true);
     memo_.setEnabled(false);
     QFont bold = lblOntvanger->font();
@@ -354,12 +357,15 @@ void TMail::SmtpClientAuthenticationFailed(bool& Handled)
         return;
     }
     if (SmtpClient.SignInRefused()) {
-        QString login = QString::fromStdString(cp1252::toUtf8(SmtpClient.Login));
-        QString password = QString::fromStdString(cp1252::toUtf8(SmtpClient.Password));
+        // Sign-in names and passwords are UTF-8; the password is asked for
+        // masked, in an empty box (a cancelled box keeps the one tried).
+        QString login = QString::fromStdString(SmtpClient.Login);
+        QString password;
         prompts::askText(this, title, QStringLiteral("Username"), login);
-        prompts::askText(this, title, QStringLiteral("Password"), password);
-        SmtpClient.Login = cp1252::fromUtf8Lossy(login.toStdString());
-        SmtpClient.Password = cp1252::fromUtf8Lossy(password.toStdString());
+        if (prompts::askText(this, title, QStringLiteral("Password"), password, prompts::Echo::Password)) {
+            SmtpClient.Password = password.toStdString();
+        }
+        SmtpClient.Login = login.toStdString();
         Handled = true;
         return;
     }

@@ -22,6 +22,7 @@
 #include <QMenu>
 #include <QPushButton>
 #include <QShowEvent>
+#include <QSpinBox>
 #include <QStatusBar>
 #include <QTemporaryDir>
 #include <QTextDocument>
@@ -100,10 +101,12 @@ void TmailOntvangen::buildControls()
                                      QStringLiteral("Paswoord"), 6 + 2 * mailform::kRowPitch, kFieldWidth);
     edtPassword->setEchoMode(QLineEdit::Password);
     password_ = std::make_unique<TPasswordStore>(
-        "InPassword", TPasswordStore::Obscured{
-                          [] { return mailsettings::load("InPassword", mailsettings::kReceiveKeys); },
-                          [](const QString& p) { mailsettings::store("InPassword", p, mailsettings::kReceiveKeys); },
-                          [] { settings::remove("InPassword"); }});
+        "InPassword",
+        TPasswordStore::Obscured{
+            [] { return mailsettings::load("InPassword", mailsettings::kReceiveKeys); },
+            [](const QString& p) { mailsettings::store("InPassword", p, mailsettings::kReceiveKeys); },
+            [] { settings::remove("InPassword"); }},
+        [this] { return account(); });
     // Connection security lives in a dialog of its own, so that the window
     // keeps its layout.
     frmSecurity = new TMailSecurityDialog(mailsecurity::Direction::Receive, {}, this);
@@ -148,10 +151,12 @@ void TmailOntvangen::buildControls()
     btnSecurity->setObjectName(QStringLiteral("btnSecurity"));
     btnSecurity->setToolTip(QStringLiteral("Connection security"));
     btnSecurity->setGeometry(8, buttonY, 88, 25);
-    connect(btnSecurity, &QPushButton::clicked, this, [this] {
-        pnlSecurity->load();
-        frmSecurity->exec();
-    });
+    connect(btnSecurity, &QPushButton::clicked, this, guarded(this, [this] {
+                pnlSecurity->load();
+                frmSecurity->exec();
+                // The port belongs to the account.
+                settlePassword();
+            }));
     connect(btnOphalen, &QPushButton::clicked, this, [this] { btnOphalenClick(); });
     connect(btnSluiten, &QPushButton::clicked, this, guarded(this, [this] { btnSluitenClick(); }));
 
@@ -166,16 +171,21 @@ void TmailOntvangen::buildControls()
     CloseTimer->setSingleShot(true);
     connect(CloseTimer, &QTimer::timeout, this, guarded(this, [this] { CloseTimerTimer(); }));
 
-    // The server name is stored when left, user name and password at every change.
+    // The server name is stored when left, the user name at every change. The
+    // password is stored when a field of its account is left (see
+    // password_store.h); leaving the server or user name field for another
+    // account brings that account's password.
     mailform::onLeave(edtServername, [this] {
         mailsettings::store("InServername", edtServername->text(), mailsettings::kReceiveKeys);
+        settlePassword();
     });
     connect(edtUsername, &QLineEdit::textEdited, this, guarded(this, [this] {
                 mailsettings::store("InUsername", edtUsername->text(), mailsettings::kReceiveKeys);
             }));
-    connect(edtPassword, &QLineEdit::textEdited, this, guarded(this, [this] {
-                password_->write(edtPassword->text());
-            }));
+    mailform::onLeave(edtUsername, [this] { settlePassword(); });
+    connect(edtPassword, &QLineEdit::textEdited, this,
+            guarded(this, [this] { password_->edited(edtPassword->text()); }));
+    mailform::onLeave(edtPassword, [this] { settlePassword(); });
 }
 
 void TmailOntvangen::connectClient()
@@ -196,6 +206,37 @@ void TmailOntvangen::connectClient()
     Pop3Client.OnDecodeStart = [this](std::string& FileName) { Pop3ClientDecodeStart(FileName); };
 }
 
+TMailAccount TmailOntvangen::account() const
+{
+    return {edtUsername->text(), edtServername->text(),
+            pnlSecurity != nullptr ? static_cast<std::uint16_t>(pnlSecurity->edtPort->value()) : Pop3Client.Port};
+}
+
+void TmailOntvangen::settlePassword()
+{
+    mailform::settlePassword(*password_, edtPassword);
+}
+
+bool TmailOntvangen::clearTextAgreed()
+{
+    if (Pop3Client.Security != TSecurity::None || Pop3Client.Connected()) {
+        return true;
+    }
+    const QString name = account().text();
+    if (mailsecurity::clearTextAccepted(name)) {
+        return true;
+    }
+    const QString question =
+        QStringLiteral("The connection to %1 is not secured (Security: None): your user name and password will "
+                       "cross the network readable for anyone on the way. Connect anyway?")
+            .arg(edtServername->text());
+    if (!prompts::askYesNo(this, QStringLiteral("Tarnquill"), question)) {
+        return false;
+    }
+    mailsecurity::acceptClearText(name);
+    return true;
+}
+
 void TmailOntvangen::FormActivate()
 {
     pnlSettings->setEnabled(true);
@@ -207,8 +248,9 @@ void TmailOntvangen::FormActivate()
     memo_.setEnabled(false);
     edtServername->setText(mailsettings::load("InServername", mailsettings::kReceiveKeys));
     edtUsername->setText(mailsettings::load("InUsername", mailsettings::kReceiveKeys));
-    edtPassword->setText(password_->read());
     pnlSecurity->load();
+    edtPassword->clear();
+    mailform::loadOnActivation(StatusBar, [this] { edtPassword->setText(password_->read()); });
 }
 
 QString TmailOntvangen::statusText() const
@@ -255,10 +297,16 @@ void TmailOntvangen::receive()
         return;
     }
     ReceiveStopped = false;
-    Pop3Client.UserID = bytesOf(edtUsername->text());
-    Pop3Client.Password = bytesOf(edtPassword->text());
+    // User name and password go to the server as UTF-8.
+    settlePassword();
+    Pop3Client.UserID = edtUsername->text().toStdString();
+    Pop3Client.Password = edtPassword->text().toStdString();
     Pop3Client.Host = bytesOf(edtServername->text());
     pnlSecurity->prepare(Pop3Client);
+    if (!clearTextAgreed()) {
+        showStatus(QStringLiteral("Not connected: the password would cross the network readable."));
+        return;
+    }
     while (!Pop3Client.Connected() && !ReceiveStopped) {
         memo_.yieldPump().pumpNow();
         showStatus(QStringLiteral("Busy connecting."));
@@ -486,13 +534,16 @@ void TmailOntvangen::Pop3ClientAuthenticationFailed(bool& Handled)
         Handled = false;
         return;
     }
+    // The password is asked for masked, in an empty box; a cancelled box
+    // keeps the value tried.
     const QString title = QStringLiteral("Incorrect username / password");
-    QString user = textOf(Pop3Client.UserID);
-    QString password = textOf(Pop3Client.Password);
+    QString user = QString::fromStdString(Pop3Client.UserID);
+    QString password;
     prompts::askText(this, title, QStringLiteral("Username"), user);
-    prompts::askText(this, title, QStringLiteral("Password"), password);
-    Pop3Client.UserID = bytesOf(user);
-    Pop3Client.Password = bytesOf(password);
+    if (prompts::askText(this, title, QStringLiteral("Password"), password, prompts::Echo::Password)) {
+        Pop3Client.Password = password.toStdString();
+    }
+    Pop3Client.UserID = user.toStdString();
     Handled = true;
 }
 

@@ -94,6 +94,14 @@ private:
     std::unique_ptr<TPasswordStore> password_;
     void buildControls();
     void connectClient();
+    // The account of the fields: user name, server and the chosen port.
+    TMailAccount account() const;
+    // The password field holds the password of the account as it is now
+    // (what was typed is stored first).
+    void settlePassword();
+    // With Security None and no connection yet: asks once per account whether
+    // the password may cross the network readable; false when declined.
+    bool clearTextAgreed();
     void showStatus(const QString& text);
     void receive();
     // Retrieves the selected message; false when nothing is selected.

@@ -47,8 +47,15 @@ public:
     {
         QKeychain::ReadPasswordJob job(QString::fromLatin1(kService));
         job.setKey(QString::fromStdString(name));
-        if (!runJob(job) || job.error() != QKeychain::NoError) {
+        if (!runJob(job)) {
+            throw EKeyringError("The keyring did not answer, so the password could not be read.");
+        }
+        if (job.error() == QKeychain::EntryNotFound) {
             return std::nullopt;
+        }
+        if (job.error() != QKeychain::NoError) {
+            throw EKeyringError("The password could not be read from the keyring: " +
+                                job.errorString().toStdString());
         }
         return job.textData();
     }
@@ -79,6 +86,14 @@ std::unique_ptr<TKeyring>& installed()
     return k;
 }
 
+void writeEntry(TKeyring& k, const std::string& name, const TMailAccount& account, const QString& password)
+{
+    if (!k.write(name, password)) {
+        throw EKeyringError("The keyring did not store the password of " + account.text().toStdString() +
+                            "; it is not kept anywhere else. Try again, or check the keyring.");
+    }
+}
+
 } // namespace
 
 TKeyring& keyring()
@@ -96,10 +111,21 @@ std::unique_ptr<TKeyring> setKeyring(std::unique_ptr<TKeyring> k)
     return old;
 }
 
-TPasswordStore::TPasswordStore(std::string name, Obscured obscured)
+QString TMailAccount::text() const
+{
+    return user + QLatin1Char('@') + server + QLatin1Char(':') + QString::number(port);
+}
+
+TPasswordStore::TPasswordStore(std::string name, Obscured obscured, std::function<TMailAccount()> account)
     : name_(std::move(name))
     , obscured_(std::move(obscured))
+    , account_(std::move(account))
 {
+}
+
+std::string TPasswordStore::entryName(const TMailAccount& account) const
+{
+    return name_ + " " + account.text().toStdString();
 }
 
 bool TPasswordStore::obscuredOnly()
@@ -107,31 +133,80 @@ bool TPasswordStore::obscuredOnly()
     return !keyring().available();
 }
 
+// The settings value holds "account\npassword"; a value without the account
+// line is one of earlier versions and belongs to whichever account reads it
+// first. Nothing when it belongs to another account.
+std::optional<QString> TPasswordStore::obscuredFor(const TMailAccount& account)
+{
+    const QString stored = obscured_.load();
+    const int breakAt = stored.indexOf(QLatin1Char('\n'));
+    if (breakAt >= 0 && stored.left(breakAt) != account.text()) {
+        return std::nullopt;
+    }
+    return stored.mid(breakAt + 1);
+}
+
 QString TPasswordStore::read()
 {
+    // Until this read succeeds, no field holds a known password.
+    known_.reset();
+    const TMailAccount account = account_();
     TKeyring& k = keyring();
+    QString password;
     if (!k.available()) {
-        return obscured_.load();
-    }
-    if (auto secret = k.read(name_)) {
-        return *secret;
-    }
-    // Kept in the settings before a keyring ran: move it there.
-    const QString password = obscured_.load();
-    if (!password.isEmpty() && k.write(name_, password)) {
+        password = obscuredFor(account).value_or(QString());
+        if (!password.isEmpty() && !obscured_.load().contains(QLatin1Char('\n'))) {
+            // Claimed now, so that another account does not get it as well.
+            obscured_.store(account.text() + QLatin1Char('\n') + password);
+        }
+    } else if (auto secret = k.read(entryName(account))) {
+        password = *secret;
+    } else if (auto old = k.read(name_)) {
+        // The one entry of the window that earlier versions kept.
+        password = *old;
+        writeEntry(k, entryName(account), account, password);
+        k.remove(name_);
+    } else if (auto kept = obscuredFor(account); kept && !kept->isEmpty()) {
+        // Kept in the settings before a keyring ran: move it there.
+        password = *kept;
+        writeEntry(k, entryName(account), account, password);
         obscured_.remove();
     }
+    known_ = account;
+    knownPassword_ = password;
     return password;
 }
 
 void TPasswordStore::write(const QString& password)
 {
-    TKeyring& k = keyring();
-    if (k.available() && k.write(name_, password)) {
-        obscured_.remove();
+    const TMailAccount account = account_();
+    if (known_ && *known_ == account && knownPassword_ == password) {
         return;
     }
-    obscured_.store(password);
+    TKeyring& k = keyring();
+    if (k.available()) {
+        writeEntry(k, entryName(account), account, password);
+    } else {
+        obscured_.store(account.text() + QLatin1Char('\n') + password);
+    }
+    known_ = account;
+    knownPassword_ = password;
+}
+
+QString TPasswordStore::settle(const QString& shown)
+{
+    if (known_ && *known_ == account_()) {
+        write(shown);
+        return shown;
+    }
+    return read();
+}
+
+void TPasswordStore::edited(const QString& password)
+{
+    if (obscuredOnly()) {
+        write(password);
+    }
 }
 
 } // namespace tq

@@ -1,5 +1,7 @@
 #include "app/mail/security_box.h"
 
+#include "app/guard.h"
+#include "app/mail/mail_form.h"
 #include "mail/net/pop3_client.h"
 #include "mail/net/smtp_client.h"
 
@@ -55,7 +57,8 @@ TMailSecurityBox::TMailSecurityBox(Direction direction, TPasswordStore::Obscured
     grid->addWidget(btnCertificates, 0, 4);
 
     if (direction_ == Direction::Send) {
-        password_ = std::make_unique<TPasswordStore>("OutPassword", std::move(password));
+        password_ = std::make_unique<TPasswordStore>("OutPassword", std::move(password),
+                                                     [this] { return signInAccount(); });
         chkSignIn = new QCheckBox(QStringLiteral("Sign in"), this);
         chkSignIn->setObjectName(QStringLiteral("chkSignIn"));
         chkSignIn->setToolTip(QStringLiteral("Sign in to the server with a user name and password"));
@@ -71,13 +74,16 @@ TMailSecurityBox::TMailSecurityBox(Direction direction, TPasswordStore::Obscured
         grid->addWidget(chkSignIn, 1, 0);
         grid->addWidget(edtLogin, 1, 1);
         grid->addWidget(edtSignInPassword, 1, 2, 1, 3);
-        connect(chkSignIn, &QCheckBox::toggled, this, [this] {
-            storeChoice();
-            updateEnabled();
-        });
+        connect(chkSignIn, &QCheckBox::toggled, this, guarded(this, [this] {
+                    storeChoice();
+                    updateEnabled();
+                    settlePassword();
+                }));
         connect(edtLogin, &QLineEdit::textEdited, this, [this] { storeChoice(); });
         connect(edtSignInPassword, &QLineEdit::textEdited, this,
-                [this](const QString& text) { password_->write(text); });
+                guarded(this, [this] { password_->edited(edtSignInPassword->text()); }));
+        mailform::onLeave(edtLogin, [this] { settlePassword(); });
+        mailform::onLeave(edtSignInPassword, [this] { settlePassword(); });
     }
     lblObscured = new QLabel(
         QStringLiteral("No keyring runs here: the password is only obscured, not encrypted."), this);
@@ -90,15 +96,26 @@ TMailSecurityBox::TMailSecurityBox(Direction direction, TPasswordStore::Obscured
     grid->setColumnStretch(1, 1);
 
     connect(cmbSecurity, qOverload<int>(&QComboBox::currentIndexChanged), this,
-            [this](int index) { securityChanged(index); });
+            [this](int index) { runGuarded(this, [&] { securityChanged(index); }); });
     connect(edtPort, qOverload<int>(&QSpinBox::valueChanged), this, [this] { storeChoice(); });
+    connect(edtPort, &QSpinBox::editingFinished, this, guarded(this, [this] { settlePassword(); }));
     connect(btnCertificates, &QPushButton::clicked, this, [this] { showCertificates(); });
-    load();
+    // The password is read when the window is shown, not at the program's start.
+    loadChoice();
 }
 
 TMailSecurityBox::~TMailSecurityBox() = default;
 
 void TMailSecurityBox::load()
+{
+    loadChoice();
+    if (chkSignIn != nullptr && chkSignIn->isChecked()) {
+        edtSignInPassword->clear();
+        edtSignInPassword->setText(password_->read());
+    }
+}
+
+void TMailSecurityBox::loadChoice()
 {
     loading_ = true;
     const mailsecurity::Choice c = mailsecurity::load(direction_);
@@ -108,7 +125,6 @@ void TMailSecurityBox::load()
     if (chkSignIn != nullptr) {
         chkSignIn->setChecked(c.signIn);
         edtLogin->setText(QString::fromStdString(c.login));
-        edtSignInPassword->setText(password_->read());
     }
     loading_ = false;
     updateEnabled();
@@ -129,6 +145,20 @@ void TMailSecurityBox::storeChoice()
     mailsecurity::store(direction_, c);
 }
 
+TMailAccount TMailSecurityBox::signInAccount() const
+{
+    return {edtLogin->text(), server_ ? server_() : QString(), static_cast<std::uint16_t>(edtPort->value())};
+}
+
+void TMailSecurityBox::settlePassword()
+{
+    // A password that is not used is neither read nor stored.
+    if (edtSignInPassword == nullptr || loading_ || !chkSignIn->isChecked()) {
+        return;
+    }
+    mailform::settlePassword(*password_, edtSignInPassword);
+}
+
 void TMailSecurityBox::securityChanged(int index)
 {
     const auto chosen = static_cast<TSecurity>(index);
@@ -141,6 +171,9 @@ void TMailSecurityBox::securityChanged(int index)
     shown_ = chosen;
     storeChoice();
     updateEnabled();
+    if (!loading_) {
+        settlePassword();
+    }
 }
 
 void TMailSecurityBox::setPasswordNoteShown(bool shown)
@@ -168,7 +201,12 @@ void TMailSecurityBox::updateEnabled()
 void TMailSecurityBox::prepare(TSmtpClient& client)
 {
     mailsecurity::prepare(client, window());
-    client.Password = password_ ? password_->read().toStdString() : std::string();
+    // The sign-in password as UTF-8, stored first when it was typed.
+    client.Password.clear();
+    if (client.SignIn && password_) {
+        settlePassword();
+        client.Password = edtSignInPassword->text().toStdString();
+    }
 }
 
 void TMailSecurityBox::prepare(TPop3Client& client)

@@ -1,8 +1,9 @@
 // The connection-security controls of a mail window, ready to be placed in it:
 // the mode ("None", "STARTTLS", "SSL/TLS"), the port, a button that shows the
 // trusted certificates, and for sending "Sign in" with user name and password.
-// Every change is stored at once (mail_security.h; the password through
-// TPasswordStore). When no keyring runs, a note says that the password is only
+// Every change of a choice is stored at once (mail_security.h); the sign-in
+// password (TPasswordStore) when its field or the login is left and when a
+// send starts. When no keyring runs, a note says that the password is only
 // obscured.
 #pragma once
 
@@ -12,6 +13,7 @@
 #include <QDialog>
 #include <QWidget>
 
+#include <functional>
 #include <memory>
 
 class QCheckBox;
@@ -32,8 +34,14 @@ public:
                      QWidget* parent = nullptr);
     ~TMailSecurityBox() override;
 
-    // Puts the stored choices into the controls (the window's activation).
+    // Puts the stored choices and the sign-in password into the controls (the
+    // window's activation).
     void load();
+    // The server the sign-in password belongs to (the owner's server field).
+    void setServer(std::function<QString()> server) { server_ = std::move(server); }
+    // After a field of the sign-in account was left: the password field holds
+    // the password of the account as it is now.
+    void settlePassword();
     // Sets up a client from the stored choices, the sign-in password included.
     void prepare(TSmtpClient& client);
     void prepare(TPop3Client& client);
@@ -50,6 +58,8 @@ public:
     QLabel* lblObscured = nullptr;
 
 private:
+    void loadChoice();
+    TMailAccount signInAccount() const;
     void storeChoice();
     void securityChanged(int index);
     void updateEnabled();
@@ -57,6 +67,7 @@ private:
 
     mailsecurity::Direction direction_;
     std::unique_ptr<TPasswordStore> password_;
+    std::function<QString()> server_;
     bool loading_ = false;
     bool noteWanted_ = true;
     TSecurity shown_ = TSecurity::None;

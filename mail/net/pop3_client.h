@@ -26,6 +26,8 @@ class TPop3Client : public TLineSocket {
 public:
     explicit TPop3Client(QObject* parent = nullptr);
 
+    // The account's user name and password as UTF-8, sent with USER and PASS
+    // as they are (servers compare them with the UTF-8 they store).
     std::string UserID;
     std::string Password;
     // Decode single-part bodies too (multipart messages are always split).

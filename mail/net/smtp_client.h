@@ -29,10 +29,12 @@ class TSmtpClient : public TLineSocket {
 public:
     explicit TSmtpClient(QObject* parent = nullptr);
 
-    // The text sent after HELO (or EHLO).
+    // The text sent after HELO (or EHLO): a host name, 8-bit as the window
+    // gives it.
     std::string UserID;
     // Sign in (SMTP AUTH) with Login and Password after the greeting; needs a
-    // Security other than None.
+    // Security other than None. Both are UTF-8 and go into AUTH PLAIN and
+    // AUTH LOGIN as they are.
     bool SignIn = false;
     std::string Login;
     std::string Password;

@@ -2,14 +2,18 @@
 // settings, the security controls and what they store, and the trust of a
 // certificate that failed verification (asked, stored, listed, removed).
 #include "app/mail/mail_security.h"
+#include "app/mail/mail_settings.h"
 #include "app/mail/password_store.h"
 #include "app/mail/security_box.h"
 #include "app/prompts.h"
 #include "mail/net/pop3_client.h"
 #include "mail/net/smtp_client.h"
+#include "platform/codepage.h"
 #include "platform/desktop/settings.h"
 
+#include <QApplication>
 #include <QCheckBox>
+#include <QFocusEvent>
 #include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -26,16 +30,22 @@
 namespace tq {
 namespace {
 
-// A keyring in memory that can be switched off and made to refuse writes.
+// A keyring in memory that can be switched off, made to fail, and counts
+// its writes.
 class FakeKeyring : public TKeyring {
 public:
     bool running = true;
     bool refuseWrites = false;
+    bool failReads = false;
+    int writes = 0;
     std::map<std::string, QString> secrets;
 
     bool available() override { return running; }
     std::optional<QString> read(const std::string& name) override
     {
+        if (failReads) {
+            throw EKeyringError("locked");
+        }
         const auto it = secrets.find(name);
         if (!running || it == secrets.end()) {
             return std::nullopt;
@@ -47,6 +57,7 @@ public:
         if (!running || refuseWrites) {
             return false;
         }
+        ++writes;
         secrets[name] = secret;
         return true;
     }
@@ -91,34 +102,153 @@ protected:
     FakeKeyring* keys = nullptr;
 };
 
-TEST_F(MailSecurity, PasswordMovesBetweenSettingsAndKeyringWithoutBeingLost)
+// Every window value, in the stored form of earlier versions (Windows-1252
+// enciphered) and in today's: the earlier form still reads, today's keeps
+// every character, and neither stands readable in the settings.
+TEST_F(MailSecurity, StoredValuesReadInBothFormsAndKeepEveryCharacter)
 {
-    TPasswordStore store("InPassword", obscured("InPassword"));
+    const std::vector<std::pair<const char*, CipherKeys>> names = {
+        {"OutServername", mailsettings::kSendKeys}, {"OutUsername", mailsettings::kSendKeys},
+        {"OutName", mailsettings::kSendKeys},       {"OutSender", mailsettings::kSendKeys},
+        {"OutReplyadress", mailsettings::kSendKeys}, {"OutPassword", mailsettings::kSendKeys},
+        {"InServername", mailsettings::kReceiveKeys}, {"InUsername", mailsettings::kReceiveKeys},
+        {"InPassword", mailsettings::kReceiveKeys}};
+    const std::vector<QString> texts = {QStringLiteral("\u0141ukasz"), QStringLiteral("\u043f\u0430\u0440\u043e\u043b\u044c"),
+                                        QStringLiteral("\u5bc6\u7801"), QStringLiteral("caf\u00e9 \u20ac 5"),
+                                        QStringLiteral("*star"), QString()};
+    LineCipher cipher;
+    for (const auto& [name, keys] : names) {
+        for (const QString& text : texts) {
+            SCOPED_TRACE(std::string(name) + " " + text.toStdString());
+            const std::string cp = cp1252::fromUtf8Lossy(text.toStdString());
+            settings::writeString(name, cipher.CodeLine(cp, keys));
+            EXPECT_EQ(mailsettings::load(name, keys), QString::fromStdString(cp1252::toUtf8(cp)));
 
-    // No keyring: only the obscured settings value.
+            mailsettings::store(name, text, keys);
+            const std::string stored = settings::readString(name);
+            EXPECT_EQ(mailsettings::load(name, keys), text);
+            EXPECT_EQ(stored.front(), mailsettings::kUtf8Marker);
+            EXPECT_TRUE(text.size() < 2 || stored.find(text.toStdString()) == std::string::npos);
+        }
+    }
+    // No earlier value can look like today's: whatever it held, its first code
+    // is never the marker.
+    for (const CipherKeys& keys : {mailsettings::kSendKeys, mailsettings::kReceiveKeys}) {
+        for (int code = 0; code < 256; ++code) {
+            EXPECT_NE(cipher.CodeLine(std::string(1, static_cast<char>(code)), keys).front(),
+                      mailsettings::kUtf8Marker)
+                << code;
+        }
+    }
+}
+
+// A password belongs to its account: a changed server or user never gets
+// another one's. Entries of earlier versions (the bare name, the settings
+// value) are found and moved; a keyring that fails is an error, and nothing
+// is written while the password is unchanged.
+TEST_F(MailSecurity, PasswordsAreKeptPerAccount)
+{
+    TMailAccount account{QStringLiteral("jan"), QStringLiteral("pop.a.test"), 110};
+    TPasswordStore store("InPassword", obscured("InPassword"), [&] { return account; });
+    const std::string entryA = "InPassword jan@pop.a.test:110";
+    EXPECT_EQ(store.entryName(account), entryA);
+
+    // An entry of earlier versions under the bare name moves to the account.
+    keys->secrets["InPassword"] = QStringLiteral("\u043f\u0430\u0440\u043e\u043b\u044c");
+    EXPECT_EQ(store.read(), QStringLiteral("\u043f\u0430\u0440\u043e\u043b\u044c"));
+    EXPECT_EQ(keys->secrets.count("InPassword"), 0u);
+    EXPECT_EQ(keys->secrets[entryA], QStringLiteral("\u043f\u0430\u0440\u043e\u043b\u044c"));
+
+    // Unchanged: no write; changed: one.
+    keys->writes = 0;
+    EXPECT_EQ(store.settle(keys->secrets[entryA]), keys->secrets[entryA]);
+    EXPECT_EQ(keys->writes, 0);
+    EXPECT_EQ(store.settle(QStringLiteral("een")), QStringLiteral("een"));
+    EXPECT_EQ(keys->writes, 1);
+
+    // Another server, port or user: the field gets that account's password.
+    struct Change {
+        TMailAccount account;
+        QString password;
+    };
+    for (const Change& c : {Change{{"jan", "pop.b.test", 110}, "twee"}, Change{{"jan", "pop.a.test", 995}, "drie"},
+                            Change{{"piet", "pop.a.test", 110}, "vier"}}) {
+        account = c.account;
+        EXPECT_EQ(store.settle(QStringLiteral("een")), QString()) << c.account.text().toStdString();
+        store.write(c.password);
+    }
+    EXPECT_EQ(keys->secrets.size(), 4u);
+    EXPECT_EQ(keys->secrets[entryA], "een");
+    EXPECT_EQ(keys->secrets["InPassword jan@pop.b.test:110"], "twee");
+    account = {QStringLiteral("jan"), QStringLiteral("pop.a.test"), 110};
+    EXPECT_EQ(store.settle(QStringLiteral("vier")), "een");
+
+    // Without a keyring the settings value holds its account too; a value of
+    // earlier versions is claimed by the first account that reads it.
     keys->running = false;
-    EXPECT_TRUE(store.obscuredOnly());
-    store.write("geheim 1");
-    EXPECT_EQ(settings::readString("InPassword"), "1 mieheg");
-    EXPECT_EQ(store.read(), "geheim 1");
-
-    // A keyring starts running: the password moves into it.
+    settings::writeString("InPassword", "ouder");
+    EXPECT_EQ(store.read(), "reduo");
+    account.server = QStringLiteral("pop.c.test");
+    EXPECT_EQ(store.read(), QString());
+    store.write(QStringLiteral("zes"));
     keys->running = true;
-    EXPECT_FALSE(store.obscuredOnly());
-    EXPECT_EQ(store.read(), "geheim 1");
-    EXPECT_EQ(keys->secrets["InPassword"], "geheim 1");
+    EXPECT_EQ(store.read(), "zes") << "moved into the keyring";
+    EXPECT_EQ(keys->secrets["InPassword jan@pop.c.test:110"], "zes");
     EXPECT_FALSE(settings::contains("InPassword"));
 
-    // Changes go to the keyring only.
-    store.write("geheim 2");
-    EXPECT_EQ(keys->secrets["InPassword"], "geheim 2");
-    EXPECT_FALSE(settings::contains("InPassword"));
-    EXPECT_EQ(store.read(), "geheim 2");
-
-    // A keyring that refuses to store: the settings keep it.
+    // A keyring that runs but fails: an error, and nothing kept elsewhere.
     keys->refuseWrites = true;
-    store.write("geheim 3");
-    EXPECT_EQ(settings::readString("InPassword"), "3 mieheg");
+    EXPECT_THROW(store.write(QStringLiteral("zeven")), EKeyringError);
+    EXPECT_FALSE(settings::contains("InPassword"));
+    keys->failReads = true;
+    EXPECT_THROW(store.read(), EKeyringError);
+    // The empty field of that failed read never overwrites the password.
+    keys->failReads = keys->refuseWrites = false;
+    keys->writes = 0;
+    EXPECT_EQ(store.settle(QString()), "zes");
+    EXPECT_EQ(keys->writes, 0);
+}
+
+// A first run starts both windows on STARTTLS and its port; a choice stored
+// before stays, and so does the plain connection of an account stored by a
+// version that had no choice.
+TEST_F(MailSecurity, FirstRunStartsOnStartTls)
+{
+    struct Case {
+        const char* name;
+        std::vector<std::pair<const char*, const char*>> stored;
+        mailsecurity::Direction direction;
+        TSecurity security;
+        int port; // what the client gets; the window gave it 25 or 110
+    };
+    using D = mailsecurity::Direction;
+    const std::vector<Case> cases = {
+        {"first send", {}, D::Send, TSecurity::StartTls, 587},
+        {"first receive", {}, D::Receive, TSecurity::StartTls, 110},
+        {"chosen none", {{"OutSecurity", "0"}}, D::Send, TSecurity::None, 25},
+        {"chosen none port", {{"InSecurity", "0"}, {"InPort", "1110"}}, D::Receive, TSecurity::None, 1110},
+        {"chosen ssl", {{"OutSecurity", "2"}, {"OutPort", "465"}}, D::Send, TSecurity::SslTls, 465},
+        {"earlier account", {{"OutServername", "x"}}, D::Send, TSecurity::None, 25},
+        {"earlier receive", {{"InServername", "x"}}, D::Receive, TSecurity::None, 110},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        for (const char* name : {"OutSecurity", "InSecurity", "OutPort", "InPort", "OutServername", "InServername"}) {
+            settings::remove(name);
+        }
+        for (const auto& [name, value] : c.stored) {
+            settings::writeString(name, value);
+        }
+        TMailSecurityBox box(c.direction, obscured("OutPassword"));
+        EXPECT_EQ(box.cmbSecurity->currentIndex(), static_cast<int>(c.security));
+        TPop3Client client;
+        client.Host = "mail.quill.test";
+        client.Port = c.direction == D::Send ? 25 : 110;
+        mailsecurity::prepare(client, c.direction, nullptr);
+        EXPECT_EQ(client.Security, c.security);
+        EXPECT_EQ(client.Port, c.port);
+        EXPECT_EQ(box.edtPort->value(), c.port);
+    }
 }
 
 TEST_F(MailSecurity, ControlsStoreTheChoiceAndThePortFollowsTheMode)
@@ -148,11 +278,19 @@ TEST_F(MailSecurity, ControlsStoreTheChoiceAndThePortFollowsTheMode)
     EXPECT_EQ(send.edtPort->value(), 2525);
 
     // Signing in is offered only over a secure connection; its password goes
-    // to the keyring, and the note shows only without one.
+    // to the keyring when the field is left, not at every keystroke, and the
+    // note shows only without one.
+    send.setServer([] { return QStringLiteral("mail.quill.test"); });
     send.chkSignIn->setChecked(true);
     QTest::keyClicks(send.edtLogin, "jan");
+    QFocusEvent leave(QEvent::FocusOut);
+    QApplication::sendEvent(send.edtLogin, &leave);
+    keys->writes = 0;
     QTest::keyClicks(send.edtSignInPassword, "pw!");
-    EXPECT_EQ(keys->secrets["OutPassword"], "pw!");
+    EXPECT_EQ(keys->writes, 0);
+    QApplication::sendEvent(send.edtSignInPassword, &leave);
+    EXPECT_EQ(keys->writes, 1);
+    EXPECT_EQ(keys->secrets["OutPassword jan@mail.quill.test:2525"], "pw!");
     EXPECT_FALSE(send.lblObscured->isVisibleTo(&send));
     send.cmbSecurity->setCurrentIndex(0);
     EXPECT_FALSE(send.chkSignIn->isEnabled());
@@ -168,6 +306,7 @@ TEST_F(MailSecurity, ControlsStoreTheChoiceAndThePortFollowsTheMode)
     TSmtpClient client;
     client.Host = "mail.quill.test";
     keys->running = true;
+    again.setServer([] { return QStringLiteral("mail.quill.test"); });
     again.prepare(client);
     EXPECT_EQ(client.Security, TSecurity::StartTls);
     EXPECT_EQ(client.Port, 2525);

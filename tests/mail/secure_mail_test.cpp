@@ -309,6 +309,21 @@ TEST_P(SecureServers, WrongPasswordGoesThroughTheRetryOnce)
     EXPECT_FALSE(pop3.Connected());
 }
 
+TEST_P(SecureServers, AccountBeyondAsciiSignsInWithUtf8)
+{
+    // Name and password hold letters Windows-1252 has no place for; the
+    // servers store them as UTF-8.
+    const std::string user = env("TQ_MAIL_USER2");
+    ASSERT_NE(user.find("\xC5\x82"), std::string::npos) << "servers.sh makes the account \u0142ukasz";
+    smtp.Login = pop3.UserID = user;
+    smtp.Password = pop3.Password = env("TQ_MAIL_PASSWORD2");
+    smtp.Connect();
+    pop3.Connect();
+    EXPECT_TRUE(smtp.Connected());
+    EXPECT_TRUE(pop3.Connected());
+    EXPECT_EQ(pop3.MessageCount(), 0) << "a mailbox of its own";
+}
+
 TEST_P(SecureServers, MessageAboveTheServersSizeIsRefusedBeforeSending)
 {
     smtp.Connect();

@@ -23,6 +23,10 @@ set -euo pipefail
 
 MAIL_USER=tester
 MAIL_PASSWORD=quill-secret
+# A second account whose name and password hold characters beyond ASCII and
+# beyond Windows-1252 (sent as UTF-8), with a mailbox of its own.
+MAIL_USER2='łukasz'
+MAIL_PASSWORD2='пароль-密码-Łódź'
 MAIL_DOMAIN=test.local
 NOBODY_UID=65534
 NOBODY_GID=65534
@@ -149,8 +153,15 @@ match from any for domain "$MAIL_DOMAIN" rcpt-to <recipients> action "deliver"
 EOF
     chmod 0644 "$work/smtpd.conf"
 
-    printf '%s:{PLAIN}%s:%s:%s::%s::\n' "$MAIL_USER" "$MAIL_PASSWORD" \
-        "$NOBODY_UID" "$NOBODY_GID" "$work" > "$work/passwd"
+    mkdir -p "$work/Maildir2/cur" "$work/Maildir2/new" "$work/Maildir2/tmp"
+    chown -R "$NOBODY_UID:$NOBODY_GID" "$work/Maildir2"
+    chmod 0700 "$work/Maildir2"
+    {
+        printf '%s:{PLAIN}%s:%s:%s::%s::\n' "$MAIL_USER" "$MAIL_PASSWORD" \
+            "$NOBODY_UID" "$NOBODY_GID" "$work"
+        printf '%s:{PLAIN}%s:%s:%s::%s::userdb_mail=maildir:%s\n' "$MAIL_USER2" "$MAIL_PASSWORD2" \
+            "$NOBODY_UID" "$NOBODY_GID" "$work" "$work/Maildir2"
+    } > "$work/passwd"
     chgrp dovecot "$work/passwd" 2>/dev/null || true
     chmod 0640 "$work/passwd"
 
@@ -166,6 +177,8 @@ ssl_cert = <$work/server.pem
 ssl_key = <$work/server-key.pem
 disable_plaintext_auth = no
 auth_mechanisms = plain login
+# User names are not limited to ASCII letters (the second account).
+auth_username_chars =
 auth_failure_delay = 0s
 first_valid_uid = 1
 mail_location = maildir:$work/Maildir
@@ -318,6 +331,8 @@ export TQ_POP3_PORT=$pop3_port
 export TQ_MAIL_USER=$MAIL_USER
 export TQ_MAIL_PASSWORD=$MAIL_PASSWORD
 export TQ_MAIL_ADDRESS=$MAIL_USER@$MAIL_DOMAIN
+export TQ_MAIL_USER2='$MAIL_USER2'
+export TQ_MAIL_PASSWORD2='$MAIL_PASSWORD2'
 export TQ_MAILDIR=$work/Maildir
 export TQ_POP3S_PORT=$pop3s_port
 export TQ_SUBMISSION_PORT=$sub_port

@@ -4,7 +4,9 @@
 // refusals, and messages written by another program (Python's email package).
 #include "app/seams.h"
 #include "app/mail/delattach_window.h"
+#include "app/mail/mail_security.h"
 #include "app/mail/mail_settings.h"
+#include "app/mail/password_store.h"
 #include "app/mail/mail_window.h"
 #include "app/mail/mailontvangen_window.h"
 #include "crypto/linecipher.h"
@@ -20,6 +22,7 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QInputDialog>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -79,8 +82,10 @@ protected:
     void SetUp() override
     {
         WindowTest::SetUp();
-        tq::prompts::setInputHandler([this](QWidget*, const QString& title, const QString& label, QString& value) {
-            inputs.push_back(title + QLatin1Char('|') + label + QLatin1Char('|') + value);
+        tq::prompts::setInputHandler([this](QWidget*, const QString& title, const QString& label, QString& value,
+                                            tq::prompts::Echo echo) {
+            inputs.push_back(title + QLatin1Char('|') + label + QLatin1Char('|') + value +
+                             (echo == tq::prompts::Echo::Password ? QStringLiteral("|masked") : QString()));
             if (answers.empty()) {
                 return false;
             }
@@ -148,13 +153,18 @@ protected:
         mail->edtOnderwerp->setText(subject);
     }
 
-    void prepareReceive(const QString& password = QString::fromStdString(env("TQ_MAIL_PASSWORD")))
+    // Shows the receive window for the test mailbox over a plain connection
+    // the user agreed to.
+    void prepareReceive(const QString& password = QString::fromStdString(env("TQ_MAIL_PASSWORD")),
+                        const QString& user = QString::fromStdString(env("TQ_MAIL_USER")))
     {
-        tq::mailsettings::store("InServername", QString::fromStdString(env("TQ_POP3_HOST")),
-                                tq::mailsettings::kReceiveKeys);
-        tq::mailsettings::store("InUsername", QString::fromStdString(env("TQ_MAIL_USER")),
-                                tq::mailsettings::kReceiveKeys);
+        const QString host = QString::fromStdString(env("TQ_POP3_HOST"));
+        const auto port = static_cast<std::uint16_t>(std::stoi(pop3Port));
+        tq::mailsettings::store("InServername", host, tq::mailsettings::kReceiveKeys);
+        tq::mailsettings::store("InUsername", user, tq::mailsettings::kReceiveKeys);
         tq::mailsettings::store("InPassword", password, tq::mailsettings::kReceiveKeys);
+        tq::mailsecurity::store(tq::mailsecurity::Direction::Receive, {tq::TSecurity::None, port, false, ""});
+        tq::mailsecurity::acceptClearText(tq::TMailAccount{user, host, port}.text());
         activate(recv);
         recv->Pop3Client.Port = static_cast<std::uint16_t>(std::stoi(pop3Port));
         recv->Pop3Client.TimeOut = 10000;
@@ -372,7 +382,8 @@ TEST_F(MailWindows, AccountValuesAreStoredEncipheredAndComeBack)
         QTest::keyClick(recv->edtPassword, password[i].toLatin1());
         const std::string stored = tq::settings::readString("InPassword");
         EXPECT_NE(stored, before);
-        EXPECT_EQ(tq::mailsettings::load("InPassword", tq::mailsettings::kReceiveKeys), password.left(i + 1));
+        EXPECT_EQ(tq::mailsettings::load("InPassword", tq::mailsettings::kReceiveKeys),
+                  QStringLiteral("inbox-user@pop.readable-server.test:110\n") + password.left(i + 1));
         before = stored;
     }
     recv->btnOphalen->setFocus();
@@ -403,6 +414,31 @@ TEST_F(MailWindows, AccountValuesAreStoredEncipheredAndComeBack)
     }
     activate(recv);
     EXPECT_EQ(recv->edtPassword->text(), password);
+}
+
+// A keyring that runs but cannot be read: the activation shows why in the
+// status bar (an error box there would activate the window again and again),
+// Receive stops with the error, and no password is taken from elsewhere.
+TEST_F(MailWindows, FailingKeyringIsReported)
+{
+    struct Broken : tq::TKeyring {
+        bool available() override { return true; }
+        std::optional<QString> read(const std::string&) override { throw tq::EKeyringError("The keyring is locked."); }
+        bool write(const std::string&, const QString&) override { return false; }
+        void remove(const std::string&) override {}
+    };
+    auto previous = tq::setKeyring(std::make_unique<Broken>());
+    tq::mailsettings::store("InServername", QStringLiteral("127.0.0.1"), tq::mailsettings::kReceiveKeys);
+    tq::mailsettings::store("InPassword", QStringLiteral("obscured"), tq::mailsettings::kReceiveKeys);
+    activate(recv);
+    EXPECT_EQ(recv->statusText(), "The keyring is locked.");
+    EXPECT_EQ(recv->edtPassword->text(), QString());
+    EXPECT_TRUE(errors.empty());
+    recv->btnOphalenClick();
+    EXPECT_EQ(errors, (std::vector<QString>{"The keyring is locked."}));
+    EXPECT_FALSE(recv->Pop3Client.Connected());
+    EXPECT_TRUE(recv->btnOphalen->isEnabled());
+    tq::setKeyring(std::move(previous));
 }
 
 // The memo, mailed from the send window, arrives as well-formed MIME and comes
@@ -706,9 +742,19 @@ TEST_F(MailWindows, RefusalsAndShortFieldsLeaveTheWindowsUsable)
 
     // A server name the resolver does not know fails with the lookup's text;
     // only a lookup that timed out or was cancelled asks for the name again.
+    // (The password is typed again for that server, which does not get the
+    // other one's; a plain connection to it is agreed to when asked.)
     prepareReceive();
+    recv->edtServername->setFocus();
     recv->edtServername->setText(QStringLiteral("no-such-host.invalid"));
+    recv->edtPassword->setFocus();
+    QApplication::processEvents();
+    EXPECT_EQ(recv->edtPassword->text(), QString());
+    recv->edtPassword->setText(QStringLiteral("typed again"));
+    recv->btnOphalen->setFocus();
+    answerYes = true;
     recv->btnOphalenClick();
+    answerYes = false;
     EXPECT_TRUE(inputs.isEmpty());
     EXPECT_EQ(errors, (std::vector<QString>{"Host Lookup Failed"}));
     EXPECT_FALSE(recv->Pop3Client.Connected());
@@ -733,7 +779,7 @@ TEST_F(MailWindows, RefusalsAndShortFieldsLeaveTheWindowsUsable)
     recv->btnOphalenClick();
     EXPECT_EQ(inputs.size(), 2);
     EXPECT_EQ(inputs.value(0), "Incorrect username / password|Username|" + QString::fromStdString(env("TQ_MAIL_USER")));
-    EXPECT_EQ(inputs.value(1), "Incorrect username / password|Password|wrong");
+    EXPECT_EQ(inputs.value(1), "Incorrect username / password|Password||masked") << "masked and empty";
     EXPECT_TRUE(recv->Pop3Client.Connected());
     EXPECT_TRUE(recv->statusText().startsWith("Connection, Nr. of messages: "));
     EXPECT_EQ(recv->listBerichten->count(), 0) << "stopped by the refusal until Receive is pressed again";
@@ -746,6 +792,93 @@ TEST_F(MailWindows, RefusalsAndShortFieldsLeaveTheWindowsUsable)
     recv->CloseTimerTimer();
     EXPECT_FALSE(recv->Pop3Client.Connected());
     EXPECT_FALSE(recv->CloseTimer->isActive());
+}
+
+// Types text as a user does, character by character, whatever the script.
+void typeInto(QWidget* widget, const QString& text)
+{
+    for (const QChar c : text) {
+        QTest::sendKeyEvent(QTest::Click, widget, Qt::Key_unknown, QString(c), Qt::NoModifier);
+    }
+}
+
+// An account whose name and password hold letters Windows-1252 has no place
+// for signs in as UTF-8 through both windows, by a retry whose real input
+// boxes are typed into: the user name box shows the name tried, the password
+// box is masked and starts empty. Before its first plain connection the
+// receive window asks whether the password may cross the network readable.
+TEST_F(MailWindows, RetryBoxesAreMaskedAndAccountsBeyondAsciiSignIn)
+{
+    REQUIRE_SERVERS();
+    const QString user = QString::fromStdString(env("TQ_MAIL_USER2"));
+    const QString password = QString::fromStdString(env("TQ_MAIL_PASSWORD2"));
+    ASSERT_FALSE(user.isEmpty() || env("TQ_SUBMISSION_PORT").empty()) << "servers.sh of this tree";
+    tq::prompts::setInputHandler({});
+    tq::prompts::setCertificateHandler([](QWidget*, const QString&, const QString&, const QString&) { return true; });
+    struct Box {
+        QString shown;
+        bool masked;
+    };
+    std::vector<Box> boxes;
+    QStringList typed;
+    QTimer typist;
+    typist.setInterval(20);
+    QObject::connect(&typist, &QTimer::timeout, [&] {
+        auto* box = qobject_cast<QInputDialog*>(QApplication::activeModalWidget());
+        QLineEdit* edit = box != nullptr ? box->findChild<QLineEdit*>() : nullptr;
+        if (edit == nullptr || !box->isVisible()) {
+            return;
+        }
+        boxes.push_back({edit->text(), edit->echoMode() == QLineEdit::Password});
+        edit->selectAll();
+        typeInto(edit, typed.isEmpty() ? QString() : typed.takeFirst());
+        QTest::keyClick(edit, Qt::Key_Return);
+    });
+    typist.start();
+
+    // Receiving: the plain connection declined, then agreed to.
+    prepareReceive(QStringLiteral("wrong"), user);
+    tq::settings::remove("InClearText");
+    answerYes = false;
+    recv->btnOphalenClick();
+    EXPECT_EQ(questions, 1);
+    EXPECT_TRUE(lastQuestion.startsWith("The connection to 127.0.0.1 is not secured")) << lastQuestion.toStdString();
+    EXPECT_EQ(recv->statusText(), "Not connected: the password would cross the network readable.");
+    EXPECT_FALSE(recv->Pop3Client.Connected());
+    answerYes = true;
+    typed = {user, password};
+    recv->btnOphalenClick();
+    EXPECT_EQ(questions, 3) << "plain connection, then the retry";
+    EXPECT_TRUE(errors.empty()) << (errors.empty() ? "" : errors.back().toStdString());
+    EXPECT_TRUE(recv->Pop3Client.Connected());
+    EXPECT_EQ(recv->statusText(), "Connection, Nr. of messages: 0");
+    ASSERT_EQ(boxes.size(), 2u);
+    EXPECT_EQ(boxes[0].shown, user);
+    EXPECT_FALSE(boxes[0].masked);
+    EXPECT_EQ(boxes[1].shown, QString());
+    EXPECT_TRUE(boxes[1].masked);
+    recv->btnSluitenClick();
+    recv->CloseTimerTimer();
+
+    // Sending over STARTTLS with sign-in, the wrong password stored.
+    boxes.clear();
+    tq::mailsecurity::store(tq::mailsecurity::Direction::Send,
+                            {tq::TSecurity::StartTls, static_cast<std::uint16_t>(std::stoi(env("TQ_SUBMISSION_PORT"))),
+                             true, user.toStdString()});
+    tq::mailsettings::store("OutPassword", QStringLiteral("wrong"), tq::mailsettings::kSendKeys);
+    program().frmMemo().Memo->setText("signed in");
+    prepareSend(uniqueSubject("utf8 sign-in"), QString::fromStdString(address));
+    typed = {user, password};
+    mail->btnVerzendenClick();
+    EXPECT_TRUE(errors.empty()) << (errors.empty() ? "" : errors.back().toStdString());
+    EXPECT_EQ(lastQuestion, "Incorrect username / password, Retry?.");
+    EXPECT_FALSE(mail->isVisible()) << "sent";
+    ASSERT_EQ(boxes.size(), 2u);
+    EXPECT_EQ(boxes[0].shown, user);
+    EXPECT_FALSE(boxes[0].masked);
+    EXPECT_EQ(boxes[1].shown, QString());
+    EXPECT_TRUE(boxes[1].masked);
+    tq::prompts::setCertificateHandler({});
 }
 
 // Receiving 100 messages of 20 KB: run by hand, with the mailbox to itself,
