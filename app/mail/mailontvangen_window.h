@@ -98,8 +98,6 @@ private:
     void receive();
     // Retrieves the selected message; false when nothing is selected.
     bool retrieveSelected();
-    // The retrieved message's text as memo lines (an HTML text as plain text).
-    std::vector<std::string> messageLines() const;
     // Hides the window and gives control back to the main window.
     void handBack();
     void runCommand(const std::function<void()>& command);
@@ -108,6 +106,9 @@ private:
     TMail* mail_ = nullptr;
     // True while a command runs; activation then leaves the controls alone.
     bool busy_ = false;
+    // Set by Close during a command: its failure (the dropped connection)
+    // is not shown.
+    bool stopRequested_ = false;
 };
 
 } // namespace tq

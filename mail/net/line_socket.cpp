@@ -94,6 +94,7 @@ TLineSocket::TLineSocket(QObject* parent) : QObject(parent)
         report(8, "Timer Triggered");
         timer_.stop();
         timedOut_ = true;
+        deadlinePassed_ = deadlineLeft() == 0;
         lookupDone_ = true;
         wake();
     });
@@ -139,7 +140,34 @@ void TLineSocket::timerOn()
 {
     report(8, "Timer On");
     timedOut_ = false;
-    timer_.start(effectiveTimeOut());
+    deadlinePassed_ = false;
+    const long long left = deadlineLeft();
+    if (left == 0) {
+        timedOut_ = true;
+        deadlinePassed_ = true;
+        return;
+    }
+    timer_.start(static_cast<int>(std::min<long long>(effectiveTimeOut(), left)));
+}
+
+long long TLineSocket::deadlineLeft() const
+{
+    const auto used = std::chrono::duration_cast<std::chrono::milliseconds>(
+                          std::chrono::steady_clock::now() - commandStart_)
+                          .count();
+    return std::max<long long>(0, effectiveDeadline() - used);
+}
+
+void TLineSocket::raiseTimedOut(const std::string& text)
+{
+    if (!deadlinePassed_) {
+        throw ESockError(text);
+    }
+    const int ms = effectiveDeadline();
+    const std::string limit =
+        ms % 1000 == 0 ? std::to_string(ms / 1000) + " seconds" : std::to_string(ms) + " ms";
+    throw ESockError("The server did not complete the command within " + limit +
+                     " (the limit for one command)");
 }
 
 void TLineSocket::timerOff()
@@ -259,6 +287,7 @@ void TLineSocket::socketConnect()
     if (Connected()) {
         throw EMailError("Already connected");
     }
+    startCommandClock();
     connected_ = false;
     socket_.abort();
 
@@ -306,7 +335,7 @@ void TLineSocket::socketConnect()
     }
     switch (end) {
     case WaitEnd::TimedOut:
-        throw ESockError("Connection Timed out");
+        raiseTimedOut("Connection Timed out");
     case WaitEnd::Canceled:
         throw ESockError("Connection Canceled");
     case WaitEnd::Done:
@@ -475,7 +504,7 @@ void TLineSocket::startEncryption()
         throw ESockError("Connection Canceled");
     }
     if (end == WaitEnd::TimedOut) {
-        throw ESockError("Connection Timed out");
+        raiseTimedOut("Connection Timed out");
     }
     if (!sslErrors_.isEmpty()) {
         const QSslCertificate certificate = rejected_;
@@ -522,7 +551,7 @@ void TLineSocket::Write(const std::string& text)
             throw EAbortError("Socket send aborted");
         }
         if (end == WaitEnd::TimedOut) {
-            throw ESockError("Socket send timed out");
+            raiseTimedOut("Socket send timed out");
         }
         if (socket_.bytesToWrite() > 0) {
             raiseSocketError("Socket send failed: ");
@@ -539,6 +568,7 @@ void TLineSocket::Writeln(const std::string& text)
         throw EMailError("A line break inside \"" + text.substr(0, text.find_first_of("\r\n")) +
                          "...\" was refused; nothing was sent");
     }
+    startCommandClock();
     Write(text + "\r\n");
 }
 
@@ -553,7 +583,7 @@ std::string TLineSocket::ReadLn()
         throw EAbortError("Socket readln aborted");
     }
     if (end == WaitEnd::TimedOut) {
-        throw ESockError("Socket readln timed out");
+        raiseTimedOut("Socket readln timed out");
     }
     QByteArray line;
     if (socket_.canReadLine()) {
