@@ -179,6 +179,16 @@ void TLineSocket::timerOff()
 template <typename Done>
 TLineSocket::WaitEnd TLineSocket::waitUntil(Done done)
 {
+    // What is there already needs no timer and no event loop (a message
+    // arrives many lines at a time); the command's deadline still counts.
+    if (!cancel_ && done()) {
+        if (deadlineLeft() > 0) {
+            return WaitEnd::Done;
+        }
+        timedOut_ = true;
+        deadlinePassed_ = true;
+        return WaitEnd::TimedOut;
+    }
     timerOn();
     WaitEnd end = WaitEnd::Done;
     for (;;) {
@@ -585,17 +595,20 @@ std::string TLineSocket::ReadLn()
     if (end == WaitEnd::TimedOut) {
         raiseTimedOut("Socket readln timed out");
     }
-    QByteArray line;
+    // Read into the line buffer: a fresh 64 KiB array for every line would
+    // cost more than the line itself.
+    lineBuffer_.resize(kBufferSize + 1);
+    qint64 length = 0;
     if (socket_.canReadLine()) {
-        line = socket_.readLine(static_cast<qint64>(kBufferSize));
+        length = socket_.readLine(lineBuffer_.data(), static_cast<qint64>(kBufferSize + 1));
     } else if (socket_.bytesAvailable() >= static_cast<qint64>(kBufferSize)) {
         // An overlong line comes in pieces of 64 KiB.
-        line = socket_.read(static_cast<qint64>(kBufferSize));
+        length = socket_.read(lineBuffer_.data(), static_cast<qint64>(kBufferSize));
     } else {
         // The connection closed: a line cut off by the close is no reply.
         socket_.readAll();
     }
-    return std::string(line.constData(), static_cast<std::size_t>(line.size()));
+    return std::string(lineBuffer_.data(), static_cast<std::size_t>(std::max<qint64>(0, length)));
 }
 
 std::string TLineSocket::Transaction(const std::string& command)

@@ -258,6 +258,7 @@ private:
     bool connected_ = false;
     bool destroying_ = false;
     std::string lastReply_;
+    std::vector<char> lineBuffer_;
     std::int16_t replyNumber_ = 0;
     // Verification failures of the running handshake that were not trusted.
     QList<QSslError> sslErrors_;
