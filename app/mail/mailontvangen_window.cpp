@@ -197,6 +197,7 @@ void TmailOntvangen::runCommand(const std::function<void()>& command)
         return;
     }
     busy_ = true;
+    stopRequested_ = false;
     mailform::run(
         this, command,
         [this] {
@@ -223,7 +224,6 @@ void TmailOntvangen::receive()
         return;
     }
     ReceiveStopped = false;
-    stopRequested_ = false;
     Pop3Client.UserID = bytesOf(edtUsername->text());
     Pop3Client.Password = bytesOf(edtPassword->text());
     Pop3Client.Host = bytesOf(edtServername->text());

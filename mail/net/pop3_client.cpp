@@ -217,7 +217,7 @@ void TPop3Client::RetrieveMessage(int number)
 
     if (DeleteOnRead) {
         const std::string dele = command("DELE " + std::to_string(number));
-        if (word(dele, 0) == "-ERR") {
+        if (!firstWordOk(dele)) {
             raiseReply(dele);
         }
     }
@@ -319,7 +319,7 @@ void TPop3Client::DeleteMessage(int number)
     resetCancel();
     requireConnection();
     const std::string reply = command("DELE " + std::to_string(number));
-    if (word(reply, 0) == "-ERR") {
+    if (!firstWordOk(reply)) {
         if (OnFailure) {
             OnFailure();
         }
