@@ -2,8 +2,19 @@
 
 #include "mail/html_text.h"
 
+#include <cctype>
+
 namespace tq::mail {
 namespace {
+
+bool containsMultipart(const std::string& contentType)
+{
+    std::string lower = contentType;
+    for (char& c : lower) {
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    }
+    return lower.find("multipart") != std::string::npos;
+}
 
 bool isFileEntry(const std::string& line)
 {
@@ -63,8 +74,11 @@ std::string openText(const TMailMessage& message)
 {
     std::vector<std::string> lines = readableLines(message);
     // Messages of the send window start their text with an empty line; any
-    // other first line is the sender's text and stays.
-    if (!lines.empty() && lines.front().empty()) {
+    // other first line is the sender's text and stays. In a multipart message
+    // that line is the preamble, which is not text at all: the first line of
+    // the text part is the sender's.
+    const bool multipart = !message.Boundary.empty() && containsMultipart(message.ContentType);
+    if (!multipart && !lines.empty() && lines.front().empty()) {
         lines.erase(lines.begin());
     }
     return joined(lines);

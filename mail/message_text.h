@@ -3,7 +3,8 @@
 //
 // The memo gets the message's text lines (an HTML text as its plain text),
 // each attachment as its line "File "name" extracted". Open drops an empty
-// first line (the send window writes one in front of the text); Reply puts
+// first line of a single-part text (the send window writes one in front of
+// it; in a multipart message it is the preamble, never text); Reply puts
 // two empty lines, "----- Original Message -----" and an empty line in front
 // and answers the address part of the From value.
 #pragma once

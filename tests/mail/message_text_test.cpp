@@ -130,8 +130,14 @@ TEST(OpenText, OnlyTheTextOfTheMessageReachesTheMemo)
         const char* name;
         std::string message;
         std::string open;
+        std::string reply = {}; // the text after Reply's four lines, when not `open`
     };
     const std::vector<Case> cases = {
+        {"single part: the empty line in front goes", "Subject: s\n\n\nfirst\n\nthird", "first\r\n\r\nthird",
+         "\r\nfirst\r\n\r\nthird"},
+        {"multipart: the text's own empty first line stays",
+         "Content-Type: multipart/mixed; boundary=B\n\n\n--B\nContent-Type: text/plain\n\n\nsecond\n--B--",
+         "\r\nsecond"},
         {"preamble and epilogue",
          "Content-Type: multipart/mixed; boundary=\"B\"\n\nThis is a multi-part message in MIME format.\n\n"
          "--B\nContent-Type: text/plain\n\nThe text\nline 2\n--B--\n\nThe epilogue.\n",
@@ -155,7 +161,8 @@ TEST(OpenText, OnlyTheTextOfTheMessageReachesTheMemo)
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         EXPECT_EQ(mail::openText(parse(c.message)), c.open);
-        EXPECT_EQ(mail::replyText(parse(c.message)), "\r\n\r\n----- Original Message -----\r\n\r\n" + c.open);
+        EXPECT_EQ(mail::replyText(parse(c.message)),
+                  "\r\n\r\n----- Original Message -----\r\n\r\n" + (c.reply.empty() ? c.open : c.reply));
     }
 }
 

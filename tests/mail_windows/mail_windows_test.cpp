@@ -752,7 +752,7 @@ TEST_F(MailWindows, ListingCountsAndDecodesNothingUntilOpened)
     smtp.PostMessage.FromAddress = "jan@quill.test";
     smtp.PostMessage.ToAddress = {address};
     smtp.PostMessage.Subject = subject.toStdString();
-    smtp.PostMessage.Body = {"", "with a file"};
+    smtp.PostMessage.Body = {"with a file"};
     smtp.PostMessage.Attachments = {file.fileName().toStdString()};
     smtp.SendPostMessage();
     smtp.Disconnect();
