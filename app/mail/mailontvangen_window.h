@@ -6,6 +6,13 @@
 // afterwards. While it is the active window the main window is disabled. After
 // Open, Reply or Close hide it, the connection stays open for ten seconds
 // (CloseTimer), so that coming back soon needs no new login.
+//
+// The listing reads only the headers of the messages (the status bar counts
+// them, "n of N"); a message is read whole, and its attachments decoded, when
+// it is opened or answered. What Open and Reply make of it comes from
+// mail/message_text.h, which the command line's `mail read` uses too. Close
+// during a connect or a retrieval stops it and ends the session, without an
+// error box.
 #pragma once
 
 #include "app/mail/password_store.h"
