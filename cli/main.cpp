@@ -5,6 +5,7 @@
 //   encrypt / decrypt       the line cipher, standard input to standard output
 //   crp save|open           encrypted memo files, as the main window saves and opens them
 //   seal / unseal           passphrase-sealed memo files
+//   mail read               what the receive window takes from a message
 //
 // Exit status: 0 on success, 1 (message on standard error) on failure, 2 on wrong usage.
 #include "archive/archive_ops.h"
@@ -12,6 +13,7 @@
 #include "archive/archive_plan.h"
 #include "archive/fileio.h"
 #include "archive/xfileframe.h"
+#include "cli/mail_read.h"
 #include "compress/compress.h"
 #include "crypto/crpfile.h"
 #include "crypto/linecipher.h"
@@ -98,6 +100,10 @@ const char* const kUsage =
     "      KIB KiB, default 3 and 262144; XChaCha20-Poly1305).\n"
     "  unseal [--passphrase-file FILE] INPUT OUTPUT\n"
     "      Write the memo bytes of the sealed file INPUT to OUTPUT.\n"
+    "  mail read [--attachments DIR] MESSAGEFILE\n"
+    "      Print Reply-To-Address:, Subject: and Attachment: lines for the message\n"
+    "      in MESSAGEFILE, an empty line, and the text the receive window's Open\n"
+    "      puts into the memo. Attachments are written to DIR only when given.\n"
     "      The passphrase is asked on the terminal (twice when sealing), or read\n"
     "      from the first line of FILE; never from the command line.\n"
     "\n"
@@ -808,6 +814,19 @@ int run(const std::vector<std::string>& args)
             return runCrpOpen(subArgs);
         }
         throw UsageError("unknown crp subcommand \"" + rest[0] + "\"");
+    }
+    if (command == "mail") {
+        if (rest.empty()) {
+            throw UsageError("mail needs a subcommand: read");
+        }
+        if (rest[0] == "read") {
+            try {
+                return tqcli::runMailRead(std::vector<std::string>(rest.begin() + 1, rest.end()));
+            } catch (const tqcli::MailUsageError& e) {
+                throw UsageError(e.what());
+            }
+        }
+        throw UsageError("unknown mail subcommand \"" + rest[0] + "\"");
     }
     if (command == "x") {
         if (rest.empty()) {

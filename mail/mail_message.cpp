@@ -1,11 +1,13 @@
 #include "mail/mail_message.h"
 
 #include "mail/attach_coder.h"
+#include "mail/mail_address.h"
 #include "mail/mail_errors.h"
 #include "mail/mail_charset.h"
 #include "platform/atomicfile.h"
 #include "platform/codepage.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cerrno>
 #include <cstring>
@@ -214,7 +216,9 @@ std::string decodeQuotedPrintable(const std::vector<std::string>& lines, std::si
 struct PartContext {
     const ParseOptions& options;
     TMailMessage& message;
+    FreeNames& names;
     bool textTaken = false;
+    std::size_t parts = 0;
 };
 
 // The lines of a text part as the reader should see them: transfer encoding
@@ -313,6 +317,11 @@ void writeAttachment(PartContext& ctx, const HeaderFields& fields,
     if (name.empty()) {
         name = nameForNamelessPart(fields);
     }
+    if (!options.writeFiles) {
+        ctx.message.Body.push_back("\r\nFile \"" + name + "\" extracted");
+        ctx.message.Attachments.push_back(name);
+        return;
+    }
     std::filesystem::path folder = options.folder;
     if (folder.empty()) {
         throw EMailError("No folder for attachments is set");
@@ -323,14 +332,14 @@ void writeAttachment(PartContext& ctx, const HeaderFields& fields,
         throw EMailError("Cannot create the attachment folder \"" + folder.u8string() + "\": " +
                          ec.message());
     }
-    name = freeAttachmentName(folder, name);
+    name = ctx.names.find(folder, name);
     if (options.decodeStart) {
         std::string proposed = name;
         options.decodeStart(name, folder);
         // The handler's answer is reduced to a plain name as well.
         name = sanitizeAttachmentName(name);
         if (name.empty()) {
-            name = freeAttachmentName(folder, proposed);
+            name = ctx.names.find(folder, proposed);
         }
         std::filesystem::create_directories(folder, ec);
         if (ec) {
@@ -456,15 +465,24 @@ void walkMultipart(PartContext& ctx, const std::vector<std::string>& body, std::
 {
     const std::string dash = "--" + container.boundary;
     std::size_t i = begin;
-    // The preamble (for messages of this program the empty line in front).
+    // The preamble ("This is a multi-part message in MIME format.", for
+    // messages of this program the empty line in front) is no text of the
+    // message; the epilogue after the closing delimiter is never read.
     while (i < end && delimiterKind(body[i], dash) == 0) {
-        if (topLevel) {
-            ctx.message.Body.push_back(body[i]);
-        }
         ++i;
+    }
+    if (topLevel && i == end) {
+        // No delimiter at all: the sender's text is all there is.
+        ctx.message.Body.insert(ctx.message.Body.end(), body.begin() + static_cast<std::ptrdiff_t>(begin),
+                                body.begin() + static_cast<std::ptrdiff_t>(end));
+        return;
     }
     std::vector<Part> parts;
     while (i < end && delimiterKind(body[i], dash) == 1) {
+        if (++ctx.parts > kMaxParts) {
+            throw EMailError("The message has more than " + std::to_string(kMaxParts) +
+                             " MIME parts (the limit for one message)");
+        }
         ++i;
         Part part;
         const std::size_t headerStart = i;
@@ -526,6 +544,9 @@ void scanHeaderLine(std::string_view line, HeaderFields& fields)
         }
         return false;
     };
+    if (word == "FROM:" && fields.fromRaw.empty()) {
+        fields.fromRaw = std::string(line.substr(5, kMaxRawFromLength));
+    }
     takeDecoded("SUBJECT", fields.subject) || takeDecoded("FROM", fields.from) ||
         take("CONTENT-TYPE", fields.contentType) || take("MESSAGE-ID", fields.messageId) ||
         take("CONTENT-DISPOSITION", fields.disposition);
@@ -629,6 +650,11 @@ std::filesystem::path pathInFolder(const std::filesystem::path& folder, const st
 
 std::string freeAttachmentName(const std::filesystem::path& folder, const std::string& name)
 {
+    return FreeNames().find(folder, name);
+}
+
+std::string FreeNames::find(const std::filesystem::path& folder, const std::string& name)
+{
     if (!existsAtAll(pathInFolder(folder, name))) {
         return name;
     }
@@ -636,12 +662,44 @@ std::string freeAttachmentName(const std::filesystem::path& folder, const std::s
     const bool hasExt = dot != std::string::npos && dot > 0;
     const std::string stem = hasExt ? name.substr(0, dot) : name;
     const std::string ext = hasExt ? name.substr(dot) : std::string();
-    for (unsigned n = 1;; ++n) {
-        std::string candidate = stem + "_" + std::to_string(n) + ext;
-        if (!existsAtAll(pathInFolder(folder, candidate))) {
-            return candidate;
+    auto numbered = [&](unsigned long long n) { return stem + "_" + std::to_string(n) + ext; };
+    auto taken = [&](unsigned long long n) { return existsAtAll(pathInFolder(folder, numbered(n))); };
+
+    const std::string key = folder.u8string() + '\0' + name;
+    auto slot = std::find_if(last_.begin(), last_.end(), [&](const auto& e) { return e.first == key; });
+    if (slot == last_.end()) {
+        last_.emplace_back(key, 0u);
+        slot = last_.end() - 1;
+    }
+    // `low` is taken (or 0), `high` free: doubling steps from the last number
+    // handed out, then halving between the two.
+    unsigned long long low = slot->second;
+    unsigned long long step = 1;
+    unsigned long long high = low + step;
+    while (taken(high)) {
+        low = high;
+        step *= 2;
+        high = low + step;
+    }
+    while (high - low > 1) {
+        const unsigned long long mid = low + (high - low) / 2;
+        if (taken(mid)) {
+            low = mid;
+        } else {
+            high = mid;
         }
     }
+    slot->second = static_cast<unsigned>(high);
+    return numbered(high);
+}
+
+void parseSummary(const std::vector<std::string>& header, TSummary& summary)
+{
+    const HeaderFields fields = scanHeader(header, 0, header.size());
+    summary.Subject = fields.subject;
+    summary.From = fields.from;
+    summary.MessageId = fields.messageId;
+    summary.Header = header;
 }
 
 void parseMessage(const std::vector<std::string>& header, const std::vector<std::string>& body,
@@ -653,11 +711,13 @@ void parseMessage(const std::vector<std::string>& header, const std::vector<std:
     message.RawBody = body;
     message.Subject = fields.subject;
     message.From = fields.from;
+    message.ReplyAddress = mailboxAddress(fields.fromRaw);
     message.ContentType = fields.contentType;
     message.MessageId = fields.messageId;
     message.Boundary = fields.boundary;
 
-    PartContext ctx{options, message};
+    FreeNames localNames;
+    PartContext ctx{options, message, options.names != nullptr ? *options.names : localNames};
     if (isMultipart(fields)) {
         walkMultipart(ctx, body, 0, body.size(), fields, true, false, 0);
     } else if (options.parse) {

@@ -3,9 +3,7 @@
 #include "mail/mail_errors.h"
 
 namespace tq::mail {
-namespace {
 
-// "1 MiB" for whole mebibytes, "300 bytes" otherwise.
 std::string sizeText(std::size_t bytes)
 {
     constexpr std::size_t kMiB = std::size_t{1} << 20;
@@ -14,8 +12,6 @@ std::string sizeText(std::size_t bytes)
     }
     return std::to_string(bytes) + " bytes";
 }
-
-} // namespace
 
 bool isReplyContinuation(const std::string& line)
 {
@@ -108,7 +104,10 @@ std::string replyWord(const std::string& reply, int n)
 
 bool replyIsOk(const std::string& reply)
 {
-    return replyWord(reply, 0).find("+OK") != std::string::npos;
+    // "+OK" opens the reply; a reply that merely holds it ("-ERR no +OK") is
+    // a refusal.
+    return reply.compare(0, 3, "+OK") == 0 &&
+           (reply.size() == 3 || reply[3] == ' ' || reply[3] == '\t' || reply[3] == '\r' || reply[3] == '\n');
 }
 
 long long replyCount(const std::string& word)

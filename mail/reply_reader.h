@@ -46,11 +46,14 @@ void readMessageLines(const std::function<std::string()>& nextLine, std::vector<
 
 // The n-th (from 0) blank-separated word of a reply, "" when it has fewer.
 std::string replyWord(const std::string& reply, int n);
-// True when the first word of a POP3 reply holds "+OK".
+// True when a POP3 reply starts with the word "+OK".
 bool replyIsOk(const std::string& reply);
 // A count in a reply: the value of a word of 1 to 18 decimal digits, 0 for
 // anything else.
 long long replyCount(const std::string& word);
+
+// "1 MiB" for whole mebibytes, "300 bytes" otherwise (for the texts of limits).
+std::string sizeText(std::size_t bytes);
 
 // The text without its trailing CR and LF characters.
 std::string withoutLineEnd(std::string text);

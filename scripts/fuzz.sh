@@ -5,7 +5,8 @@
 #   bash scripts/fuzz.sh [SECONDS] [TARGET...]
 #
 # TARGET names (default: all) are those of fuzz/CMakeLists.txt (archive,
-# decompress, crp, sealed, key_file, mail_message, attach_coder, mail_reply).
+# decompress, crp, sealed, key_file, mail_message, attach_coder, mail_reply,
+# html_text).
 # TQ_FUZZ_JOBS (default 1) is how many targets run at the same time.
 #
 # Each target starts from its seeds (fuzz/corpus/<target>) and the inputs that
@@ -20,7 +21,7 @@ source scripts/lib.sh
 
 seconds=${1:-60}
 [ $# -gt 0 ] && shift
-all=(archive decompress crp sealed key_file mail_message attach_coder mail_reply)
+all=(archive decompress crp sealed key_file mail_message attach_coder mail_reply html_text)
 targets=("$@")
 [ ${#targets[@]} -eq 0 ] && targets=("${all[@]}")
 parallel=${TQ_FUZZ_JOBS:-1}

@@ -9,6 +9,7 @@
 #include "app/mainwindow.h"
 #include "app/memoview.h"
 #include "app/windowsetup.h"
+#include "mail/message_text.h"
 #include "platform/codepage.h"
 #include "platform/desktop/settings.h"
 
@@ -24,8 +25,6 @@
 #include <QShowEvent>
 #include <QSpinBox>
 #include <QStatusBar>
-#include <QTemporaryDir>
-#include <QTextDocument>
 #include <QTimer>
 
 namespace tq {
@@ -43,37 +42,6 @@ std::string bytesOf(const QString& text)
 QString textOf(const std::string& bytes)
 {
     return QString::fromStdString(cp1252::toUtf8(bytes));
-}
-
-bool isFileEntry(const std::string& line)
-{
-    return line.rfind("\r\nFile \"", 0) == 0;
-}
-
-// The plain text of an HTML text, as Qt's HTML reader lays it out.
-std::vector<std::string> htmlAsText(const std::vector<std::string>& html)
-{
-    std::string joined;
-    for (const std::string& line : html) {
-        joined += line;
-        joined += '\n';
-    }
-    QTextDocument document;
-    document.setHtml(textOf(joined));
-    // Line breaks of the source become blanks in the layout; those at the end
-    // of a line, and empty lines at the end, are not the sender's text.
-    std::vector<std::string> lines;
-    for (const QString& line : document.toPlainText().split(QLatin1Char('\n'))) {
-        QString text = line;
-        while (!text.isEmpty() && text.back().isSpace()) {
-            text.chop(1);
-        }
-        lines.push_back(bytesOf(text));
-    }
-    while (!lines.empty() && lines.back().empty()) {
-        lines.pop_back();
-    }
-    return lines;
 }
 
 } // namespace
@@ -271,6 +239,7 @@ void TmailOntvangen::runCommand(const std::function<void()>& command)
         return;
     }
     busy_ = true;
+    stopRequested_ = false;
     mailform::run(
         this, command,
         [this] {
@@ -278,7 +247,7 @@ void TmailOntvangen::runCommand(const std::function<void()>& command)
             btnOphalen->setEnabled(true);
             pnlSettings->setEnabled(true);
         },
-        [this] { return memo_.ClosingConfirmed; });
+        [this] { return memo_.ClosingConfirmed || stopRequested_; });
 }
 
 void TmailOntvangen::btnOphalenClick()
@@ -322,28 +291,19 @@ void TmailOntvangen::receive()
     if (Pop3Client.Connected()) {
         listBerichten->setEnabled(true);
         count = Pop3Client.MessageCount();
-        showStatus(QStringLiteral("Connection, Nr. of messages: ") + QString::number(count));
-        // The listing reads every message in full to learn its subject; the
-        // attachments it decodes on the way go into a scratch folder that is
-        // removed afterwards, so that listing the mailbox again and again does
-        // not pile up copies of every attachment in the attachment folder.
-        const QString attachFolder = Pop3Client.AttachFilePath();
-        QTemporaryDir scratch;
-        if (scratch.isValid()) {
-            Pop3Client.SetAttachFilePath(scratch.path());
-        }
-        struct RestoreFolder {
-            TPop3Client& client;
-            QString folder;
-            ~RestoreFolder() { client.SetAttachFilePath(folder); }
-        } restore{Pop3Client, attachFolder};
+        const QString connection = QStringLiteral("Connection, Nr. of messages: ") + QString::number(count);
+        showStatus(connection);
+        // Only the headers are read (attachments wait until a message is
+        // opened or answered); the status bar counts the messages listed.
         for (int number = 1; number <= count && !ReceiveStopped; ++number) {
             memo_.yieldPump().pumpNow();
             if (ReceiveStopped) {
                 break;
             }
-            Pop3Client.RetrieveMessage(number);
-            listBerichten->addItem(textOf(Pop3Client.MailMessage.Subject));
+            showStatus(connection + QStringLiteral(", ") + QString::number(number) + QStringLiteral(" of ") +
+                       QString::number(count));
+            Pop3Client.RetrieveSummary(number);
+            listBerichten->addItem(textOf(Pop3Client.Summary.Subject));
         }
     }
     Beantwoorden1->setEnabled(count >= 1);
@@ -358,51 +318,6 @@ bool TmailOntvangen::retrieveSelected()
     Pop3Client.RetrieveMessage(row + 1);
     return true;
 }
-
-std::vector<std::string> TmailOntvangen::messageLines() const
-{
-    const TMailMessage& message = Pop3Client.MailMessage;
-    if (!message.HtmlBody) {
-        return message.Body;
-    }
-    std::vector<std::string> html;
-    std::vector<std::string> lines;
-    for (const std::string& line : message.Body) {
-        if (isFileEntry(line)) {
-            if (!html.empty()) {
-                const auto text = htmlAsText(html);
-                lines.insert(lines.end(), text.begin(), text.end());
-                html.clear();
-            }
-            lines.push_back(line);
-        } else {
-            html.push_back(line);
-        }
-    }
-    if (!html.empty()) {
-        const auto text = htmlAsText(html);
-        lines.insert(lines.end(), text.begin(), text.end());
-    }
-    return lines;
-}
-
-namespace {
-
-// The memo's text made of `lines`. No line break follows the last line: a
-// cipher text must stand alone for the decrypt command.
-std::string memoText(const std::vector<std::string>& lines)
-{
-    std::string text;
-    for (std::size_t i = 0; i < lines.size(); ++i) {
-        if (i > 0) {
-            text += "\r\n";
-        }
-        text += lines[i];
-    }
-    return text;
-}
-
-} // namespace
 
 void TmailOntvangen::handBack()
 {
@@ -424,13 +339,7 @@ void TmailOntvangen::listBerichtenDblClick()
         if (!retrieveSelected()) {
             return;
         }
-        std::vector<std::string> lines = messageLines();
-        // Messages of the send window start their text with an empty line;
-        // any other first line is the sender's text and stays.
-        if (!lines.empty() && lines.front().empty()) {
-            lines.erase(lines.begin());
-        }
-        memo_.Memo->setText(memoText(lines));
+        memo_.Memo->setText(mail::openText(Pop3Client.MailMessage));
         memo_.setMemoModified(false);
         handBack();
     });
@@ -445,22 +354,13 @@ void TmailOntvangen::Beantwoorden1Click()
         if (!retrieveSelected()) {
             return;
         }
-        std::vector<std::string> lines = {"", "", "----- Original Message -----", ""};
-        const std::vector<std::string> body = messageLines();
-        lines.insert(lines.end(), body.begin(), body.end());
-        memo_.Memo->setText(memoText(lines));
+        memo_.Memo->setText(mail::replyText(Pop3Client.MailMessage));
         memo_.setMemoModified(false);
         memo_.setPanel(0, QStringLiteral("Reply to message."));
         if (mail_ != nullptr) {
-            const std::string& from = Pop3Client.MailMessage.From;
-            std::string address = from;
-            const auto lt = from.find('<');
-            if (lt != std::string::npos) {
-                const auto gt = from.find('>', lt + 1);
-                address = from.substr(lt + 1, gt == std::string::npos ? std::string::npos : gt - lt - 1);
-            }
-            mail_->edtOntvanger->setText(textOf(address));
-            mail_->edtOnderwerp->setText(QStringLiteral("Re: ") + textOf(Pop3Client.MailMessage.Subject));
+            const mail::ReplyFields reply = mail::replyFields(Pop3Client.MailMessage);
+            mail_->edtOntvanger->setText(textOf(reply.recipient));
+            mail_->edtOnderwerp->setText(textOf(reply.subject));
         }
         ReceiveStopped = true;
         handBack();
@@ -499,6 +399,18 @@ void TmailOntvangen::VerwijderenClick()
 void TmailOntvangen::btnSluitenClick()
 {
     ReceiveStopped = true;
+    if (busy_) {
+        // Close while a connect or a retrieval runs: the work stops and the
+        // session ends (a wait in progress drops the connection, between two
+        // commands QUIT is said), so that the mailbox is not left locked.
+        // The running command then ends quietly.
+        stopRequested_ = true;
+        try {
+            Pop3Client.Disconnect();
+        } catch (const std::exception&) {
+            // A refused or broken-off QUIT: the connection is closed all the same.
+        }
+    }
     hide();
     memo_.setEnabled(true);
     if (Pop3Client.Connected()) {

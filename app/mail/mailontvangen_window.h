@@ -6,6 +6,13 @@
 // afterwards. While it is the active window the main window is disabled. After
 // Open, Reply or Close hide it, the connection stays open for ten seconds
 // (CloseTimer), so that coming back soon needs no new login.
+//
+// The listing reads only the headers of the messages (the status bar counts
+// them, "n of N"); a message is read whole, and its attachments decoded, when
+// it is opened or answered. What Open and Reply make of it comes from
+// mail/message_text.h, which the command line's `mail read` uses too. Close
+// during a connect or a retrieval stops it and ends the session, without an
+// error box.
 #pragma once
 
 #include "app/mail/password_store.h"
@@ -106,8 +113,6 @@ private:
     void receive();
     // Retrieves the selected message; false when nothing is selected.
     bool retrieveSelected();
-    // The retrieved message's text as memo lines (an HTML text as plain text).
-    std::vector<std::string> messageLines() const;
     // Hides the window and gives control back to the main window.
     void handBack();
     void runCommand(const std::function<void()>& command);
@@ -116,6 +121,9 @@ private:
     TMail* mail_ = nullptr;
     // True while a command runs; activation then leaves the controls alone.
     bool busy_ = false;
+    // Set by Close during a command: its failure (the dropped connection)
+    // is not shown.
+    bool stopRequested_ = false;
 };
 
 } // namespace tq

@@ -94,6 +94,7 @@ TLineSocket::TLineSocket(QObject* parent) : QObject(parent)
         report(8, "Timer Triggered");
         timer_.stop();
         timedOut_ = true;
+        deadlinePassed_ = deadlineLeft() == 0;
         lookupDone_ = true;
         wake();
     });
@@ -139,7 +140,34 @@ void TLineSocket::timerOn()
 {
     report(8, "Timer On");
     timedOut_ = false;
-    timer_.start(effectiveTimeOut());
+    deadlinePassed_ = false;
+    const long long left = deadlineLeft();
+    if (left == 0) {
+        timedOut_ = true;
+        deadlinePassed_ = true;
+        return;
+    }
+    timer_.start(static_cast<int>(std::min<long long>(effectiveTimeOut(), left)));
+}
+
+long long TLineSocket::deadlineLeft() const
+{
+    const auto used = std::chrono::duration_cast<std::chrono::milliseconds>(
+                          std::chrono::steady_clock::now() - commandStart_)
+                          .count();
+    return std::max<long long>(0, effectiveDeadline() - used);
+}
+
+void TLineSocket::raiseTimedOut(const std::string& text)
+{
+    if (!deadlinePassed_) {
+        throw ESockError(text);
+    }
+    const int ms = effectiveDeadline();
+    const std::string limit =
+        ms % 1000 == 0 ? std::to_string(ms / 1000) + " seconds" : std::to_string(ms) + " ms";
+    throw ESockError("The server did not complete the command within " + limit +
+                     " (the limit for one command)");
 }
 
 void TLineSocket::timerOff()
@@ -151,6 +179,16 @@ void TLineSocket::timerOff()
 template <typename Done>
 TLineSocket::WaitEnd TLineSocket::waitUntil(Done done)
 {
+    // What is there already needs no timer and no event loop (a message
+    // arrives many lines at a time); the command's deadline still counts.
+    if (!cancel_ && done()) {
+        if (deadlineLeft() > 0) {
+            return WaitEnd::Done;
+        }
+        timedOut_ = true;
+        deadlinePassed_ = true;
+        return WaitEnd::TimedOut;
+    }
     timerOn();
     WaitEnd end = WaitEnd::Done;
     for (;;) {
@@ -259,6 +297,7 @@ void TLineSocket::socketConnect()
     if (Connected()) {
         throw EMailError("Already connected");
     }
+    startCommandClock();
     connected_ = false;
     socket_.abort();
 
@@ -306,7 +345,7 @@ void TLineSocket::socketConnect()
     }
     switch (end) {
     case WaitEnd::TimedOut:
-        throw ESockError("Connection Timed out");
+        raiseTimedOut("Connection Timed out");
     case WaitEnd::Canceled:
         throw ESockError("Connection Canceled");
     case WaitEnd::Done:
@@ -475,7 +514,7 @@ void TLineSocket::startEncryption()
         throw ESockError("Connection Canceled");
     }
     if (end == WaitEnd::TimedOut) {
-        throw ESockError("Connection Timed out");
+        raiseTimedOut("Connection Timed out");
     }
     if (!sslErrors_.isEmpty()) {
         const QSslCertificate certificate = rejected_;
@@ -522,7 +561,7 @@ void TLineSocket::Write(const std::string& text)
             throw EAbortError("Socket send aborted");
         }
         if (end == WaitEnd::TimedOut) {
-            throw ESockError("Socket send timed out");
+            raiseTimedOut("Socket send timed out");
         }
         if (socket_.bytesToWrite() > 0) {
             raiseSocketError("Socket send failed: ");
@@ -539,6 +578,7 @@ void TLineSocket::Writeln(const std::string& text)
         throw EMailError("A line break inside \"" + text.substr(0, text.find_first_of("\r\n")) +
                          "...\" was refused; nothing was sent");
     }
+    startCommandClock();
     Write(text + "\r\n");
 }
 
@@ -553,19 +593,22 @@ std::string TLineSocket::ReadLn()
         throw EAbortError("Socket readln aborted");
     }
     if (end == WaitEnd::TimedOut) {
-        throw ESockError("Socket readln timed out");
+        raiseTimedOut("Socket readln timed out");
     }
-    QByteArray line;
+    // Read into the line buffer: a fresh 64 KiB array for every line would
+    // cost more than the line itself.
+    lineBuffer_.resize(kBufferSize + 1);
+    qint64 length = 0;
     if (socket_.canReadLine()) {
-        line = socket_.readLine(static_cast<qint64>(kBufferSize));
+        length = socket_.readLine(lineBuffer_.data(), static_cast<qint64>(kBufferSize + 1));
     } else if (socket_.bytesAvailable() >= static_cast<qint64>(kBufferSize)) {
         // An overlong line comes in pieces of 64 KiB.
-        line = socket_.read(static_cast<qint64>(kBufferSize));
+        length = socket_.read(lineBuffer_.data(), static_cast<qint64>(kBufferSize));
     } else {
         // The connection closed: a line cut off by the close is no reply.
         socket_.readAll();
     }
-    return std::string(line.constData(), static_cast<std::size_t>(line.size()));
+    return std::string(lineBuffer_.data(), static_cast<std::size_t>(std::max<qint64>(0, length)));
 }
 
 std::string TLineSocket::Transaction(const std::string& command)

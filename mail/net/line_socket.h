@@ -12,7 +12,12 @@
 // loop, so the windows stay responsive while it lasts and a Cancel arrives
 // during it. A wait ends when what it waits for has happened, when the user
 // cancels (Abort or Cancel) or when the time-out fires; it never lasts longer
-// than `TimeOut` milliseconds, or 60 seconds when `TimeOut` is 0.
+// than `TimeOut` milliseconds, or 60 seconds when `TimeOut` is 0. Each command
+// as a whole (from writing its line, or from the start of Connect, to the
+// start of the next one) also has a `Deadline`, 300 seconds when 0, so that a
+// server that keeps one reply alive with a trickle of lines is stopped too; it
+// fails with "The server did not complete the command within 300 seconds (the
+// limit for one command)".
 //
 // Failures are exceptions: ESockError for socket and lookup failures (and
 // waits that timed out), EAbortError for a cancelled send or read, EMailError
@@ -29,6 +34,7 @@
 #include <QSslSocket>
 #include <QTimer>
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -76,6 +82,8 @@ public:
     std::uint16_t Port = 0;
     // Milliseconds for one wait; 0 means the default of 60 seconds.
     int TimeOut = 0;
+    // Milliseconds for one whole command; 0 means the default of 300 seconds.
+    int Deadline = 0;
     // Status reports of a level not above this reach OnStatus (1: replies and
     // milestones, 4: buffers, 8: tracing).
     int ReportLevel = 0;
@@ -101,6 +109,7 @@ public:
     std::function<void(const ECertificateError& Problem, bool& Handled)> OnCertificateRejected;
 
     static constexpr int kDefaultTimeOut = 60000;
+    static constexpr int kDefaultDeadline = 300000;
     static constexpr std::size_t kBufferSize = 65536;
 
     // Resolves Host and connects to it (with SslTls: and completes the TLS
@@ -229,6 +238,13 @@ private:
     void onSslErrors(const QList<QSslError>& errors);
     QString verifyName() const;
     int effectiveTimeOut() const { return TimeOut > 0 ? TimeOut : kDefaultTimeOut; }
+    int effectiveDeadline() const { return Deadline > 0 ? Deadline : kDefaultDeadline; }
+    // Milliseconds left of the running command's deadline (0 when passed).
+    long long deadlineLeft() const;
+    void startCommandClock() { commandStart_ = std::chrono::steady_clock::now(); }
+    // Raises the time-out of a wait: `text`, or the deadline's text when the
+    // command's deadline ended it.
+    [[noreturn]] void raiseTimedOut(const std::string& text);
 
     QSslSocket socket_;
     QTimer timer_;
@@ -236,10 +252,13 @@ private:
     QHostAddress peer_;
     bool cancel_ = false;
     bool timedOut_ = false;
+    bool deadlinePassed_ = false;
+    std::chrono::steady_clock::time_point commandStart_ = std::chrono::steady_clock::now();
     bool lookupDone_ = false;
     bool connected_ = false;
     bool destroying_ = false;
     std::string lastReply_;
+    std::vector<char> lineBuffer_;
     std::int16_t replyNumber_ = 0;
     // Verification failures of the running handshake that were not trusted.
     QList<QSslError> sslErrors_;

@@ -48,7 +48,16 @@ void TPop3Client::SetAttachFilePath(const QString& folder)
 std::string TPop3Client::readLine()
 {
     // ReadLn hands over very long lines in pieces; a message line is whole.
-    return mail::readWholeLine([this] { return ReadLn(); }, kMaxLine);
+    try {
+        return mail::readWholeLine([this] { return ReadLn(); }, kMaxLine);
+    } catch (const EMailError&) {
+        // A reply broken off part-way leaves the rest of it on the line: the
+        // session cannot go on.
+        if (Connected()) {
+            closeSocket(true);
+        }
+        throw;
+    }
 }
 
 std::string TPop3Client::command(const std::string& text)
@@ -97,8 +106,11 @@ std::vector<std::string> TPop3Client::capabilities()
         return caps;
     }
     for (int lines = 0;; ++lines) {
-        if (lines > 1000) {
-            throw EMailError("The server's reply does not end");
+        if (lines > kMaxCapabilities) {
+            // The rest of the list is still coming: the session cannot go on.
+            closeSocket(true);
+            throw EMailError("The server's capability list has more than " + std::to_string(kMaxCapabilities) +
+                             " lines (the limit)");
         }
         const std::string line = mail::withoutLineEnd(readLine());
         report(1, line);
@@ -116,6 +128,7 @@ std::vector<std::string> TPop3Client::capabilities()
 
 void TPop3Client::greet()
 {
+    top_ = Top::Unknown;
     const std::string greeting = readLine();
     report(1, greeting);
     if (!firstWordOk(greeting)) {
@@ -153,7 +166,7 @@ void TPop3Client::greet()
         throw EMailError("Authentication failed");
     }
     const std::string stat = command("STAT");
-    if (stat.find("+OK") == std::string::npos) {
+    if (!firstWordOk(stat)) {
         raiseReply(stat);
     }
     const long long count = numberOf(word(stat, 1));
@@ -180,26 +193,9 @@ void TPop3Client::RetrieveMessage(int number)
     BytesRecvd = 0;
     BytesTotal = 0;
 
-    const std::string reply = command("RETR " + std::to_string(number));
-    if (reply.find("+OK") == std::string::npos) {
-        raiseReply(reply);
-    }
-    BytesTotal = numberOf(word(reply, 1));
-
-    // Lines of the message up to the final "."; a leading "." of a line was
-    // doubled by the server.
     std::vector<std::string> header;
     std::vector<std::string> body;
-    mail::readMessageLines(
-        [this] {
-            std::string line = readLine();
-            BytesRecvd += static_cast<std::int64_t>(line.size());
-            if (OnPacketRecvd) {
-                OnPacketRecvd();
-            }
-            return line;
-        },
-        header, body);
+    retrieveLines(number, header, body);
 
     mail::ParseOptions options;
     options.parse = Parse;
@@ -221,7 +217,7 @@ void TPop3Client::RetrieveMessage(int number)
 
     if (DeleteOnRead) {
         const std::string dele = command("DELE " + std::to_string(number));
-        if (word(dele, 0) == "-ERR") {
+        if (!firstWordOk(dele)) {
             raiseReply(dele);
         }
     }
@@ -229,6 +225,89 @@ void TPop3Client::RetrieveMessage(int number)
     if (OnRetrieveEnd) {
         OnRetrieveEnd();
     }
+}
+
+void TPop3Client::readMultiLine(std::vector<std::string>& header, std::vector<std::string>& body,
+                                std::size_t limit, const std::function<std::string()>& tooLarge)
+{
+    // Lines up to the final "."; a leading "." of a line was doubled by the
+    // server.
+    std::size_t total = 0;
+    mail::readMessageLines(
+        [&] {
+            std::string line = readLine();
+            total += line.size();
+            if (total > limit) {
+                // The rest of the reply is still coming: the session cannot
+                // go on.
+                closeSocket(true);
+                throw EMailError(tooLarge());
+            }
+            BytesRecvd += static_cast<std::int64_t>(line.size());
+            if (OnPacketRecvd) {
+                OnPacketRecvd();
+            }
+            return line;
+        },
+        header, body);
+}
+
+void TPop3Client::retrieveLines(int number, std::vector<std::string>& header, std::vector<std::string>& body)
+{
+    const std::string reply = command("RETR " + std::to_string(number));
+    if (!firstWordOk(reply)) {
+        raiseReply(reply);
+    }
+    BytesTotal = numberOf(word(reply, 1));
+    const std::size_t limit = MaxMessageSize > 0 ? MaxMessageSize : kMaxMessageSize;
+    readMultiLine(header, body, limit, [number, limit] {
+        return "Message " + std::to_string(number) + " is larger than " + mail::sizeText(limit) +
+               " (the limit for one message)";
+    });
+}
+
+void TPop3Client::RetrieveSummary(int number)
+{
+    BusyScope busy(*this);
+    if (!busy.entered()) {
+        return;
+    }
+    resetCancel();
+    requireConnection();
+    Summary = TSummary();
+    BytesRecvd = 0;
+    BytesTotal = 0;
+    if (UseTop && top_ == Top::Unknown) {
+        const auto caps = capabilities();
+        // A server without CAPA may still know TOP: it is tried below.
+        if (!caps.empty()) {
+            top_ = std::find(caps.begin(), caps.end(), "TOP") != caps.end() ? Top::Offered : Top::Refused;
+        }
+    }
+    std::vector<std::string> header;
+    std::vector<std::string> body;
+    std::string reply;
+    bool headerOnly = false;
+    if (UseTop && top_ != Top::Refused) {
+        reply = command("TOP " + std::to_string(number) + " 0");
+        headerOnly = firstWordOk(reply);
+        if (!headerOnly && top_ == Top::Unknown) {
+            top_ = Top::Refused;
+        } else if (!headerOnly) {
+            raiseReply(reply);
+        } else {
+            top_ = Top::Offered;
+        }
+    }
+    if (headerOnly) {
+        readMultiLine(header, body, kMaxReply, [] {
+            return "The server's reply is longer than " + mail::sizeText(kMaxReply) + " (the limit for one reply)";
+        });
+    } else {
+        retrieveLines(number, header, body);
+    }
+    mail::parseSummary(header, Summary);
+    Summary.Bytes = BytesTotal > 0 ? BytesTotal : BytesRecvd;
 }
 
 void TPop3Client::DeleteMessage(int number)
@@ -240,7 +319,7 @@ void TPop3Client::DeleteMessage(int number)
     resetCancel();
     requireConnection();
     const std::string reply = command("DELE " + std::to_string(number));
-    if (word(reply, 0) == "-ERR") {
+    if (!firstWordOk(reply)) {
         if (OnFailure) {
             OnFailure();
         }

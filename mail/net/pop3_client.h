@@ -3,8 +3,23 @@
 // Connect greets the server, logs in with USER and PASS and asks STAT for the
 // message count; RetrieveMessage(n) fetches message n with RETR, fills
 // `MailMessage` and writes its attachments into `AttachFilePath()`;
+// RetrieveSummary(n) reads only its header (TOP n 0 where the server offers
+// it, RETR otherwise) into `Summary`, decoding and writing nothing;
 // DeleteMessage(n) marks a message with DELE (the server removes it at QUIT);
-// Disconnect says QUIT.
+// Disconnect says QUIT. Only a reply that starts with "+OK" is a success.
+//
+// Limits against a broken or hostile server, each failing with a text that
+// names it (EMailError):
+//  - one line: kMaxLine, "The server sent a line longer than 1 MiB";
+//  - one message: MaxMessageSize (kMaxMessageSize), "Message 3 is larger than
+//    100 MiB (the limit for one message)";
+//  - one reply other than a message (the header TOP gives):
+//    kMaxReply, "The server's reply is longer than 1 MiB (the limit for one
+//    reply)";
+//  - the capability list: kMaxCapabilities lines, "The server's capability
+//    list has more than 100 lines (the limit)";
+//  - MIME parts of one message: mail::kMaxParts (mail/mail_message.h);
+//  - time: each wait TimeOut, each command Deadline (mail/net/line_socket.h).
 //
 // With Security StartTls the client asks CAPA, requires STLS and completes the
 // TLS handshake before USER and PASS; with SslTls the whole session is over
@@ -49,6 +64,13 @@ public:
 
     // Filled by RetrieveMessage.
     TMailMessage MailMessage;
+    // Filled by RetrieveSummary (Bytes: the message's size, when the server
+    // tells it).
+    TSummary Summary;
+    // The largest message read; 0 means kMaxMessageSize.
+    std::size_t MaxMessageSize = 0;
+    // RetrieveSummary reads with TOP where the server has it; false: always RETR.
+    bool UseTop = true;
 
     std::function<void()> OnConnectionRequired;
     std::function<void(bool& Handled)> OnAuthenticationNeeded;
@@ -66,10 +88,15 @@ public:
 
     // Returns at once when a retrieval is already running.
     void RetrieveMessage(int number);
+    // The header of message `number`, for a listing.
+    void RetrieveSummary(int number);
     void DeleteMessage(int number);
 
     // The longest line accepted from the server.
     static constexpr std::size_t kMaxLine = 1 << 20;
+    static constexpr std::size_t kMaxMessageSize = std::size_t{100} << 20;
+    static constexpr std::size_t kMaxReply = 1 << 20;
+    static constexpr int kMaxCapabilities = 100;
 
 protected:
     void beforeConnect() override;
@@ -81,12 +108,20 @@ private:
     // The capabilities CAPA lists (upper-case keywords), empty when refused.
     std::vector<std::string> capabilities();
     std::string readLine();
+    // Reads a multi-line reply up to "." into header and body lines; fails
+    // beyond `limit` octets with the text `tooLarge` gives.
+    // RETR n: the message's lines, within MaxMessageSize.
+    void retrieveLines(int number, std::vector<std::string>& header, std::vector<std::string>& body);
+    void readMultiLine(std::vector<std::string>& header, std::vector<std::string>& body, std::size_t limit,
+                       const std::function<std::string()>& tooLarge);
     std::string command(const std::string& text);
     [[noreturn]] void raiseReply(const std::string& reply);
     void requireConnection();
 
     QString attachFilePath_;
     int messageCount_ = 0;
+    // Whether TOP may be used: unknown until the first summary asks CAPA.
+    enum class Top { Unknown, Offered, Refused } top_ = Top::Unknown;
 };
 
 } // namespace tq

@@ -441,4 +441,41 @@ TEST_F(CliTest, CrpCommandsCheckTheirArguments)
     EXPECT_NE(s.err.find("m.crp"), std::string::npos) << s.err;
 }
 
+// mail read: the reply address of hostile From values (a display name that
+// decodes to another address never wins), the decoded subject, the
+// attachment names, and the text Open puts into the memo without preamble
+// and epilogue; attachment files only with --attachments.
+TEST_F(CliTest, MailReadShowsWhatTheReceiveWindowTakes)
+{
+    const std::vector<std::pair<std::string, std::string>> senders = {
+        {"=?utf-8?q?=3Cevil=40x=2Etest=3E?= <jan@quill.test>", "jan@quill.test"},
+        {"\"<evil@x.test>\" <jan@quill.test>", "jan@quill.test"},
+        {"jan@quill.test (<evil@x.test>)", "jan@quill.test"},
+        {"Team: jan@quill.test, evil@x.test;", "jan@quill.test"},
+        {"=?utf-8?b?PGV2aWxAeC50ZXN0Pg==?=", ""},
+    };
+    for (const auto& [from, address] : senders) {
+        SCOPED_TRACE(from);
+        write(dir_ / "message.eml",
+              "From: " + from + "\r\nSubject: =?utf-8?q?Gr=C3=BC=C3=9Fe?=\r\n"
+              "Content-Type: multipart/mixed; boundary=\"B\"\r\n\r\n"
+              "This is a multi-part message in MIME format.\r\n--B\r\nContent-Type: text/plain; charset=utf-8\r\n\r\n"
+              "Hallo K\xC3\xB6ln\r\nsecond\r\n--B\r\nContent-Type: application/octet-stream; name=\"a.bin\"\r\n"
+              "Content-Transfer-Encoding: base64\r\n\r\nAAEC\r\n--B--\r\nepilogue\r\n");
+        const std::string expected = platformLines("Reply-To-Address: " + address +
+                                                   "\nSubject: Gr\xC3\xBC\xC3\x9F" "e\nAttachment: a.bin\n\n"
+                                                   "Hallo K\xC3\xB6ln\nsecond\n\nFile \"a.bin\" extracted\n");
+        const Result plain = run({"mail", "read", path("message.eml")});
+        EXPECT_EQ(plain.status, 0) << plain.err;
+        EXPECT_EQ(plain.out, expected);
+        EXPECT_FALSE(fs::exists(dir_ / "files"));
+        const Result saving = run({"mail", "read", "--attachments", path("files"), path("message.eml")});
+        EXPECT_EQ(saving.out, expected);
+        EXPECT_EQ(read(dir_ / "files" / "a.bin"), (Bytes{0, 1, 2}));
+        fs::remove_all(dir_ / "files");
+    }
+    EXPECT_EQ(run({"mail", "read"}).status, 2);
+    EXPECT_EQ(run({"mail", "read", path("missing.eml")}).status, 1);
+}
+
 } // namespace

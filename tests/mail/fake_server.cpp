@@ -14,10 +14,35 @@ FakeServer::FakeServer()
     }
     server_.accepted = [this](qintptr handle) { onConnection(handle); };
     respond = smtpDefault;
+    QObject::connect(&feeder_, &QTimer::timeout, [this] { feed(); });
+}
+
+bool FakeServer::clientClosed() const
+{
+    return client_ == nullptr || client_->state() == QAbstractSocket::UnconnectedState;
+}
+
+void FakeServer::feed()
+{
+    if (clientClosed() || !stream) {
+        feeder_.stop();
+        return;
+    }
+    // Enough waits unread already: the client has to read first.
+    if (streamIntervalMs == 0 && client_->bytesToWrite() > (1 << 18)) {
+        return;
+    }
+    const std::string more = stream();
+    if (more.empty()) {
+        feeder_.stop();
+        return;
+    }
+    client_->write(more.data(), static_cast<qint64>(more.size()));
 }
 
 FakeServer::~FakeServer()
 {
+    feeder_.stop();
     if (client_ != nullptr) {
         client_->abort();
         delete client_;
@@ -52,6 +77,7 @@ void FakeServer::onConnection(qintptr handle)
         return;
     }
     ++connections;
+    feeder_.stop();
     if (client_ != nullptr) {
         client_->abort();
         client_->deleteLater();
@@ -82,6 +108,11 @@ void FakeServer::onConnection(qintptr handle)
 void FakeServer::send(const std::string& reply)
 {
     if (client_ == nullptr || reply == kSilent) {
+        return;
+    }
+    if (reply.rfind(kStream, 0) == 0) {
+        send(reply.substr(kStream.size()));
+        feeder_.start(streamIntervalMs);
         return;
     }
     if (reply.rfind(kStartTls, 0) == 0) {

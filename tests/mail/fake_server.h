@@ -8,6 +8,10 @@
 // a "DATA" command answered with 354 the server collects the data up to "."
 // into `data` and then asks `respond` with ".".
 //
+// A reply marked with kStream is sent and then followed by whatever `stream`
+// returns, asked again every `streamIntervalMs` (0: as fast as the client
+// reads) until it returns "" or the client closes: an endless reply.
+//
 // With a certificate and key set, the server speaks TLS: from the first byte
 // when `implicitTls` is set, or after answering a reply that `respond` marks
 // with kStartTls (the marker is not sent).
@@ -17,6 +21,7 @@
 #include <QSslKey>
 #include <QSslSocket>
 #include <QTcpServer>
+#include <QTimer>
 
 #include <functional>
 #include <string>
@@ -29,6 +34,7 @@ public:
     static inline const std::string kSilent = "<silent>";
     static inline const std::string kDropPrefix = "<drop>";
     static inline const std::string kStartTls = "<starttls>";
+    static inline const std::string kStream = "<stream>";
 
     FakeServer();
     ~FakeServer();
@@ -38,6 +44,10 @@ public:
     // Sent on connect (CR LF added); kSilent sends nothing.
     std::string greeting = "220 fake.test ESMTP";
     std::function<std::string(const std::string& line)> respond;
+    std::function<std::string()> stream;
+    int streamIntervalMs = 0;
+    // True when the client's connection is closed (or there was none).
+    bool clientClosed() const;
 
     // Every line received (without CR LF), including DATA lines.
     std::vector<std::string> lines;
@@ -74,7 +84,10 @@ private:
     void send(const std::string& reply);
     void startTls();
 
+    void feed();
+
     Listener server_;
+    QTimer feeder_;
     QSslSocket* client_ = nullptr;
     std::string buffer_;
     bool inData_ = false;

@@ -218,8 +218,9 @@ TEST_F(MailParse, MultipartTextGoesToBodyAttachmentsToFiles)
     mail::parseMessage(header, body, options_, message_);
 
     EXPECT_EQ(message_.Boundary, "XX");
+    // Preamble (the empty line) and epilogue are no text of the message.
     const std::vector<std::string> expectedBody = {
-        "", "Hello", "", "second paragraph", "\r\nFile \"data.bin\" extracted",
+        "Hello", "", "second paragraph", "\r\nFile \"data.bin\" extracted",
         "\r\nFile \"notes.txt\" extracted"};
     EXPECT_EQ(message_.Body, expectedBody);
     EXPECT_EQ(message_.Attachments, (std::vector<std::string>{"data.bin", "notes.txt"}));
@@ -306,7 +307,7 @@ TEST_F(MailParse, UuencodedEmptyAndNamelessParts)
                                      "--B--"};
     mail::parseMessage({"Content-Type: Multipart/Mixed; boundary=B"}, body, options_, message_);
     EXPECT_EQ(message_.Body,
-              (std::vector<std::string>{"This is a multi-part message in MIME format.", "text",
+              (std::vector<std::string>{"text",
                                         "\r\nFile \"cat.txt\" extracted",
                                         "\r\nFile \"text.tmp\" extracted"}));
     EXPECT_EQ(readFile("cat.txt"), "Cat");

@@ -315,5 +315,139 @@ TEST_F(Pop3Fake, DisconnectDuringAWaitCancelsIt)
     EXPECT_FALSE(client.Connected());
 }
 
+
+namespace listing {
+
+// A POP3 server holding `messages` that answers CAPA with `capa` and TOP
+// (headers only) when `top` is set.
+std::function<std::string(const std::string&)> withTop(const std::vector<std::string>& messages,
+                                                       const std::string& capa, bool top)
+{
+    auto plain = FakeServer::pop3(messages);
+    return [=](const std::string& line) -> std::string {
+        if (line == "CAPA") {
+            return capa;
+        }
+        if (line.rfind("TOP ", 0) == 0) {
+            if (!top) {
+                return "-ERR unknown command";
+            }
+            std::string header = messages[std::stoul(line.substr(4)) - 1];
+            header = header.substr(0, header.find("\r\n\r\n"));
+            std::string out = "+OK\n";
+            for (std::size_t pos = 0; pos <= header.size();) {
+                const auto end = std::min(header.find("\r\n", pos), header.size());
+                out += header.substr(pos, end - pos) + "\n";
+                pos = end + 2;
+            }
+            return out + ".";
+        }
+        return plain(line);
+    };
+}
+
+} // namespace listing
+
+TEST_F(Pop3Fake, ListingReadsHeadersOnlyWithTopWhereTheServerHasIt)
+{
+    const std::vector<std::string> messages = {
+        kPlain, "Subject: With a file\r\nContent-Type: multipart/mixed; boundary=B\r\n\r\n--B\r\n"
+                "Content-Type: application/octet-stream; name=\"big.bin\"\r\nContent-Transfer-Encoding: base64\r\n\r\n" +
+                    std::string(76, 'A') + "\r\n--B--"};
+    struct Case {
+        const char* name;
+        std::string capa;
+        bool top;
+        std::vector<std::string> commands;
+    };
+    const std::vector<Case> cases = {
+        {"CAPA lists TOP", "+OK\nUIDL\nTOP\n.", true, {"CAPA", "TOP 1 0", "TOP 2 0"}},
+        {"CAPA without TOP", "+OK\nUIDL\n.", true, {"CAPA", "RETR 1", "RETR 2"}},
+        {"no CAPA, TOP known", "-ERR unknown command", true, {"CAPA", "TOP 1 0", "TOP 2 0"}},
+        {"no CAPA, no TOP", "-ERR unknown command", false, {"CAPA", "TOP 1 0", "RETR 1", "RETR 2"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        server.respond = listing::withTop(messages, c.capa, c.top);
+        int decoded = 0;
+        client.OnDecodeStart = [&](std::string&) { ++decoded; };
+        client.Connect();
+        const std::size_t before = server.commands.size();
+        std::vector<std::string> subjects;
+        for (int n = 1; n <= client.MessageCount(); ++n) {
+            client.RetrieveSummary(n);
+            subjects.push_back(client.Summary.Subject);
+        }
+        EXPECT_EQ(subjects, (std::vector<std::string>{"Plain one", "With a file"}));
+        EXPECT_EQ(std::vector<std::string>(server.commands.begin() + static_cast<std::ptrdiff_t>(before),
+                                           server.commands.end()),
+                  c.commands);
+        EXPECT_EQ(decoded, 0);
+        EXPECT_TRUE(QDir(dir.path()).isEmpty()) << "no attachment written while listing";
+        client.Disconnect();
+    }
+}
+
+// A broken or hostile server: endless replies, a trickle that never ends,
+// "+OK" anywhere but at the start. Each ends with an error naming the limit,
+// never with a hang or a success.
+TEST_F(Pop3Fake, HostileServersEndWithTheLimitNamed)
+{
+    const std::string shortLines = [] {
+        std::string s;
+        while (s.size() < 65536) {
+            s += "Xx: y\r\n";
+        }
+        return s;
+    }();
+    struct Case {
+        const char* name;
+        std::string command; // the command whose reply misbehaves
+        std::string reply;
+        int intervalMs;
+        bool summary; // listed (RetrieveSummary) or retrieved
+        std::string error;
+        bool closed = true; // a refusal leaves the session usable
+    };
+    const std::vector<Case> cases = {
+        {"endless message", "RETR", FakeServer::kStream + "+OK", 0, false,
+         "Message 1 is larger than 1 MiB (the limit for one message)"},
+        {"endless header", "TOP", FakeServer::kStream + "+OK", 0, true,
+         "The server's reply is longer than 1 MiB (the limit for one reply)"},
+        {"endless capability list", "CAPA", FakeServer::kStream + "+OK", 0, true,
+         "The server's capability list has more than 100 lines (the limit)"},
+        {"trickle", "RETR", FakeServer::kStream + "+OK", 20, false,
+         "The server did not complete the command within 1500 ms (the limit for one command)"},
+        {"+OK not at the start of RETR", "RETR", "-ERR not now +OK", 0, false, "-ERR not now +OK", false},
+        {"+OK not at the start of TOP", "TOP", "-ERR not now +OK", 0, true, "-ERR not now +OK", false},
+        {"+OK not at the start of STAT", "STAT", "-ERR locked +OK", 0, false, "-ERR locked +OK"},
+        {"+OK not at the start of PASS", "PASS", "-ERR +OK", 0, false, "Authentication failed"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        auto normal = listing::withTop({kPlain}, "+OK\nTOP\n.", true);
+        server.respond = [&](const std::string& line) {
+            return line.rfind(c.command, 0) == 0 ? c.reply : normal(line);
+        };
+        server.stream = [&] { return c.intervalMs > 0 ? std::string("Xx: y\r\n") : shortLines; };
+        server.streamIntervalMs = c.intervalMs;
+        client.MaxMessageSize = std::size_t{1} << 20;
+        client.Deadline = 1500;
+        const std::string error = errorOf([&] {
+            client.Connect();
+            if (c.summary) {
+                client.RetrieveSummary(1);
+            } else {
+                client.RetrieveMessage(1);
+            }
+        });
+        EXPECT_EQ(error, c.error);
+        EXPECT_EQ(client.Connected(), !c.closed);
+        if (client.Connected()) {
+            client.Disconnect();
+        }
+    }
+}
+
 } // namespace
 } // namespace tq

@@ -6,6 +6,7 @@ reader that checks what the send window wrote.
                                               subject is PREFIX + " " + case
   mail_messages.py inspect FILE               prints what a parser sees (JSON)
 """
+import email
 import hashlib
 import json
 import smtplib
@@ -63,6 +64,17 @@ def cases(prefix, to):
     m.set_content("First line stays\nna\u00efve second\n", charset="utf-8", cte="quoted-printable")
     m.add_attachment(b"x" * 10, maintype="text", subtype="plain", filename="notes.txt")
     yield m
+
+    # HTML only, linking local files as style sheet, import and image, from a
+    # sender whose display name decodes to another address.
+    yield email.message_from_string(
+        "From: =?utf-8?q?=3Cevil=40x=2Etest=3E?= <hostile@quill.test>\n"
+        "To: " + to + "\nSubject: " + prefix + " htmlres\nMIME-Version: 1.0\n"
+        "Content-Type: text/html; charset=us-ascii\n\n"
+        '<html><head><link rel="stylesheet" href="file:///dev/zero">'
+        '<style>@import "file:///dev/zero"; @import url(file:///etc/passwd);</style></head>'
+        '<body><p>Local <b>resources</b></p><img src="file:///dev/zero" alt="[picture]"></body></html>\n',
+        policy=policy.compat32)
 
 
 def send(host, port, to, prefix):

@@ -13,6 +13,7 @@
 #include "mail/net/smtp_client.h"
 #include "platform/codepage.h"
 #include "platform/desktop/settings.h"
+#include "tests/mail/fake_server.h"
 #include "tests/support/window_fixture.h"
 
 #include <QAction>
@@ -620,6 +621,7 @@ TEST_F(MailWindows, MessagesOfOtherProgramsOpenAsWritten)
         {"utf8", QStringLiteral(" utf8 Gr\u00fc\u00dfe \u20ac"), "Gr\xFC\xDF" "e aus K\xF6ln ?", {}},
         {"latin1", {}, "caf\xE9 cr\xE8me", {}},
         {"qp", {}, "First line stays\r\nna\xEFve second\r\n\r\nFile \"notes.txt\" extracted", {"notes.txt"}},
+        {"htmlres", {}, "Local resources\r\n[picture]", {}},
     };
     QStringList subjects;
     for (const Case& c : cases) {
@@ -660,6 +662,11 @@ TEST_F(MailWindows, MessagesOfOtherProgramsOpenAsWritten)
     recv->Beantwoorden1Click();
     EXPECT_EQ(mail->edtOntvanger->text(), "juergen@quill.test");
     EXPECT_EQ(mail->edtOnderwerp->text(), QStringLiteral("Re: ") + subjects[4]);
+    // A display name that decodes to another address is not answered.
+    ASSERT_TRUE(receiveUntilListed({subjects[7]}));
+    select(subjects[7]);
+    recv->Beantwoorden1Click();
+    EXPECT_EQ(mail->edtOntvanger->text(), "hostile@quill.test");
 
     // Delete the middle one of three; then the rest.
     ASSERT_TRUE(receiveUntilListed(subjects));
@@ -879,6 +886,109 @@ TEST_F(MailWindows, RetryBoxesAreMaskedAndAccountsBeyondAsciiSignIn)
     EXPECT_EQ(boxes[1].shown, QString());
     EXPECT_TRUE(boxes[1].masked);
     tq::prompts::setCertificateHandler({});
+}
+
+// The listing reads headers only: the status bar counts "n of N", and no
+// attachment is decoded or offered until the message is opened.
+TEST_F(MailWindows, ListingCountsAndDecodesNothingUntilOpened)
+{
+    REQUIRE_SERVERS();
+    const QString subject = uniqueSubject("listing");
+    QFile file(dir.filePath(QStringLiteral("big.bin")));
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write(QByteArray(200000, 'b'));
+    file.close();
+    tq::TSmtpClient smtp;
+    smtp.Host = env("TQ_SMTP_HOST");
+    smtp.Port = static_cast<std::uint16_t>(std::stoi(smtpPort));
+    smtp.UserID = "client.quill.test";
+    smtp.Connect();
+    smtp.PostMessage.FromAddress = "jan@quill.test";
+    smtp.PostMessage.ToAddress = {address};
+    smtp.PostMessage.Subject = subject.toStdString();
+    smtp.PostMessage.Body = {"with a file"};
+    smtp.PostMessage.Attachments = {file.fileName().toStdString()};
+    smtp.SendPostMessage();
+    smtp.Disconnect();
+
+    QStringList statuses;
+    QObject watch;
+    QObject::connect(recv->StatusBar, &QStatusBar::messageChanged, &watch,
+                     [&](const QString& text) { statuses << text; });
+    requests.clear();
+    ASSERT_TRUE(receiveUntilListed({subject}));
+    const QString count = QString::number(recv->Pop3Client.MessageCount());
+    for (int n = 1; n <= recv->Pop3Client.MessageCount(); ++n) {
+        EXPECT_TRUE(statuses.contains(QStringLiteral("Connection, Nr. of messages: ") + count + QStringLiteral(", ") +
+                                      QString::number(n) + QStringLiteral(" of ") + count))
+            << n << " of " << count.toStdString();
+    }
+    EXPECT_TRUE(requests.empty());
+    EXPECT_TRUE(QDir(dir.filePath(QStringLiteral("listing"))).entryList(QDir::Files).isEmpty());
+    select(subject);
+    recv->listBerichtenDblClick();
+    ASSERT_EQ(requests.size(), 1u);
+    EXPECT_EQ(withoutNumber(requests[0].fileName), "big.bin");
+    EXPECT_EQ(program().frmMemo().Memo->text(), "with a file\r\n\r\nFile \"" + requests[0].fileName.toStdString() +
+                                                   "\" extracted");
+
+    ASSERT_TRUE(receiveUntilListed({subject}));
+    select(subject);
+    recv->VerwijderenClick();
+    recv->btnSluitenClick();
+}
+
+// Close while connecting, listing or opening: the work stops, the POP3
+// session ends (the mailbox is not left locked) and no error box follows.
+TEST_F(MailWindows, CloseDuringWorkEndsTheSessionQuietly)
+{
+    using tq::test::FakeServer;
+    struct Case {
+        const char* name;
+        std::string silentOn; // the command left unanswered ("" for the greeting)
+    };
+    for (const Case& c : std::vector<Case>{{"connect", ""}, {"listing", "TOP"}, {"open", "RETR"}}) {
+        SCOPED_TRACE(c.name);
+        FakeServer server;
+        server.greeting = c.silentOn.empty() ? FakeServer::kSilent : "+OK fake";
+        auto pop3 = FakeServer::pop3({"Subject: one\r\n\r\ntext", "Subject: two\r\n\r\ntext"});
+        server.respond = [&](const std::string& line) {
+            if (line == "CAPA") {
+                return std::string("+OK\nTOP\n.");
+            }
+            if (line.rfind("TOP ", 0) == 0) {
+                return c.silentOn == "TOP" ? FakeServer::kSilent : pop3("RETR" + line.substr(3, line.size() - 5));
+            }
+            return !c.silentOn.empty() && line.rfind(c.silentOn, 0) == 0 ? FakeServer::kSilent : pop3(line);
+        };
+        tq::mailsettings::store("InServername", QStringLiteral("127.0.0.1"), tq::mailsettings::kReceiveKeys);
+        tq::mailsettings::store("InUsername", QStringLiteral("piet"), tq::mailsettings::kReceiveKeys);
+        tq::mailsettings::store("InPassword", QStringLiteral("pw"), tq::mailsettings::kReceiveKeys);
+        tq::mailsecurity::store(tq::mailsecurity::Direction::Receive, {tq::TSecurity::None, server.port()});
+        activate(recv);
+        recv->FormActivate();
+        recv->Pop3Client.TimeOut = 20000;
+        errors.clear();
+        if (c.silentOn == "RETR") {
+            recv->btnOphalenClick();
+            ASSERT_EQ(listed(), (QStringList{"one", "two"}));
+            select(QStringLiteral("two"));
+            QTimer::singleShot(300, recv->btnSluiten, &QPushButton::click);
+            recv->listBerichtenDblClick();
+        } else {
+            QTimer::singleShot(300, recv->btnSluiten, &QPushButton::click);
+            recv->btnOphalenClick();
+        }
+        EXPECT_TRUE(errors.empty()) << (errors.empty() ? "" : errors.back().toStdString());
+        EXPECT_FALSE(recv->isVisible());
+        EXPECT_FALSE(recv->Pop3Client.Connected());
+        EXPECT_TRUE(program().frmMemo().isEnabled());
+        for (int i = 0; i < 50 && !server.clientClosed(); ++i) {
+            QTest::qWait(20);
+        }
+        EXPECT_TRUE(server.clientClosed()) << "the session is ended";
+        EXPECT_TRUE(recv->btnOphalen->isEnabled());
+    }
 }
 
 // Receiving 100 messages of 20 KB: run by hand, with the mailbox to itself,
