@@ -5,6 +5,7 @@
 //   encrypt / decrypt       the line cipher, standard input to standard output
 //   crp save|open           encrypted memo files, as the main window saves and opens them
 //   seal / unseal           passphrase-sealed memo files
+//   mail compose            the message the send window sends for a memo
 //
 // Exit status: 0 on success, 1 (message on standard error) on failure, 2 on wrong usage.
 #include "archive/archive_ops.h"
@@ -12,6 +13,7 @@
 #include "archive/archive_plan.h"
 #include "archive/fileio.h"
 #include "archive/xfileframe.h"
+#include "cli/mail_compose.h"
 #include "compress/compress.h"
 #include "crypto/crpfile.h"
 #include "crypto/linecipher.h"
@@ -100,6 +102,11 @@ const char* const kUsage =
     "      Write the memo bytes of the sealed file INPUT to OUTPUT.\n"
     "      The passphrase is asked on the terminal (twice when sealing), or read\n"
     "      from the first line of FILE; never from the command line.\n"
+    "  mail compose [--keys K1,K2,K3,K4] [--to ADDR] [--from ADDR] [--name NAME]\n"
+    "               [--subject TEXT] [--attach FILE]... MEMOFILE\n"
+    "      Print the message the send window sends for a memo holding MEMOFILE's\n"
+    "      lines (CR LF lines, before SMTP dot-stuffing); with --keys encrypted\n"
+    "      first as \"Encrypt before sending\" does. Date and boundary vary.\n"
     "\n"
     "Archive keys K1,K2 are 0-255 (default 97,43). x add and x extract show their\n"
     "progress on standard error when it is a terminal.\n";
@@ -806,6 +813,13 @@ int run(const std::vector<std::string>& args)
         }
         throw UsageError("unknown crp subcommand \"" + rest[0] + "\"");
     }
+    if (command == "mail") {
+        const std::vector<std::string> subArgs(rest.begin() + (rest.empty() ? 0 : 1), rest.end());
+        if (!rest.empty() && rest[0] == "compose") {
+            return tq::cli::runMailCompose(subArgs);
+        }
+        throw UsageError(rest.empty() ? "mail needs a subcommand: compose" : "unknown mail subcommand \"" + rest[0] + "\"");
+    }
     if (command == "x") {
         if (rest.empty()) {
             throw UsageError("x needs a subcommand: add, list, extract or delete");
@@ -870,6 +884,9 @@ int main(int argc, char** argv)
     try {
         return run(utf8Arguments(argc, argv));
     } catch (const UsageError& e) {
+        std::cerr << "tarnquill-cli: " << e.what() << "\n\n" << kUsage;
+        return 2;
+    } catch (const tq::cli::MailUsageError& e) {
         std::cerr << "tarnquill-cli: " << e.what() << "\n\n" << kUsage;
         return 2;
     } catch (const std::exception& e) {
