@@ -12,6 +12,7 @@
 #include <fstream>
 #include <iterator>
 #include <map>
+#include <random>
 #include <string>
 
 namespace tqtest {
@@ -70,8 +71,23 @@ inline bool havePython()
 inline std::map<std::string, std::string> pythonMailFields(const std::string& script, const std::string& path)
 {
     std::map<std::string, std::string> fields;
-    const std::string out = path + ".fields";
-    const std::string err = path + ".errors";
+    // The outputs go to the temporary folder, never beside the message (a
+    // mailbox folder takes every file in it for a message).
+    static int counter = 0;
+    const std::filesystem::path base = std::filesystem::temp_directory_path() /
+                                       ("tq-mail-fields-" + std::to_string(std::random_device{}()) + "-" +
+                                        std::to_string(counter++));
+    const std::string out = base.string() + ".out";
+    const std::string err = base.string() + ".err";
+    struct Remove {
+        std::string a, b;
+        ~Remove()
+        {
+            std::error_code ec;
+            std::filesystem::remove(a, ec);
+            std::filesystem::remove(b, ec);
+        }
+    } remove{out, err};
     if (tq::testing::runProcess(pythonProgram(), {script, "fields", path}, path, out, err) != 0) {
         ADD_FAILURE() << "python3 " << script << " fields " << path << ": " << fileBytes(err);
         return fields;
