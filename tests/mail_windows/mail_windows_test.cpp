@@ -851,11 +851,22 @@ TEST_F(MailWindows, BitsQuestionDuringASendTakesKeys)
     watcher.setInterval(50);
     QObject::connect(&watcher, &QTimer::timeout, [&] {
         auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        for (QWidget* w : QApplication::topLevelWidgets()) {
+            // (A disabled box is no active modal widget, but it is shown.)
+            if (box == nullptr && w->isVisible()) {
+                box = qobject_cast<QMessageBox*>(w);
+            }
+        }
         if (box == nullptr) {
             return;
         }
         if (asked.isEmpty()) {
             asked = box->text();
+            // The main window disabled anew while the question is open (as an
+            // activation of the send window does): a box that belongs to it
+            // would be disabled with it.
+            memo.setEnabled(true);
+            memo.setEnabled(false);
             boxEnabled = box->isEnabled();
             clock.start();
             QTest::keyClick(box, Qt::Key_Y);
