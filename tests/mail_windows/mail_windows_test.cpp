@@ -760,8 +760,16 @@ TEST_F(MailWindows, LargeEncryptedMemoSurvivesTheRelay)
     EXPECT_FALSE(mail->isVisible());
     EXPECT_EQ(memo.Memo->text(), memoText);
 
+    // Opened from the receive window, the text decrypts to the memo.
     ASSERT_TRUE(receiveUntilListed({subject + QChar(0xA0)}));
-    recv->btnSluitenClick();
+    memo.Memo->setText("replaced");
+    select(subject + QChar(0xA0));
+    recv->listBerichtenDblClick();
+    EXPECT_TRUE(errors.empty()) << (errors.empty() ? "" : errors.back().toStdString());
+    EXPECT_TRUE(memo.Gecodeerd());
+    memo.imgButtonDecoderenClick();
+    EXPECT_TRUE(memo.Memo->text() == memoText);
+
     const QString file = maildirFile(subject);
     ASSERT_FALSE(file.isEmpty());
     tq::CipherKeys keys;
