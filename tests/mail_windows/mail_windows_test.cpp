@@ -11,6 +11,7 @@
 #include "mail/net/smtp_client.h"
 #include "platform/codepage.h"
 #include "platform/desktop/settings.h"
+#include "tests/mail/fake_server.h"
 #include "tests/support/mail_check.h"
 #include "tests/support/window_fixture.h"
 
@@ -831,6 +832,67 @@ TEST_F(MailWindows, FailedOrStoppedSendGivesEverythingBack)
             EXPECT_TRUE(mail->isVisible());
             mail->btnAnnulerenClick();
         }
+    }
+}
+
+// What the user sees when the server fails after the message went out, on a
+// scripted server: a refused QUIT after the message was taken still counts
+// as sent (the memo is decrypted again, the window closes); a refusal, a lost
+// connection or a silent server gives the memo back and says what happened.
+TEST_F(MailWindows, ServerFailuresAfterTheMessageAreReported)
+{
+    using tq::test::FakeServer;
+    tq::TfrmMemo& memo = program().frmMemo();
+    const std::string memoText = "first line\r\nsecond line";
+    struct Case {
+        const char* name;
+        std::string quitReply;
+        std::string dotReply;
+        QString error;  // shown in the error box, "" for none
+        QString status; // the send window's status afterwards
+    };
+    const std::vector<Case> cases = {
+        {"refused QUIT", "500 confused", "250 queued", "",
+         "Message sent; the server answered QUIT with: 500 confused"},
+        {"refused message", "221 bye", "554 5.6.0 refused", "554 5.6.0 refused", "Not sent: 554 5.6.0 refused"},
+        {"lost connection", "221 bye", FakeServer::kDropPrefix, "Connection closed by the server",
+         "Not sent: Connection closed by the server"},
+        {"silent server", "221 bye", FakeServer::kSilent, "Socket readln timed out",
+         "Not sent: Socket readln timed out"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        errors.clear();
+        FakeServer server;
+        server.respond = [&c](const std::string& line) {
+            if (line == "QUIT") {
+                return c.quitReply;
+            }
+            return line == "." ? c.dotReply : FakeServer::smtpDefault(line);
+        };
+        memo.Memo->setText(memoText);
+        activate(mail);
+        for (QLineEdit* field : {mail->edtServername, mail->edtUsername, mail->edtName, mail->edtSender,
+                                 mail->edtReplyAdress, mail->edtOntvanger}) {
+            field->setText(field == mail->edtServername ? QStringLiteral("127.0.0.1")
+                                                        : QStringLiteral("jan@quill.test"));
+        }
+        mail->SmtpClient.Port = server.port();
+        mail->SmtpClient.TimeOut = 500;
+        mail->chkCoderen->setChecked(true);
+        mail->btnVerzendenClick();
+        EXPECT_EQ(memo.Memo->text(), memoText);
+        EXPECT_TRUE(memo.ControlsEnabled);
+        EXPECT_EQ(mail->statusText(), c.status);
+        if (c.error.isEmpty()) {
+            EXPECT_TRUE(errors.empty()) << (errors.empty() ? "" : errors.back().toStdString());
+            EXPECT_FALSE(mail->isVisible());
+        } else {
+            EXPECT_EQ(errors, std::vector<QString>{c.error});
+            EXPECT_TRUE(mail->btnVerzenden->isEnabled());
+            mail->btnAnnulerenClick();
+        }
+        EXPECT_FALSE(mail->SmtpClient.Connected());
     }
 }
 
