@@ -66,15 +66,9 @@ crp::KeySet parseKeys(const std::string& text)
 std::string nowDate()
 {
     const std::time_t now = std::time(nullptr);
-    std::tm local{};
-    std::tm utc{};
-#ifdef _WIN32
-    localtime_s(&local, &now);
-    gmtime_s(&utc, &now);
-#else
-    localtime_r(&now, &local);
-    gmtime_r(&now, &utc);
-#endif
+    // (One thread: the shared results of localtime and gmtime are copied at once.)
+    const std::tm local = *std::localtime(&now);
+    const std::tm utc = *std::gmtime(&now);
     // The zone's offset: UTC's fields read as local time lie that far behind.
     std::tm utcAsLocal = utc;
     utcAsLocal.tm_isdst = local.tm_isdst;
