@@ -413,7 +413,16 @@ std::string fromValue(std::string_view name, std::string_view address)
     if (name.empty()) {
         return angle;
     }
-    if (has8Bit(name) || hasControl(name) || name.find("=?") != std::string_view::npos) {
+    // A run without blanks that folding could not break would make the line
+    // too long: encoded words can be folded anywhere.
+    std::size_t run = 0;
+    std::size_t longestRun = 0;
+    for (const char c : name) {
+        run = c == ' ' ? 0 : run + 1;
+        longestRun = std::max(longestRun, run);
+    }
+    if (has8Bit(name) || hasControl(name) || name.find("=?") != std::string_view::npos ||
+        longestRun > kMaxLineLength - kFoldWidth) {
         // An encoded word stands apart from the "<" that follows it.
         return encodedWords(name, "windows-1252") + " " + angle;
     }

@@ -101,8 +101,9 @@ std::string foldHeader(std::string_view line, bool addressList = false);
 
 // The From value: the display name as it stands when it is plain words
 // ("Jan de Vries<jan@x>"), in quotes when it holds other specials
-// ("\"Vries, Jan\"<jan@x>"), as encoded words when it holds bytes above 127
-// or control bytes ("=?windows-1252?Q?J=E9r=F4me?= <jan@x>").
+// ("\"Vries, Jan\"<jan@x>"), as encoded words when it holds bytes above 127,
+// control bytes, "=?" or a run without blanks too long for one line
+// ("=?windows-1252?Q?J=E9r=F4me?= <jan@x>").
 std::string fromValue(std::string_view name, std::string_view address);
 
 // The recipients a field names, split at "," and ";" outside quotes and angle

@@ -306,6 +306,7 @@ TEST(MailLayout, EveryCaseReadsBackExactly)
         {"long subject with blanks", [&](TPostMessage& m) { m.Subject = words; }, ""},
         {"name with a comma", [](TPostMessage& m) { m.FromName = "Vries, Jan"; }, ""},
         {"name with quotes", [](TPostMessage& m) { m.FromName = "Jan \"de\" \\ Vries"; }, ""},
+        {"unbreakable name with a comma", [](TPostMessage& m) { m.FromName = std::string(1200, 'v') + ",j"; }, ""},
         {"8-bit subject and name",
          [](TPostMessage& m) {
              m.Subject = "Gr\xFC\xDF \x80 \xA0";
