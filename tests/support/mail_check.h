@@ -60,8 +60,12 @@ inline const char* pythonProgram()
 
 inline bool havePython()
 {
+#ifdef _WIN32
+    return false;
+#else
     std::error_code ec;
     return std::filesystem::exists(pythonProgram(), ec);
+#endif
 }
 
 // What Python's parser reads from the message file at `path`: defects,
