@@ -280,10 +280,20 @@ void TfrmMemo::DecryptCommand()
     runCipherCommand(false);
 }
 
-// Encrypts or decrypts the selection (one pass) or the whole memo (key 4 + 1
-// passes). An abort, or a pass that cannot be done, gives the memo back exactly as
+void TfrmMemo::EncryptWholeMemo()
+{
+    runCipherCommand(true, true);
+}
+
+void TfrmMemo::DecryptWholeMemo()
+{
+    runCipherCommand(false, true);
+}
+
+// Encrypts or decrypts the selection (one pass, unless `wholeMemo`) or the
+// whole memo (key 4 + 1 passes). An abort, or a pass that cannot be done, gives the memo back exactly as
 // it was: fewer passes than key 4 + 1 would give a file that never opens again.
-void TfrmMemo::runCipherCommand(bool encrypt)
+void TfrmMemo::runCipherCommand(bool encrypt, bool wholeMemo)
 {
     const KeepModified keep(*this);
     AbortRequested = false;
@@ -305,7 +315,7 @@ void TfrmMemo::runCipherCommand(bool encrypt)
                                QStringLiteral("Weet u zeker dat u ") + QString::number(key4 * 32) +
                                    QStringLiteral(" bits codering wilt gebruiken."),
                                prompts::Icon::Information));
-        if (go && Memo->selLength() > 0) {
+        if (go && !wholeMemo && Memo->selLength() > 0) {
             const std::string selection = Memo->selectedText();
             const std::string result =
                 encrypt ? CodeLine(selection, workingTriple()) : DeCodeLine(selection, workingTriple());

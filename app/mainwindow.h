@@ -185,6 +185,10 @@ public:
     // The commands behind the hooks above.
     void EncryptCommand();
     void DecryptCommand();
+    // The same commands over the whole memo, key 4 + 1 passes, whatever is
+    // selected (the send window encrypts and decrypts the memo it mails).
+    void EncryptWholeMemo();
+    void DecryptWholeMemo();
     void OpenCommand();
     void SaveCommand();
     void OpenKeysCommand();
@@ -346,7 +350,7 @@ private:
     // Runs `passes` passes of the cipher over `text` (whole memo) with the bar.
     std::string runCipherPasses(std::string_view text, bool encrypt, int passes);
     // The encrypt and decrypt commands: the selection or the whole memo.
-    void runCipherCommand(bool encrypt);
+    void runCipherCommand(bool encrypt, bool wholeMemo = false);
     std::string withCipherProgress(const std::function<std::string()>& run);
     // Restores the memo from the backup after an abort or a failed pass.
     void restoreMemoBackup();

@@ -134,7 +134,7 @@ bool askPassphrase(QWidget* parent, const PassphraseRequest& request, sealed::Se
     if (const auto& handler = installedHandler<PassphraseSeam, PassphraseHandler>()) {
         return handler(parent, request, passphrase);
     }
-    return runPassphraseDialog(parent, request, passphrase);
+    return runPassphraseDialog(dialogParent(parent), request, passphrase);
 }
 
 PassphraseHandler setPassphraseHandler(PassphraseHandler handler)

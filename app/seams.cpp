@@ -3,6 +3,7 @@
 #include "app/mail/certificate_dialog.h"
 
 #include <QAbstractPrintDialog>
+#include <QApplication>
 #include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
@@ -45,7 +46,7 @@ QStringList runQtDialog(QWidget* parent, const FileRequest& request)
     if (folder.isEmpty() || !QFileInfo(folder).isDir()) {
         folder = QDir::homePath();
     }
-    QFileDialog dialog(parent, request.title, folder);
+    QFileDialog dialog(dialogParent(parent), request.title, folder);
     QStringList filters{qtFilter(request.filter)};
     for (const QString& more : request.moreFilters) {
         filters.push_back(qtFilter(more));
@@ -82,6 +83,22 @@ QStringList runQtDialog(QWidget* parent, const FileRequest& request)
 
 } // namespace
 
+QWidget* dialogParent(QWidget* parent)
+{
+    // A dialog whose parent is disabled is disabled itself and takes neither
+    // clicks nor keys; a window that blocks its owner (the send window over
+    // the main window) would leave such a question unanswerable.
+    if (parent == nullptr || parent->window()->isEnabled()) {
+        return parent;
+    }
+    for (QWidget* candidate : {QApplication::activeModalWidget(), QApplication::activeWindow()}) {
+        if (candidate != nullptr && candidate->isEnabled() && candidate->isVisible()) {
+            return candidate;
+        }
+    }
+    return nullptr;
+}
+
 QStringList dialogPatterns(const QString& filter)
 {
     const int bar = filter.indexOf(QLatin1Char('|'));
@@ -109,6 +126,7 @@ bool askYesNo(QWidget* parent, const QString& title, const QString& text, Icon i
     if (const auto& handler = installedHandler<QuestionSeam, QuestionHandler>()) {
         return handler(parent, title, text, icon);
     }
+    parent = dialogParent(parent);
     const auto buttons = QMessageBox::Yes | QMessageBox::No;
     const auto answer = icon == Icon::Information
                             ? QMessageBox::information(parent, title, text, buttons, QMessageBox::No)
@@ -122,7 +140,7 @@ bool askTrustCertificate(QWidget* parent, const QString& server, const QString& 
     if (const auto& handler = installedHandler<CertificateSeam, CertificateHandler>()) {
         return handler(parent, server, problem, fingerprint);
     }
-    TCertificateDialog dialog(server, problem, fingerprint, parent);
+    TCertificateDialog dialog(server, problem, fingerprint, dialogParent(parent));
     return dialog.exec() == QDialog::Accepted;
 }
 
@@ -132,8 +150,9 @@ bool askText(QWidget* parent, const QString& title, const QString& label, QStrin
         return handler(parent, title, label, value, echo);
     }
     bool ok = false;
-    const QString answer = QInputDialog::getText(
-        parent, title, label, echo == Echo::Password ? QLineEdit::Password : QLineEdit::Normal, value, &ok);
+    const QString answer = QInputDialog::getText(dialogParent(parent), title, label,
+                                                 echo == Echo::Password ? QLineEdit::Password : QLineEdit::Normal,
+                                                 value, &ok);
     if (ok) {
         value = answer;
     }
@@ -146,7 +165,7 @@ void showError(QWidget* parent, const QString& title, const QString& text)
         handler(parent, title, text);
         return;
     }
-    QMessageBox::critical(parent, title, text);
+    QMessageBox::critical(dialogParent(parent), title, text);
 }
 
 QuestionHandler setQuestionHandler(QuestionHandler handler)
@@ -199,7 +218,7 @@ bool runPrintDialog(QPrinter& printer, QWidget* parent)
     if (const auto& handler = installedHandler<PrintDialogSeam, PrintDialogHandler>()) {
         return handler(printer, parent);
     }
-    QPrintDialog dialog(&printer, parent);
+    QPrintDialog dialog(&printer, dialogParent(parent));
     // Printing to a file is not offered.
     dialog.setOption(QAbstractPrintDialog::PrintToFile, false);
     return dialog.exec() == QDialog::Accepted;

@@ -49,6 +49,13 @@ Handler replaceHandler(Handler handler)
     return old;
 }
 
+// The parent a dialog for `parent` gets: `parent` itself when its window is
+// enabled, otherwise the active modal dialog or the active window when that is
+// enabled, otherwise none (a top-level dialog). Every dialog below goes
+// through it, so that a question asked for a disabled window takes clicks and
+// keys.
+QWidget* dialogParent(QWidget* parent);
+
 // --- Message boxes -----------------------------------------------------------------
 
 namespace prompts {

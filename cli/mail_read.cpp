@@ -1,4 +1,4 @@
-#include "cli/mail_read.h"
+#include "cli/mail_commands.h"
 
 #include "archive/fileio.h"
 #include "mail/mail_message.h"
@@ -12,7 +12,7 @@
 #include <cstring>
 #include <optional>
 
-namespace tqcli {
+namespace tq::cli {
 namespace {
 
 #ifdef _WIN32
@@ -116,4 +116,4 @@ int runMailRead(const std::vector<std::string>& args)
     return 0;
 }
 
-} // namespace tqcli
+} // namespace tq::cli

@@ -5,6 +5,7 @@
 //   encrypt / decrypt       the line cipher, standard input to standard output
 //   crp save|open           encrypted memo files, as the main window saves and opens them
 //   seal / unseal           passphrase-sealed memo files
+//   mail compose            the message the send window sends for a memo
 //   mail read               what the receive window takes from a message
 //
 // Exit status: 0 on success, 1 (message on standard error) on failure, 2 on wrong usage.
@@ -13,7 +14,7 @@
 #include "archive/archive_plan.h"
 #include "archive/fileio.h"
 #include "archive/xfileframe.h"
-#include "cli/mail_read.h"
+#include "cli/mail_commands.h"
 #include "compress/compress.h"
 #include "crypto/crpfile.h"
 #include "crypto/linecipher.h"
@@ -100,12 +101,17 @@ const char* const kUsage =
     "      KIB KiB, default 3 and 262144; XChaCha20-Poly1305).\n"
     "  unseal [--passphrase-file FILE] INPUT OUTPUT\n"
     "      Write the memo bytes of the sealed file INPUT to OUTPUT.\n"
+    "      The passphrase is asked on the terminal (twice when sealing), or read\n"
+    "      from the first line of FILE; never from the command line.\n"
+    "  mail compose [--keys K1,K2,K3,K4] [--to ADDR] [--from ADDR] [--name NAME]\n"
+    "               [--subject TEXT] [--attach FILE]... MEMOFILE\n"
+    "      Print the message the send window sends for a memo holding MEMOFILE's\n"
+    "      lines (CR LF lines, before SMTP dot-stuffing); with --keys encrypted\n"
+    "      first as \"Encrypt before sending\" does. Date and boundary vary.\n"
     "  mail read [--attachments DIR] MESSAGEFILE\n"
     "      Print Reply-To-Address:, Subject: and Attachment: lines for the message\n"
     "      in MESSAGEFILE, an empty line, and the text the receive window's Open\n"
     "      puts into the memo. Attachments are written to DIR only when given.\n"
-    "      The passphrase is asked on the terminal (twice when sealing), or read\n"
-    "      from the first line of FILE; never from the command line.\n"
     "\n"
     "Archive keys K1,K2 are 0-255 (default 97,43). x add and x extract show their\n"
     "progress on standard error when it is a terminal.\n";
@@ -817,14 +823,14 @@ int run(const std::vector<std::string>& args)
     }
     if (command == "mail") {
         if (rest.empty()) {
-            throw UsageError("mail needs a subcommand: read");
+            throw UsageError("mail needs a subcommand: compose or read");
+        }
+        const std::vector<std::string> subArgs(rest.begin() + 1, rest.end());
+        if (rest[0] == "compose") {
+            return tq::cli::runMailCompose(subArgs);
         }
         if (rest[0] == "read") {
-            try {
-                return tqcli::runMailRead(std::vector<std::string>(rest.begin() + 1, rest.end()));
-            } catch (const tqcli::MailUsageError& e) {
-                throw UsageError(e.what());
-            }
+            return tq::cli::runMailRead(subArgs);
         }
         throw UsageError("unknown mail subcommand \"" + rest[0] + "\"");
     }
@@ -892,6 +898,9 @@ int main(int argc, char** argv)
     try {
         return run(utf8Arguments(argc, argv));
     } catch (const UsageError& e) {
+        std::cerr << "tarnquill-cli: " << e.what() << "\n\n" << kUsage;
+        return 2;
+    } catch (const tq::cli::MailUsageError& e) {
         std::cerr << "tarnquill-cli: " << e.what() << "\n\n" << kUsage;
         return 2;
     } catch (const std::exception& e) {

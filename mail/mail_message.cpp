@@ -562,16 +562,19 @@ void scanHeaderLine(std::string_view line, HeaderFields& fields)
             fields.transferEncoding = trimmed(line.substr(colon + 1)).substr(0, kMaxFieldLength);
         }
     }
-    if (!fields.hasFileName || fields.fileName.empty()) {
-        if (findParameter(line, "filename*", value) || findParameter(line, "name*", value)) {
-            value = decodeExtendedValue(value);
-            fields.fileName = value.substr(0, kMaxFieldLength);
+    // The RFC 2231 form names the file exactly and wins over a plain name=
+    // or filename= (senders give both; the plain one for older readers).
+    if (!fields.extendedFileName &&
+        (findParameter(line, "filename*", value) || findParameter(line, "name*", value))) {
+        value = decodeExtendedValue(value);
+        fields.fileName = value.substr(0, kMaxFieldLength);
+        fields.hasFileName = true;
+        fields.extendedFileName = true;
+    } else if ((!fields.hasFileName || fields.fileName.empty()) &&
+               (findParameter(line, "filename", value) || findParameter(line, "name", value))) {
+        if (!value.empty() || !fields.hasFileName) {
+            fields.fileName = decodeHeaderValue(value).substr(0, kMaxFieldLength);
             fields.hasFileName = true;
-        } else if (findParameter(line, "filename", value) || findParameter(line, "name", value)) {
-            if (!value.empty() || !fields.hasFileName) {
-                fields.fileName = value;
-                fields.hasFileName = true;
-            }
         }
     }
 }

@@ -72,6 +72,8 @@ struct HeaderFields {
     std::string disposition;
     std::string fileName;
     bool hasFileName = false;
+    // True when fileName came from an RFC 2231 parameter (filename*=).
+    bool extendedFileName = false;
 };
 
 // Values longer than this are cut.

@@ -74,12 +74,15 @@ void loadOnActivation(QStatusBar* status, const std::function<void()>& load)
 }
 
 void run(QWidget* window, const std::function<void()>& command, const std::function<void()>& restore,
-         const std::function<bool()>& quiet)
+         const std::function<bool()>& quiet, const std::function<void(const QString& error)>& failed)
 {
     runGuarded(window, [&] {
         try {
             command();
         } catch (...) {
+            if (failed) {
+                failed(describeException(std::current_exception()));
+            }
             restore();
             if (quiet()) {
                 return;

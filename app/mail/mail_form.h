@@ -44,8 +44,9 @@ void loadOnActivation(QStatusBar* status, const std::function<void()>& load);
 // Runs a command of a mail window inside the program's guard. Whatever way it
 // ends, `restore` gives the window its controls back; an error is then shown
 // through the guard, unless `quiet()` says the user ended the command (closed
-// the window), in which case nothing is shown.
+// the window), in which case nothing is shown. `failed`, when given, hears the
+// error's text first (for the window's status bar).
 void run(QWidget* window, const std::function<void()>& command, const std::function<void()>& restore,
-         const std::function<bool()>& quiet);
+         const std::function<bool()>& quiet, const std::function<void(const QString& error)>& failed = {});
 
 } // namespace tq::mailform

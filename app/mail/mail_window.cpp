@@ -22,6 +22,7 @@
 #include <QLocale>
 #include <QPushButton>
 #include <QShowEvent>
+#include <QSignalBlocker>
 #include <QStatusBar>
 
 #include <cstdio>
@@ -148,7 +149,13 @@ void TMail::connectClient()
     SmtpClient.PostMessage.LocalProgram = kLocalProgram;
     SmtpClient.OnSuccess = [this] {
         showStatus(QStringLiteral("Disconnected"));
-        SmtpClient.Disconnect();
+        // The server took the message: a goodbye it refuses (or a connection
+        // it drops) does not undo that. The connection is closed in any case.
+        try {
+            SmtpClient.Disconnect();
+        } catch (const EMailError& e) {
+            quitProblem_ = e.what();
+        }
     };
     SmtpClient.OnInvalidHost = [this](bool& Handled) {
         Handled = true;
@@ -217,19 +224,10 @@ void TMail::enableControls()
 
 std::string TMail::dateHeader(const QDateTime& moment)
 {
-    // "Thu, 15 Oct 1981 14:20:53 +0200": English names whatever the locale.
-    static const char* const days[] = {"Mon", "Tue", "Wed", "Thu", "Fri", "Sat", "Sun"};
-    static const char* const months[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
-                                         "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
     const QDate date = moment.date();
     const QTime time = moment.time();
-    const int offset = moment.offsetFromUtc() / 60;
-    const int absolute = offset < 0 ? -offset : offset;
-    char text[64];
-    std::snprintf(text, sizeof text, "%s, %d %s %04d %02d:%02d:%02d %c%02d%02d", days[date.dayOfWeek() - 1],
-                  date.day(), months[date.month() - 1], date.year(), time.hour(), time.minute(), time.second(),
-                  offset < 0 ? '-' : '+', absolute / 60, absolute % 60);
-    return text;
+    return mail::dateText(date.year(), date.month(), date.day(), date.dayOfWeek(), time.hour(), time.minute(),
+                          time.second(), moment.offsetFromUtc() / 60);
 }
 
 QDateTime TMail::sendMoment() const
@@ -244,13 +242,36 @@ QDateTime TMail::sendMoment() const
 void TMail::btnVerzendenClick()
 {
     mailform::run(
-        this, [this] { sendCommand(); }, [this] { enableControls(); }, [this] { return closedWhileSending_; });
+        this, [this] { sendCommand(); },
+        [this] {
+            // A failed or stopped send: the memo as it was, the main window out
+            // of its busy state, the controls ready for another try.
+            restoreMemo();
+            if (!memo_.ControlsEnabled) {
+                memo_.EnableAll();
+            }
+            enableControls();
+        },
+        [this] { return closedWhileSending_; },
+        [this](const QString& error) {
+            showStatus(closedWhileSending_ ? QStringLiteral("Not sent: the send was stopped.")
+                                           : QStringLiteral("Not sent: ") + error);
+        });
+}
+
+void TMail::restoreMemo()
+{
+    if (memoBeforeSend_) {
+        memo_.Memo->setText(*memoBeforeSend_);
+        memoBeforeSend_.reset();
+    }
 }
 
 void TMail::sendCommand()
 {
     sending_ = true;
     closedWhileSending_ = false;
+    memoBeforeSend_.reset();
     struct Done {
         bool& flag;
         ~Done() { flag = false; }
@@ -261,13 +282,14 @@ void TMail::sendCommand()
     btnVerzenden->setEnabled(false);
     btnBijlagen->setEnabled(false);
     SendStopped = false;
-    // 2. The message. The subject ends with a no-break space (0xA0).
+    // 2. The message. The subject ends with a no-break space (0xA0). Every
+    // recipient named in the field (separated by "," or ";") gets the mail.
     TPostMessage& message = SmtpClient.PostMessage;
     SmtpClient.Host = bytesOf(edtServername);
     SmtpClient.UserID = bytesOf(edtUsername);
     pnlSecurity->prepare(SmtpClient);
     message.FromAddress = bytesOf(edtSender);
-    message.ToAddress = {bytesOf(edtOntvanger)};
+    message.ToAddress = mail::splitRecipients(bytesOf(edtOntvanger));
     message.Subject = bytesOf(edtOnderwerp) + "\xA0";
     message.FromName = bytesOf(edtName);
     message.ReplyTo = bytesOf(edtReplyAdress);
@@ -283,7 +305,13 @@ void TMail::sendCommand()
     if (filled) {
         const bool encrypt = chkCoderen->isChecked();
         if (encrypt && !memo_.Gecodeerd()) {
-            memo_.imgBtnCoderenClick();
+            // The whole memo, whatever is selected: the mail must decrypt with
+            // the key set alone. Kept so that a send that fails gives it back.
+            memoBeforeSend_ = memo_.Memo->text();
+            memo_.EncryptWholeMemo();
+            if (closedWhileSending_) {
+                throw EAbortError("Sending stopped");
+            }
             // Declined (the bits question) or aborted: the text must not go out
             // in the clear when the user asked for it to be encrypted.
             bool hasText = false;
@@ -307,23 +335,45 @@ void TMail::sendCommand()
             }
         }
     }
+    if (closedWhileSending_) {
+        throw EAbortError("Sending stopped");
+    }
     // 4. and 5.
     if (SmtpClient.Connected()) {
         if (edtOntvanger->text().size() < 5) {
             showStatus(QStringLiteral("Not all fields filled in."));
         } else {
             showStatus(QStringLiteral("Connected."));
+            quitProblem_.clear();
             SmtpClient.SendPostMessage();
+            // Sent: the memo is decrypted as a whole, the next send takes the
+            // current date again.
+            memoBeforeSend_.reset();
+            resetDate();
+            showStatus(quitProblem_.empty()
+                           ? QStringLiteral("Disconnected")
+                           : QStringLiteral("Message sent; the server answered QUIT with: ") +
+                                 QString::fromStdString(cp1252::toUtf8(quitProblem_)));
             if (chkCoderen->isChecked()) {
-                memo_.imgButtonDecoderenClick();
+                memo_.DecryptWholeMemo();
             }
             sending_ = false;
             close();
+            return;
         }
     } else {
         showStatus(QStringLiteral("Not all fields filled in."));
     }
+    // Not sent: an encrypted memo is given back as it was.
+    restoreMemo();
     // 6. Controls come back through the command's restore step.
+}
+
+void TMail::resetDate()
+{
+    const QSignalBlocker quiet(mailDateTime);
+    mailDateTime->setDateTime(QDateTime(QDate(1981, 10, 15), QTime(14, 20, 53)));
+    dateChosen_ = false;
 }
 
 void TMail::btnAnnulerenClick()
@@ -416,8 +466,10 @@ void TMail::closeEvent(QCloseEvent* event)
     memo_.IOFunctions->setEnabled(true);
     SendStopped = true;
     if (sending_) {
-        // The running send ends at once; its error is not shown.
+        // The running send ends at once (an encryption for it too); its error
+        // is not shown.
         closedWhileSending_ = true;
+        memo_.AbortRequested = true;
         SmtpClient.Abort();
     }
     if (SmtpClient.Connected()) {

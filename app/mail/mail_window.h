@@ -13,6 +13,7 @@
 #include <QDateTime>
 #include <QWidget>
 
+#include <optional>
 #include <string>
 
 class QCheckBox;
@@ -100,6 +101,10 @@ private:
     void showStatus(const QString& text);
     void enableControls();
     void sendCommand();
+    // Puts back the memo an unsent message was encrypted from.
+    void restoreMemo();
+    // The date field back at its start value: a chosen date serves one send.
+    void resetDate();
 
     TfrmMemo& memo_;
     TfrmDelAttach* frmDelAttach_ = nullptr;
@@ -109,6 +114,10 @@ private:
     // during it (its error is then not shown).
     bool sending_ = false;
     bool closedWhileSending_ = false;
+    // The memo's text before it was encrypted for the running send.
+    std::optional<std::string> memoBeforeSend_;
+    // What the server said to QUIT after it took the message.
+    std::string quitProblem_;
 };
 
 } // namespace tq

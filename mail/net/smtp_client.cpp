@@ -183,13 +183,8 @@ bool TSmtpClient::authenticate(bool plain)
     raiseReply(reply);
 }
 
-void TSmtpClient::buildMessage(std::vector<std::string>& header, std::string& body,
-                               std::string& boundary)
+mail::TComposedMessage TSmtpClient::buildMessage()
 {
-    mail::checkHeaderSafety(PostMessage, Charset);
-    boundary = PostMessage.Attachments.empty() ? std::string() : mail::makeBoundary(random_);
-    header = mail::buildHeader(PostMessage, SubType, Charset, boundary);
-    FinalHeader = header;
     mail::BodyEvents events;
     events.encodeStart = [this](const std::string& f) {
         if (OnEncodeStart) {
@@ -206,7 +201,10 @@ void TSmtpClient::buildMessage(std::vector<std::string>& header, std::string& bo
             OnAttachmentNotFound(f);
         }
     };
-    body = mail::buildBody(PostMessage, SubType, Charset, boundary, EncodeType, events);
+    mail::TComposedMessage composed =
+        mail::composeMessage(PostMessage, SubType, Charset, EncodeType, random_, events);
+    FinalHeader = composed.header;
+    return composed;
 }
 
 void TSmtpClient::SendPostMessage()
@@ -217,10 +215,7 @@ void TSmtpClient::SendPostMessage()
     }
     resetCancel();
 
-    std::vector<std::string> header;
-    std::string body;
-    std::string boundary;
-    buildMessage(header, body, boundary);
+    mail::TComposedMessage composed = buildMessage();
 
     report(8, "Checking Connection");
     if (!Connected()) {
@@ -244,17 +239,15 @@ void TSmtpClient::SendPostMessage()
         }
         // The handler supplied recipients: the To and CC lines change.
         mail::checkHeaderSafety(PostMessage, Charset);
-        header = mail::buildHeader(PostMessage, SubType, Charset, boundary);
-        FinalHeader = header;
+        composed.header = mail::buildHeader(PostMessage, SubType, Charset, composed.boundary);
+        FinalHeader = composed.header;
     }
+    // What DATA carries, with SMTP transparency.
+    const std::string data = mail::dotStuffed(composed.text());
 
     if (extensions_.size > 0) {
         // The bytes of the DATA part as they go on the wire.
-        std::uint64_t bytes = body.size() + 3;
-        for (const auto& line : header) {
-            bytes += line.size() + 2;
-        }
-        bytes += 4;
+        const std::uint64_t bytes = data.size() + 3;
         if (bytes > extensions_.size) {
             throw EMailError("The message is " + std::to_string(bytes) + " bytes, more than the " +
                              std::to_string(extensions_.size) + " bytes " + ServerName() +
@@ -265,6 +258,9 @@ void TSmtpClient::SendPostMessage()
     if (OnSendStart) {
         OnSendStart();
     }
+    // Once DATA is accepted the server reads everything up to "." as the
+    // message: a send that ends there leaves the connection unusable.
+    bool inData = false;
     try {
         // Replies left over from an earlier, aborted send are dropped.
         ClearInput();
@@ -295,25 +291,31 @@ void TSmtpClient::SendPostMessage()
         if (ReplyNumber() >= 400) {
             raiseReply(reply);
         }
-        std::string head;
-        for (const auto& line : header) {
-            head += line + "\r\n";
-        }
-        head += "\r\n\r\n";
-        Write(head);
-        SendStream(body);
+        inData = true;
+        SendStream(data);
         if (OnPacketSent) {
             OnPacketSent();
         }
         reply = command(".");
+        inData = false;
         if (ReplyNumber() >= 400) {
             if (OnFailure) {
                 OnFailure();
             }
             raiseReply(reply);
         }
-    } catch (const EAbortError&) {
-        // Aborted part-way: tell the server to forget the transaction.
+    } catch (const EMailError& e) {
+        if (inData) {
+            // Part of the message went out and the server still waits for the
+            // rest: only closing the connection ends that transaction.
+            resetCancel();
+            closeSocket(true);
+            throw;
+        }
+        if (dynamic_cast<const EAbortError*>(&e) == nullptr) {
+            throw;
+        }
+        // Aborted before the message: tell the server to forget the transaction.
         resetCancel();
         try {
             if (Connected()) {

@@ -101,7 +101,8 @@ private:
     bool authenticate(bool plain);
     std::string command(const std::string& text);
     [[noreturn]] void raiseReply(const std::string& reply);
-    void buildMessage(std::vector<std::string>& header, std::string& body, std::string& boundary);
+    // The message PostMessage describes, laid out; FinalHeader is set.
+    mail::TComposedMessage buildMessage();
 
     std::mt19937 random_;
     std::vector<std::string> replyLines_;

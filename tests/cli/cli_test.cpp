@@ -4,6 +4,7 @@
 #include "crypto/crpfile.h"
 #include "crypto/linecipher.h"
 
+#include "tests/support/mail_check.h"
 #include "tests/support/portable.h"
 #include "tests/support/process.h"
 
@@ -476,6 +477,44 @@ TEST_F(CliTest, MailReadShowsWhatTheReceiveWindowTakes)
     }
     EXPECT_EQ(run({"mail", "read"}).status, 2);
     EXPECT_EQ(run({"mail", "read", path("missing.eml")}).status, 1);
+}
+
+// A 50 KB memo mailed encrypted: the message other programs read without a
+// defect, no line over the wire's limit, and its text decrypts to the memo.
+// Wrong keys and a missing memo file are refused.
+TEST_F(CliTest, MailComposeOfAnEncryptedMemoDecryptsToTheMemo)
+{
+    if (!tqtest::havePython()) {
+        GTEST_SKIP() << "python3 is not available";
+    }
+    std::string memo;
+    std::mt19937 rng(3);
+    while (memo.size() < 50 * 1024) {
+        const std::size_t length = rng() % 120;
+        for (std::size_t i = 0; i < length; ++i) {
+            memo += static_cast<char>(32 + rng() % 224);
+        }
+        memo += "\r\n";
+    }
+    write(dir_ / "memo.txt", memo);
+    const Result r = run({"mail", "compose", "--keys", "5,7,10,1", "--to", "piet@quill.test", "--from",
+                          "jan@quill.test", "--name", "Vries, Jan", "--subject", "Geheim", path("memo.txt")});
+    ASSERT_EQ(r.status, 0) << r.err;
+    write(dir_ / "message.eml", r.out);
+    EXPECT_LE(tqtest::longestMailLine(r.out), 998u);
+    auto seen = tqtest::pythonMailFields(TQ_TEST_DATA_DIR "/../mail_windows/mail_messages.py", path("message.eml"));
+    EXPECT_EQ(seen["defects"], "");
+    EXPECT_EQ(seen["text_cte"], "quoted-printable");
+    EXPECT_EQ(seen["from_name"], "Vries, Jan");
+    EXPECT_EQ(seen["subject"], "Geheim\xC2\xA0");
+    const Result plain = run({"decrypt", "--keys", "5,7,10,1"}, seen["text_lines"]);
+    ASSERT_EQ(plain.status, 0) << plain.err;
+    EXPECT_EQ(plain.out, memo);
+
+    EXPECT_EQ(run({"mail", "compose", "--keys", "5,7,10", path("memo.txt")}).status, 2);
+    EXPECT_EQ(run({"mail", "compose", "--bcc", "x", path("memo.txt")}).status, 2);
+    EXPECT_EQ(run({"mail", "send", path("memo.txt")}).status, 2);
+    EXPECT_EQ(run({"mail", "compose", path("missing.txt")}).status, 1);
 }
 
 } // namespace

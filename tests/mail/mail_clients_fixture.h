@@ -1,15 +1,18 @@
 // What the real-server mail tests share: an SMTP and a POP3 client, a folder for
 // files to attach and one for received attachments, files written there, and
-// both sessions closed after each test.
+// both sessions closed after each test, and every message in the mailbox
+// checked against the wire's line limit.
 #pragma once
 
 #include "mail/net/pop3_client.h"
 #include "mail/net/smtp_client.h"
+#include "tests/support/mail_check.h"
 
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -27,6 +30,19 @@ protected:
         }
         if (smtp.Connected()) {
             smtp.Disconnect();
+        }
+        // Whatever the test delivered keeps to the wire's line limit.
+        const char* maildir = std::getenv("TQ_MAILDIR");
+        for (const char* sub : {"/new", "/cur"}) {
+            std::error_code ec;
+            if (maildir == nullptr || !std::filesystem::is_directory(std::string(maildir) + sub, ec)) {
+                continue;
+            }
+            for (const auto& entry : std::filesystem::directory_iterator(std::string(maildir) + sub, ec)) {
+                // (A message moved by the server meanwhile reads empty.)
+                const std::string bytes = tqtest::fileBytes(entry.path().string());
+                EXPECT_LE(tqtest::longestMailLine(bytes), 998u) << entry.path();
+            }
         }
     }
 

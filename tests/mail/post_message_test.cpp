@@ -3,7 +3,10 @@
 // refusal of header injection.
 #include "mail/attach_coder.h"
 #include "mail/mail_errors.h"
+#include "mail/mail_message.h"
 #include "mail/post_message.h"
+#include "platform/codepage.h"
+#include "tests/support/mail_check.h"
 
 #include <gtest/gtest.h>
 
@@ -149,7 +152,7 @@ TEST(MailBody, DotStuffingAndLineEnds)
 {
     TPostMessage m;
     m.Body = {".", ".hidden", "a.b", "", "..x"};
-    EXPECT_EQ(mail::buildBody(m, mtPlain, "us-ascii", "", uuMime),
+    EXPECT_EQ(mail::dotStuffed(mail::buildBody(m, mtPlain, "us-ascii", "", uuMime)),
               "..\r\n..hidden\r\na.b\r\n\r\n...x\r\n");
 }
 
@@ -157,7 +160,7 @@ TEST(MailBody, EntriesWithLineBreaksCannotEndTheData)
 {
     TPostMessage m;
     m.Body = {"one\r\n.\r\nMAIL FROM:<x@y>", "two\n.", "three\r"};
-    const std::string body = mail::buildBody(m, mtPlain, "us-ascii", "", uuMime);
+    const std::string body = mail::dotStuffed(mail::buildBody(m, mtPlain, "us-ascii", "", uuMime));
     EXPECT_EQ(body, "one\r\n..\r\nMAIL FROM:<x@y>\r\ntwo\r\n..\r\nthree\r\n");
     EXPECT_EQ(body.find("\r\n.\r\n"), std::string::npos);
 }
@@ -180,7 +183,7 @@ TEST(MailBody, MultipartLayoutToTheByte)
                                  "Content-Type: text/plain; charset=us-ascii\r\n"
                                  "\r\n"
                                  "Hi\r\n"
-                                 "..end\r\n"
+                                 ".end\r\n"
                                  "\r\n--" + b + "\r\n" +
                                  "Content-Type: application/octet-stream; name=\"report.txt\"\r\n"
                                  "Content-Transfer-Encoding: base64\r\n"
@@ -202,7 +205,7 @@ TEST(MailBody, UuencodedAttachmentIsLabelledAndStuffed)
     const std::string path = folder.write("b.bin", data);
     TPostMessage m;
     m.Attachments = {path};
-    const std::string body = mail::buildBody(m, mtPlain, "us-ascii", "B", uuCode);
+    const std::string body = mail::dotStuffed(mail::buildBody(m, mtPlain, "us-ascii", "B", uuCode));
     EXPECT_NE(body.find("Content-Transfer-Encoding: X-UUENCODE\r\n"), std::string::npos);
     EXPECT_EQ(body.find("base64"), std::string::npos);
     const std::string coded = TAttachCoder::encodeBytes(data, TAttachCoder::MethodUUEncode);
@@ -254,6 +257,153 @@ TEST(MailHeaderInjection, LineBreaksInAnyHeaderValueAreRefused)
     }
     EXPECT_NO_THROW(mail::checkHeaderSafety(sampleMessage(), "us-ascii"));
     EXPECT_THROW(mail::checkHeaderSafety(sampleMessage(), "us-ascii\r\nX: y"), EMailError);
+}
+
+// Long lines, 8-bit bytes, unbreakable and folded headers, names with
+// specials, several recipients and 8-bit attachment names: Python's email
+// package and this program's own reader both take back exactly what was
+// written, and no line is longer than the wire allows.
+TEST(MailLayout, EveryCaseReadsBackExactly)
+{
+    if (!tqtest::havePython()) {
+        GTEST_SKIP() << "python3 is not available";
+    }
+    TempFolder folder;
+    std::mt19937 rng(7);
+    std::string cipher;
+    for (int i = 0; i < 3000; ++i) {
+        cipher += static_cast<char>(222 + rng() % 34);
+    }
+    std::string words;
+    for (int i = 0; i < 40; ++i) {
+        words += (i > 0 ? " word" : "word") + std::to_string(i);
+    }
+    std::vector<std::string> many;
+    std::string manyJoined;
+    for (int i = 0; i < 40; ++i) {
+        many.push_back("Person " + std::to_string(i) + " <p" + std::to_string(i) + "@quill.test>");
+        manyJoined += (i > 0 ? "," : "") + std::string("p") + std::to_string(i) + "@quill.test";
+    }
+    const std::string accented = "r\xC3\xA9sum\xC3\xA9 \xE2\x82\xAC.txt"; // UTF-8, as on disk
+    const std::string longName = std::string(150, 'n') + "\xC3\xA9.bin";
+    const std::string accentedPath = folder.write(accented, "caf\xC3\xA9");
+    const std::string longPath = folder.write(longName, std::string(100, '\0'));
+    const std::string plainPath = folder.write("plain.bin", "data");
+
+    struct Case {
+        const char* name;
+        std::function<void(TPostMessage&)> change;
+        std::string cte; // of the text
+    };
+    const std::vector<Case> cases = {
+        {"short 7-bit text", [](TPostMessage&) {}, ""},
+        {"long line", [](TPostMessage& m) { m.Body = {std::string(300, 'x') + " end", "short"}; }, "quoted-printable"},
+        {"8-bit text, blanks and = at line ends",
+         [](TPostMessage& m) { m.Body = {"caf\xE9 \x80 5 \xA0 end ", "a=b\t", ".dot", "", "last"}; },
+         "quoted-printable"},
+        {"cipher text", [&](TPostMessage& m) { m.Body = {cipher}; }, "quoted-printable"},
+        {"unbreakable subject", [](TPostMessage& m) { m.Subject = std::string(1500, 'a'); }, ""},
+        {"long subject with blanks", [&](TPostMessage& m) { m.Subject = words; }, ""},
+        {"name with a comma", [](TPostMessage& m) { m.FromName = "Vries, Jan"; }, ""},
+        {"name with quotes", [](TPostMessage& m) { m.FromName = "Jan \"de\" \\ Vries"; }, ""},
+        {"unbreakable name with a comma", [](TPostMessage& m) { m.FromName = std::string(1200, 'v') + ",j"; }, ""},
+        {"8-bit subject and name",
+         [](TPostMessage& m) {
+             m.Subject = "Gr\xFC\xDF \x80 \xA0";
+             m.FromName = "J\xE9r\xF4me";
+         },
+         ""},
+        {"name that reads as an address", [](TPostMessage& m) { m.FromName = "=?utf-8?Q?x?= <evil@quill.test>"; }, ""},
+        {"several recipients",
+         [](TPostMessage& m) {
+             m.ToAddress = mail::splitRecipients("a@quill.test; B <b@quill.test>, \"C, D\" <c@quill.test>");
+         },
+         ""},
+        {"forty recipients", [&](TPostMessage& m) { m.ToAddress = many; }, ""},
+        {"8-bit attachment names",
+         [&](TPostMessage& m) {
+             m.Body = {"caf\xE9"};
+             m.Attachments = {accentedPath, plainPath, longPath};
+         },
+         "quoted-printable"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        TPostMessage m;
+        m.FromAddress = "jan@quill.test";
+        m.FromName = "Jan de Vries";
+        m.ToAddress = {"piet@quill.test"};
+        m.Subject = "Hallo";
+        m.LocalProgram = "Microsoft Office Outlook, Build 11.0.5510";
+        m.Body = {"Hallo"};
+        c.change(m);
+        const mail::TComposedMessage composed = mail::composeMessage(m, mtPlain, "us-ascii", uuMime, rng);
+        const std::string text = composed.text();
+        const std::string file = (folder.path() / "message.eml").u8string();
+        {
+            std::ofstream out(file, std::ios::binary);
+            out << text;
+        }
+        auto seen = tqtest::pythonMailFields(TQ_TEST_DATA_DIR "/../mail_windows/mail_messages.py", file);
+        ASSERT_FALSE(seen.empty());
+        EXPECT_EQ(seen["defects"], "");
+        EXPECT_LE(std::stoul(seen["longest_line"]), mail::kMaxLineLength);
+        EXPECT_EQ(seen["subject"], cp1252::toUtf8(m.Subject));
+        EXPECT_EQ(seen["from_name"], cp1252::toUtf8(m.FromName));
+        EXPECT_EQ(seen["from_address"], "jan@quill.test");
+        std::string to;
+        for (const std::string& entry : m.ToAddress) {
+            to += (to.empty() ? "" : ",") + mail::bareAddress(entry);
+        }
+        EXPECT_EQ(seen["to"], to);
+        EXPECT_EQ(seen["text_cte"], c.cte);
+        std::string lines;
+        for (const std::string& line : mail::bodyLines(m)) {
+            lines += (lines.empty() ? "" : "\n") + line;
+        }
+        EXPECT_EQ(seen["text_lines"], lines);
+        std::string names;
+        for (const std::string& path : m.Attachments) {
+            names += (names.empty() ? "" : "/") + mail::fileNameOf(path);
+        }
+        EXPECT_EQ(seen["filenames"], names);
+        if (c.cte == "quoted-printable" && composed.boundary.empty()) {
+            EXPECT_LE(tqtest::longestMailLine(composed.body), mail::kMaxCodedLineLength);
+        }
+        if (c.name == std::string("long subject with blanks")) {
+            EXPECT_LE(tqtest::longestMailLine(text), mail::kFoldWidth) << "folded at its blanks";
+        }
+
+        // This program's reader.
+        std::vector<std::string> header;
+        std::vector<std::string> body;
+        std::size_t start = 0;
+        bool inBody = false;
+        while (start < text.size()) {
+            const std::size_t end = text.find("\r\n", start);
+            const std::string line = text.substr(start, end - start);
+            if (!inBody && line.empty()) {
+                inBody = true;
+            } else {
+                (inBody ? body : header).push_back(line);
+            }
+            start = end + 2;
+        }
+        mail::ParseOptions options;
+        options.folder = folder.path() / "received";
+        TMailMessage received;
+        mail::parseMessage(header, body, options, received);
+        if (m.Subject.size() < mail::kMaxFieldLength / 4) {
+            EXPECT_EQ(received.Subject, m.Subject);
+        }
+        std::vector<std::string> expected = mail::bodyLines(m);
+        expected.insert(expected.begin(), ""); // the empty line in front
+        for (const std::string& path : m.Attachments) {
+            expected.push_back("\r\nFile \"" + cp1252::fromUtf8Lossy(mail::fileNameOf(path)) + "\" extracted");
+        }
+        EXPECT_EQ(received.Body, expected);
+        std::filesystem::remove_all(options.folder);
+    }
 }
 
 } // namespace

@@ -336,6 +336,26 @@ TEST_F(SmtpFake, AbortPartWaySendsRsetAndRaises)
     EXPECT_EQ(after.back(), ".");
 }
 
+TEST_F(SmtpFake, AbortDuringDataClosesTheConnection)
+{
+    client.Connect();
+    fillMessage();
+    client.ReportLevel = 8;
+    client.OnStatus = [&](TLineSocket*, const std::string& status) {
+        if (status == "SendStream") {
+            client.Abort(); // Stop while the message goes out
+        }
+    };
+    EXPECT_EQ(errorOf([&] { client.SendPostMessage(); }), "Socket send aborted");
+    // The server still reads the message: the connection cannot be used again.
+    EXPECT_FALSE(client.Connected());
+    client.OnStatus = nullptr;
+    client.Connect();
+    fillMessage();
+    client.SendPostMessage();
+    EXPECT_EQ(server.commands.back(), ".");
+}
+
 TEST_F(SmtpFake, ReentrantSendReturnsAtOnce)
 {
     client.Connect();

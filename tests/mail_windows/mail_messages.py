@@ -5,8 +5,12 @@ reader that checks what the send window wrote.
   mail_messages.py send HOST PORT TO PREFIX   sends one message per case; the
                                               subject is PREFIX + " " + case
   mail_messages.py inspect FILE               prints what a parser sees (JSON)
+  mail_messages.py fields FILE                the same as lines NAME<TAB>HEX of
+                                              UTF-8 (for tests without JSON)
 """
 import email
+import email.header
+import email.utils
 import hashlib
 import json
 import smtplib
@@ -101,24 +105,69 @@ def inspect(path):
             "filename": part.get_filename() or "",
             "sha256": hashlib.sha256(payload).hexdigest(),
             "bytes": payload.hex() if len(payload) < 4096 else "",
+            # The text as lines joined by LF, the empty lines around it dropped.
+            "lines_sha256": hashlib.sha256(payload.replace(b"\r\n", b"\n").strip(b"\n")).hexdigest(),
+            "_lines": payload.replace(b"\r\n", b"\n").strip(b"\n"),
         })
+    def decoded(value):
+        # Unfolded (the line breaks taken out), then the encoded words decoded.
+        value = value.replace("\r\n", "").replace("\n", "") if value else ""
+        return str(email.header.make_header(email.header.decode_header(value))) if value else ""
+
+    # Addresses are taken apart first; only then are the names decoded.
+    def unfolded(value):
+        return value.replace("\r\n", "").replace("\n", "")
+
+    sender = email.utils.parseaddr(unfolded(msg.get("From", "")))
+    recipients = email.utils.getaddresses([unfolded(v) for v in msg.get_all("To", [])])
     date = msg.get("Date", "")
     try:
         when = parsedate_to_datetime(date).isoformat()
     except (TypeError, ValueError):
         when = ""
-    print(json.dumps({
+    return {
         "defects": defects,
         "date": when,
         "mailer": msg.get("X-Mailer", ""),
+        "subject": decoded(msg.get("Subject", "")),
+        "from_name": decoded(sender[0]),
+        "from_address": sender[1],
+        "to": ",".join(address for _, address in recipients),
+        "longest_line": max(len(line.rstrip(b"\r")) for line in raw.split(b"\n")),
         "parts": parts,
-    }))
+    }
+
+
+def fields(path):
+    seen = inspect(path)
+    text = seen["parts"][0] if seen["parts"] else {}
+    rows = {
+        "defects": " ".join(seen["defects"]),
+        "subject": seen["subject"],
+        "from_name": seen["from_name"],
+        "from_address": seen["from_address"],
+        "to": seen["to"],
+        "longest_line": str(seen["longest_line"]),
+        "text_cte": text.get("cte", ""),
+        "text_charset": text.get("charset", ""),
+        "text_lines_sha256": text.get("lines_sha256", ""),
+        "filenames": "/".join(p["filename"] for p in seen["parts"][1:]),
+    }
+    for name, value in rows.items():
+        print(name + "\t" + value.encode("utf-8").hex())
+    # Bytes as they are (the text in its own charset).
+    print("text_lines\t" + text.get("_lines", b"").hex())
 
 
 if __name__ == "__main__":
     if sys.argv[1] == "send":
         send(*sys.argv[2:6])
     elif sys.argv[1] == "inspect":
-        inspect(sys.argv[2])
+        seen = inspect(sys.argv[2])
+        for part in seen["parts"]:
+            del part["_lines"]
+        print(json.dumps(seen))
+    elif sys.argv[1] == "fields":
+        fields(sys.argv[2])
     else:
         sys.exit("usage: mail_messages.py send HOST PORT TO PREFIX | inspect FILE")

@@ -14,6 +14,7 @@
 #include "platform/codepage.h"
 #include "platform/desktop/settings.h"
 #include "tests/mail/fake_server.h"
+#include "tests/support/mail_check.h"
 #include "tests/support/window_fixture.h"
 
 #include <QAction>
@@ -30,6 +31,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QMessageBox>
 #include <QMenu>
 #include <QProcess>
 #include <QPushButton>
@@ -215,14 +217,18 @@ protected:
         recv->listBerichten->setCurrentRow(row);
     }
 
-    // The message file in the server's mailbox whose header holds `subject`.
-    QString maildirFile(const QByteArray& subject) const
+    // The message file in the server's mailbox whose header holds the unique
+    // number that ends `subject` (uniqueSubject; the subject itself may be
+    // encoded). Every message found is checked against the wire's line limit.
+    QString maildirFile(const QString& subject) const
     {
+        const QByteArray number = subject.section(QLatin1Char(' '), -1).toLatin1();
         for (const char* sub : {"/new", "/cur"}) {
             QDir folder(QString::fromStdString(env("TQ_MAILDIR")) + QLatin1String(sub));
             for (const QString& name : folder.entryList(QDir::Files)) {
                 const QByteArray data = readAll(folder.filePath(name));
-                if (data.contains("Subject: " + subject)) {
+                if (data.left(data.indexOf("\n\n")).contains(number)) {
+                    expectMailLinesWithinLimit(folder.filePath(name).toStdString());
                     return folder.filePath(name);
                 }
             }
@@ -495,7 +501,7 @@ TEST_F(MailWindows, MemoMailedAndReceivedBack)
 
         // What a parser of today sees in the mailbox.
         ASSERT_TRUE(receiveUntilListed({subject + QChar(0xA0)}));
-        const QString file = maildirFile(subject.toLatin1() + "\xA0");
+        const QString file = maildirFile(subject);
         ASSERT_FALSE(file.isEmpty());
         const QJsonObject seen = inspect(file);
         EXPECT_TRUE(seen["defects"].toArray().isEmpty()) << QJsonDocument(seen).toJson().toStdString();
@@ -506,7 +512,7 @@ TEST_F(MailWindows, MemoMailedAndReceivedBack)
         ASSERT_EQ(parts.size(), c.attachments ? 3 : 1);
         const QJsonObject text = parts[0].toObject();
         EXPECT_EQ(text["charset"].toString(), "windows-1252");
-        EXPECT_EQ(text["cte"].toString(), "8bit");
+        EXPECT_EQ(text["cte"].toString(), "quoted-printable");
         const QByteArray textBytes = QByteArray::fromHex(text["bytes"].toString().toLatin1());
         if (c.encrypt) {
             EXPECT_TRUE(tq::IsCipherText(textBytes.trimmed().toStdString()));
@@ -989,6 +995,235 @@ TEST_F(MailWindows, CloseDuringWorkEndsTheSessionQuietly)
         EXPECT_TRUE(server.clientClosed()) << "the session is ended";
         EXPECT_TRUE(recv->btnOphalen->isEnabled());
     }
+}
+
+// A 50 KB memo with a selection, mailed with "Encrypt before sending": the
+// whole memo goes out encrypted as quoted-printable within the line limits,
+// Python's parser finds no defect and decodes the cipher text exactly, and the
+// memo is as before afterwards.
+TEST_F(MailWindows, LargeEncryptedMemoSurvivesTheRelay)
+{
+    REQUIRE_SERVERS();
+    std::string memoText;
+    std::mt19937 rng(11);
+    while (memoText.size() < 50 * 1024) {
+        const std::size_t length = 1 + rng() % 150;
+        for (std::size_t i = 0; i < length; ++i) {
+            memoText += static_cast<char>(32 + rng() % 95);
+        }
+        memoText += "\r\n";
+    }
+    memoText += "last line \xE9";
+    tq::TfrmMemo& memo = program().frmMemo();
+    memo.Memo->setText(memoText);
+    memo.Memo->setSelection(100, 40);
+    const QString subject = uniqueSubject("large");
+    prepareSend(subject, QString::fromStdString(address));
+    mail->chkCoderen->setChecked(true);
+    mail->btnVerzendenClick();
+    EXPECT_TRUE(errors.empty()) << (errors.empty() ? "" : errors.back().toStdString());
+    EXPECT_FALSE(mail->isVisible());
+    EXPECT_EQ(memo.Memo->text(), memoText);
+
+    // Opened from the receive window, the text decrypts to the memo.
+    ASSERT_TRUE(receiveUntilListed({subject + QChar(0xA0)}));
+    memo.Memo->setText("replaced");
+    select(subject + QChar(0xA0));
+    recv->listBerichtenDblClick();
+    EXPECT_TRUE(errors.empty()) << (errors.empty() ? "" : errors.back().toStdString());
+    EXPECT_TRUE(memo.Gecodeerd());
+    memo.imgButtonDecoderenClick();
+    EXPECT_TRUE(memo.Memo->text() == memoText);
+
+    const QString file = maildirFile(subject);
+    ASSERT_FALSE(file.isEmpty());
+    tq::CipherKeys keys;
+    keys.key1 = 5;
+    keys.key2 = 7;
+    keys.key3 = 10;
+    auto seen = pythonMailFields(pythonScript().toStdString(), file.toStdString());
+    EXPECT_EQ(seen["defects"], "");
+    EXPECT_EQ(seen["text_cte"], "quoted-printable");
+    EXPECT_EQ(seen["subject"], subject.toStdString() + "\xC2\xA0");
+    // The cipher text as Python decodes it: one line, the whole memo in it.
+    const std::string& cipher = seen["text_lines"];
+    EXPECT_TRUE(tq::IsCipherText(cipher));
+    EXPECT_EQ(cipher.size(), memoText.size() * 16);
+    EXPECT_TRUE(tq::LineCipher().DeCodeLinePasses(cipher, keys, 2) == memoText);
+    const QByteArray data = readAll(file);
+    EXPECT_LE(longestMailLine(data.mid(data.indexOf("\n\n")).toStdString()), 76u) << "quoted-printable body";
+}
+
+// A send that fails or is stopped leaves the memo as it was before it was
+// encrypted for sending, the main window idle and the send window ready for
+// another try, with the status saying what happened.
+TEST_F(MailWindows, FailedOrStoppedSendGivesEverythingBack)
+{
+    REQUIRE_SERVERS();
+    tq::TfrmMemo& memo = program().frmMemo();
+    const std::string memoText = "first line\r\nsecond line";
+    struct Case {
+        const char* name;
+        bool stop;
+    };
+    for (const Case& c : {Case{"refused by the server", false}, Case{"stopped", true}}) {
+        SCOPED_TRACE(c.name);
+        errors.clear();
+        memo.Memo->setText(memoText);
+        prepareSend(uniqueSubject("failing"), QString::fromStdString(address));
+        mail->chkCoderen->setChecked(true);
+        if (c.stop) {
+            mail->SmtpClient.OnSendStart = [this] { mail->btnAnnuleren->click(); };
+        } else {
+            mail->edtSender->setText(QStringLiteral("no such <sender"));
+        }
+        mail->btnVerzendenClick();
+        mail->SmtpClient.OnSendStart = nullptr;
+        EXPECT_EQ(memo.Memo->text(), memoText);
+        EXPECT_TRUE(memo.ControlsEnabled);
+        EXPECT_TRUE(mail->btnVerzenden->isEnabled());
+        EXPECT_TRUE(mail->btnBijlagen->isEnabled());
+        EXPECT_TRUE(mail->pnlHeader->isEnabled());
+        if (c.stop) {
+            EXPECT_TRUE(errors.empty());
+            EXPECT_EQ(mail->statusText(), "Not sent: the send was stopped.");
+            EXPECT_FALSE(mail->isVisible());
+            EXPECT_TRUE(memo.isEnabled());
+        } else {
+            ASSERT_EQ(errors.size(), 1u);
+            EXPECT_TRUE(errors[0].startsWith(QLatin1Char('5'))) << errors[0].toStdString();
+            EXPECT_EQ(mail->statusText(), QStringLiteral("Not sent: ") + errors[0]);
+            EXPECT_TRUE(mail->isVisible());
+            mail->btnAnnulerenClick();
+        }
+    }
+}
+
+// What the user sees when the server fails after the message went out, on a
+// scripted server: a refused QUIT after the message was taken still counts
+// as sent (the memo is decrypted again, the window closes); a refusal, a lost
+// connection or a silent server gives the memo back and says what happened.
+TEST_F(MailWindows, ServerFailuresAfterTheMessageAreReported)
+{
+    using tq::test::FakeServer;
+    tq::TfrmMemo& memo = program().frmMemo();
+    const std::string memoText = "first line\r\nsecond line";
+    struct Case {
+        const char* name;
+        std::string quitReply;
+        std::string dotReply;
+        QString error;  // shown in the error box, "" for none
+        QString status; // the send window's status afterwards
+    };
+    const std::vector<Case> cases = {
+        {"refused QUIT", "500 confused", "250 queued", "",
+         "Message sent; the server answered QUIT with: 500 confused"},
+        {"refused message", "221 bye", "554 5.6.0 refused", "554 5.6.0 refused", "Not sent: 554 5.6.0 refused"},
+        {"lost connection", "221 bye", FakeServer::kDropPrefix, "Connection closed by the server",
+         "Not sent: Connection closed by the server"},
+        {"silent server", "221 bye", FakeServer::kSilent, "Socket readln timed out",
+         "Not sent: Socket readln timed out"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        errors.clear();
+        FakeServer server;
+        server.respond = [&c](const std::string& line) {
+            if (line == "QUIT") {
+                return c.quitReply;
+            }
+            return line == "." ? c.dotReply : FakeServer::smtpDefault(line);
+        };
+        memo.Memo->setText(memoText);
+        activate(mail);
+        for (QLineEdit* field : {mail->edtServername, mail->edtUsername, mail->edtName, mail->edtSender,
+                                 mail->edtReplyAdress, mail->edtOntvanger}) {
+            field->setText(field == mail->edtServername ? QStringLiteral("127.0.0.1")
+                                                        : QStringLiteral("jan@quill.test"));
+        }
+        mail->SmtpClient.Port = server.port();
+        mail->SmtpClient.TimeOut = 500;
+        mail->chkCoderen->setChecked(true);
+        mail->btnVerzendenClick();
+        EXPECT_EQ(memo.Memo->text(), memoText);
+        EXPECT_TRUE(memo.ControlsEnabled);
+        EXPECT_EQ(mail->statusText(), c.status);
+        if (c.error.isEmpty()) {
+            EXPECT_TRUE(errors.empty()) << (errors.empty() ? "" : errors.back().toStdString());
+            EXPECT_FALSE(mail->isVisible());
+        } else {
+            EXPECT_EQ(errors, std::vector<QString>{c.error});
+            EXPECT_TRUE(mail->btnVerzenden->isEnabled());
+            mail->btnAnnulerenClick();
+        }
+        EXPECT_FALSE(mail->SmtpClient.Connected());
+    }
+}
+
+// The bits question of the encrypt command, asked while the send window has
+// the main window disabled, is a real message box that takes keys: Y answers
+// it, the memo goes out encrypted, and a date chosen for this send is back at
+// its start value afterwards.
+TEST_F(MailWindows, BitsQuestionDuringASendTakesKeys)
+{
+    REQUIRE_SERVERS();
+    tq::prompts::setQuestionHandler({});
+    tq::TfrmMemo& memo = program().frmMemo();
+    memo.Memo->setText("short test");
+    memo.Scale4->setValue(3);
+    const QString subject = uniqueSubject("keys");
+    prepareSend(subject, QString::fromStdString(address));
+    mail->chkCoderen->setChecked(true);
+    mail->mailDateTime->setDate(QDate(2001, 2, 3));
+    ASSERT_FALSE(memo.isEnabled());
+
+    QString asked;
+    bool boxEnabled = false;
+    bool forced = false;
+    QElapsedTimer clock;
+    QTimer watcher;
+    watcher.setInterval(50);
+    QObject::connect(&watcher, &QTimer::timeout, [&] {
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        for (QWidget* w : QApplication::topLevelWidgets()) {
+            // (A disabled box is no active modal widget, but it is shown.)
+            if (box == nullptr && w->isVisible()) {
+                box = qobject_cast<QMessageBox*>(w);
+            }
+        }
+        if (box == nullptr) {
+            return;
+        }
+        if (asked.isEmpty()) {
+            asked = box->text();
+            // The main window disabled anew while the question is open (as an
+            // activation of the send window does): a box that belongs to it
+            // would be disabled with it.
+            memo.setEnabled(true);
+            memo.setEnabled(false);
+            boxEnabled = box->isEnabled();
+            clock.start();
+            QTest::keyClick(box, Qt::Key_Y);
+        } else if (clock.elapsed() > 5000) {
+            forced = true; // the key did not reach it
+            box->done(QMessageBox::No);
+        }
+    });
+    watcher.start();
+    mail->btnVerzendenClick();
+    watcher.stop();
+    EXPECT_EQ(asked, "Weet u zeker dat u 96 bits codering wilt gebruiken.");
+    EXPECT_TRUE(boxEnabled);
+    EXPECT_FALSE(forced);
+    EXPECT_TRUE(errors.empty()) << (errors.empty() ? "" : errors.back().toStdString());
+    EXPECT_EQ(memo.Memo->text(), "short test");
+    EXPECT_EQ(mail->mailDateTime->date(), QDate(1981, 10, 15));
+    EXPECT_EQ(mail->sendMoment().date(), QDate::currentDate());
+
+    ASSERT_TRUE(receiveUntilListed({subject + QChar(0xA0)}));
+    recv->btnSluitenClick();
+    const QJsonObject seen = inspect(maildirFile(subject));
+    EXPECT_TRUE(seen["date"].toString().startsWith("2001-02-03")) << seen["date"].toString().toStdString();
 }
 
 // Receiving 100 messages of 20 KB: run by hand, with the mailbox to itself,
