@@ -953,6 +953,7 @@ TEST_F(MailWindows, CloseDuringWorkEndsTheSessionQuietly)
         const char* name;
         std::string silentOn; // the command left unanswered ("" for the greeting)
     };
+    answerYes = true; // the plain sign-in to the fake server is agreed to
     for (const Case& c : std::vector<Case>{{"connect", ""}, {"listing", "TOP"}, {"open", "RETR"}}) {
         SCOPED_TRACE(c.name);
         FakeServer server;
@@ -1028,6 +1029,7 @@ TEST_F(MailWindows, LargeEncryptedMemoSurvivesTheRelay)
     // Opened from the receive window, the text decrypts to the memo.
     ASSERT_TRUE(receiveUntilListed({subject + QChar(0xA0)}));
     memo.Memo->setText("replaced");
+    memo.setMemoModified(false);
     select(subject + QChar(0xA0));
     recv->listBerichtenDblClick();
     EXPECT_TRUE(errors.empty()) << (errors.empty() ? "" : errors.back().toStdString());
