@@ -8,6 +8,7 @@
 #include "app/keys/sleutel_window.h"
 #include "app/systray.h"
 #include "app/weblabel.h"
+#include "platform/desktop/autostart.h"
 #include "platform/desktop/settings.h"
 #include "platform/version.h"
 
@@ -164,6 +165,24 @@ TEST_F(Desktop, AConfirmedCloseAsksTheUnsavedArchiveAndEndsTheProgramUnlessTheAr
         QObject::connect(&limit, &QTimer::timeout, [] { QCoreApplication::exit(7); });
         limit.start(3000);
         EXPECT_EQ(QApplication::exec(), keepArchive ? 7 : 0);
+    }
+}
+
+TEST_F(Desktop, AnOptionThatCannotBeStoredPutsItsCheckMarkBackAndSaysWhy)
+{
+    auto& w = start();
+    // A file where the folders should be: neither option can be written.
+    const QString blocker = makeFile(QStringLiteral("blocker"));
+    tq::settings::setStorageOverride((blocker + QStringLiteral("/tarnquill.ini")).toStdString());
+    tq::autostart::setFolderOverride((blocker + QStringLiteral("/autostart")).toStdString());
+    for (QAction* item : {w.Startgeminimalizeerd1, w.Ladentijdensopstarten1}) {
+        SCOPED_TRACE(item->text().toStdString());
+        errors.clear();
+        ASSERT_FALSE(item->isChecked());
+        item->trigger();
+        EXPECT_FALSE(item->isChecked());
+        ASSERT_EQ(errors.size(), 1u);
+        EXPECT_FALSE(errors[0].isEmpty());
     }
 }
 

@@ -98,6 +98,50 @@ public:
 
     QByteArray tool(const QString& program, const QStringList& args) const { return run(env_, program, args); }
 
+    // Stops the tray host (the panel or trayer), as when it crashes or restarts.
+    void stopHost()
+    {
+        QFile f(dir_.filePath(QStringLiteral("pids")));
+        f.open(QIODevice::ReadOnly);
+        for (const QByteArray& line : f.readAll().split('\n')) {
+            const QList<QByteArray> parts = line.split(' ');
+            if (parts.size() == 2 && (parts[1] == "xfce4-panel" || parts[1] == "trayer")) {
+                host_ = QString::fromLatin1(parts[1]);
+                const QString pid = QString::fromLatin1(parts[0]);
+                run(env_, QStringLiteral("kill"), {pid});
+                waitUntil([&] { return run(env_, QStringLiteral("ps"), {QStringLiteral("-o"), QStringLiteral("stat="),
+                                                                         QStringLiteral("-p"), pid})
+                                           .trimmed()
+                                           .isEmpty(); },
+                          5000);
+            }
+        }
+    }
+    // Starts the host stopped by stopHost() again; the session's stop ends it.
+    void startHost()
+    {
+        const QStringList args = host_ == QLatin1String("trayer")
+                                     ? QStringList{QStringLiteral("--edge"), QStringLiteral("top"),
+                                                   QStringLiteral("--align"), QStringLiteral("right"),
+                                                   QStringLiteral("--widthtype"), QStringLiteral("pixel"),
+                                                   QStringLiteral("--width"), QStringLiteral("120"),
+                                                   QStringLiteral("--height"), QStringLiteral("32"),
+                                                   QStringLiteral("--transparent"), QStringLiteral("false")}
+                                     : QStringList{QStringLiteral("--disable-wm-check")};
+        QProcess p;
+        p.setProcessEnvironment(env_);
+        p.setStandardOutputFile(QProcess::nullDevice());
+        p.setStandardErrorFile(QProcess::nullDevice());
+        p.setProgram(host_);
+        p.setArguments(args);
+        qint64 pid = 0;
+        if (p.startDetached(&pid)) {
+            QFile f(dir_.filePath(QStringLiteral("pids")));
+            f.open(QIODevice::Append);
+            f.write(QByteArray::number(pid) + ' ' + host_.toLatin1() + '\n');
+        }
+    }
+
     // A screenshot of the whole screen (for looking at by hand).
     void screenshot(const QString& path) const
     {
@@ -108,6 +152,7 @@ private:
     QTemporaryDir dir_;
     QString script_;
     QString error_;
+    QString host_;
     QProcessEnvironment env_;
 };
 

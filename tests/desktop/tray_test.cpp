@@ -11,6 +11,7 @@
 #include <QRegularExpression>
 
 #include <csignal>
+#include <cstdio>
 #include <memory>
 
 namespace tqtest {
@@ -124,6 +125,20 @@ public:
         }
         return std::nullopt;
     }
+    // The main window is minimized with its taskbar entry (managed, Iconic).
+    bool minimizedWithTaskbarEntry() const
+    {
+        for (const QString& id : words(g_session->tool(QStringLiteral("xdotool"),
+                                                       {QStringLiteral("search"), QStringLiteral("--pid"),
+                                                        QString::number(pid()), QStringLiteral("--name"),
+                                                        QStringLiteral("^Tarnquill$")}))) {
+            if (g_session->tool(QStringLiteral("xprop"), {QStringLiteral("-id"), id, QStringLiteral("WM_STATE")})
+                    .contains("Iconic")) {
+                return true;
+            }
+        }
+        return false;
+    }
     bool iconShown() const { return g_host == QLatin1String("sni") ? !statusNotifierItem().isEmpty() : embeddedIcon().has_value(); }
 
 private:
@@ -148,6 +163,26 @@ protected:
         setStartMinimized(true);
     }
 };
+
+// The first start in a fresh home registers the file types and brings the
+// desktop's databases up to date; the window must not wait for that. Prints the
+// time from the start to the mapped main window of the first and a later start.
+TEST_F(Tray, ANormalStartShowsTheWindowAtOnceAndNoIcon)
+{
+    setStartMinimized(false);
+    qint64 times[2] = {0, 0};
+    for (qint64& time : times) {
+        QElapsedTimer clock;
+        clock.start();
+        Program program;
+        ASSERT_TRUE(waitUntil([&] { return program.mainWindowShown(); }, 10000));
+        time = clock.elapsed();
+        QThread::msleep(300);
+        EXPECT_FALSE(program.iconShown());
+    }
+    std::printf("time to the first window (%s): first start %lld ms, later start %lld ms\n",
+                qPrintable(g_host), static_cast<long long>(times[0]), static_cast<long long>(times[1]));
+}
 
 TEST_F(Tray, StartMinimized30TimesEveryStartEndsWithTheIconAndNoWindow)
 {
@@ -228,6 +263,20 @@ TEST_F(Tray, AClickThroughTheHostRestoresTheWindowAndTheMenuIsTheIcons)
     if (!shots.isEmpty()) {
         g_session->screenshot(shots + QStringLiteral("/") + g_host + QStringLiteral("-restored.png"));
     }
+}
+
+TEST_F(Tray, TheIconFollowsTheTrayHostWhenItGoesAwayAndComesBack)
+{
+    Program program;
+    ASSERT_TRUE(waitUntil([&] { return program.iconShown(); }, 10000));
+    g_session->stopHost();
+    // Without a tray the window waits minimized, with its taskbar entry.
+    EXPECT_TRUE(waitUntil([&] { return program.minimizedWithTaskbarEntry(); }, 5000));
+    EXPECT_FALSE(program.iconShown());
+    g_session->startHost();
+    EXPECT_TRUE(waitUntil([&] { return program.iconShown(); }, 10000));
+    EXPECT_TRUE(waitUntil([&] { return !program.minimizedWithTaskbarEntry(); }, 5000));
+    EXPECT_FALSE(program.mainWindowShown());
 }
 
 } // namespace
