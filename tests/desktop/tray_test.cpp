@@ -209,6 +209,9 @@ TEST_F(Tray, AClickThroughTheHostRestoresTheWindowAndTheMenuIsTheIcons)
     ASSERT_TRUE(waitUntil([&] { return program.iconShown(); }, 10000));
     QThread::msleep(300);
     const QString shots = QString::fromLocal8Bit(qgetenv("TQ_TRAY_SCREENSHOTS"));
+    if (!shots.isEmpty()) {
+        g_session->screenshot(shots + QStringLiteral("/") + g_host + QStringLiteral("-icon.png"));
+    }
     if (g_host == QLatin1String("sni")) {
         // The menu the panel shows is the one the item exports over the bus.
         const QString item = program.statusNotifierItem();
