@@ -139,7 +139,12 @@ public:
         }
         return false;
     }
-    bool iconShown() const { return g_host == QLatin1String("sni") ? !statusNotifierItem().isEmpty() : embeddedIcon().has_value(); }
+    // The icon in the tray: an item on the bus or an embedded window (a program
+    // started while no watcher was there docks as XEmbed, which the panel hosts too).
+    bool iconShown() const
+    {
+        return embeddedIcon().has_value() || (g_host == QLatin1String("sni") && !statusNotifierItem().isEmpty());
+    }
 
 private:
     QProcess process_;
@@ -276,10 +281,15 @@ TEST_F(Tray, TheIconFollowsTheTrayHostWhenItGoesAwayAndComesBack)
     // Without a tray the window waits minimized, with its taskbar entry.
     EXPECT_TRUE(waitUntil([&] { return program.minimizedWithTaskbarEntry(); }, 5000));
     EXPECT_FALSE(program.iconShown());
+    // Started while there is no tray: minimized with its taskbar entry too.
+    Program late;
+    EXPECT_TRUE(waitUntil([&] { return late.minimizedWithTaskbarEntry(); }, 5000));
     g_session->startHost();
-    EXPECT_TRUE(waitUntil([&] { return program.iconShown(); }, 10000));
-    EXPECT_TRUE(waitUntil([&] { return !program.minimizedWithTaskbarEntry(); }, 5000));
-    EXPECT_FALSE(program.mainWindowShown());
+    for (Program* p : {&program, &late}) {
+        EXPECT_TRUE(waitUntil([&] { return p->iconShown(); }, 10000));
+        EXPECT_TRUE(waitUntil([&] { return !p->minimizedWithTaskbarEntry(); }, 5000));
+        EXPECT_FALSE(p->mainWindowShown());
+    }
 }
 
 } // namespace
