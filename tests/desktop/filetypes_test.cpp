@@ -26,6 +26,8 @@ protected:
         env.remove(QStringLiteral("TARNQUILL_SETTINGS"));
         env.remove(QStringLiteral("TARNQUILL_AUTOSTART_DIR"));
         env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+        // Apart from any other copy of the program this user runs.
+        env.insert(QStringLiteral("XDG_RUNTIME_DIR"), runtime.path());
     }
 
     QString contentType(const QString& path) const
@@ -61,6 +63,7 @@ protected:
     }
 
     QTemporaryDir home;
+    QTemporaryDir runtime;
     QProcessEnvironment env;
 };
 
