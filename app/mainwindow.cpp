@@ -19,6 +19,7 @@
 #include <QApplication>
 #include <QClipboard>
 #include <QCloseEvent>
+#include <QPointer>
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
@@ -240,20 +241,53 @@ void TfrmMemo::registerFileTypes()
         integration.RegisterFileType("x", programPath());
         integration.RegisterFileType("crp", programPath());
     } catch (const std::exception& e) {
-        const QString text = QStringLiteral("File types not registered: ") + QString::fromStdString(e.what());
-        setPanel(4, text);
-        StatusBar->setToolTip(text);
+        reportRegistrationFailure(e.what());
+    }
+    // The desktop's databases are updated in the background once the event loop
+    // runs, so the first window does not wait for them.
+    QTimer::singleShot(0, this, [this] {
+        desktop::startDatabaseUpdates(desktop::systemIntegration().takeDatabaseUpdates(),
+                                      [self = QPointer<TfrmMemo>(this)](const std::string& error) {
+                                          if (self && !error.empty()) {
+                                              self->reportRegistrationFailure(error);
+                                          }
+                                      });
+    });
+}
+
+void TfrmMemo::reportRegistrationFailure(const std::string& why)
+{
+    const QString text = QStringLiteral("File types not registered: ") + QString::fromStdString(why);
+    setPanel(4, text);
+    StatusBar->setToolTip(text);
+}
+
+namespace {
+
+// Stores an option item's new check mark; a failed write puts the mark back
+// (the guard then says why), so the item never shows what is not stored.
+template <typename Write>
+void storeOption(QAction* item, Write write)
+{
+    try {
+        write(item->isChecked());
+    } catch (...) {
+        item->setChecked(!item->isChecked());
+        throw;
     }
 }
 
+} // namespace
+
 void TfrmMemo::Startgeminimalizeerd1Click()
 {
-    desktop::systemIntegration().setStartMinimized(Startgeminimalizeerd1->isChecked());
+    storeOption(Startgeminimalizeerd1, [](bool on) { desktop::systemIntegration().setStartMinimized(on); });
 }
 
 void TfrmMemo::Ladentijdensopstarten1Click()
 {
-    desktop::systemIntegration().setAutostart(Ladentijdensopstarten1->isChecked(), programPath());
+    storeOption(Ladentijdensopstarten1,
+                [this](bool on) { desktop::systemIntegration().setAutostart(on, programPath()); });
 }
 
 void TfrmMemo::buildToolRow()
@@ -924,7 +958,7 @@ void TfrmMemo::closeEvent(QCloseEvent* event)
 {
     if (ClosingConfirmed) {
         event->accept();
-        QTimer::singleShot(0, qApp, &QCoreApplication::quit);
+        endProgram();
         return;
     }
     bool yes = false;
@@ -936,6 +970,13 @@ void TfrmMemo::closeEvent(QCloseEvent* event)
         yes = prompts::askYesNo(this, QStringLiteral("Tarnquill"), question);
     });
     if (!yes) {
+        event->ignore();
+        return;
+    }
+    // An archive with unsaved changes asks its own question as part of this
+    // close; keeping the archive keeps the program, both windows open.
+    TfrmCompressie& archive = program_.frmCompressie();
+    if (archive.isVisible() && !archive.close()) {
         event->ignore();
         return;
     }
@@ -952,9 +993,16 @@ void TfrmMemo::closeEvent(QCloseEvent* event)
     // A send that waits for its server ends at once too.
     program_.mail().SmtpClient.Abort();
     event->accept();
+    endProgram();
+}
+
+void TfrmMemo::endProgram()
+{
     // The program ends once control is back in the main event loop; a command
     // still running inside its event pump stops at its next test of the flags.
-    QTimer::singleShot(0, qApp, &QCoreApplication::quit);
+    // exit(), not quit(): quit() first closes every window and lets any of them
+    // refuse, which would leave a running process with its windows hidden.
+    QTimer::singleShot(0, qApp, [] { QCoreApplication::exit(0); });
 }
 
 void TfrmMemo::mousePressEvent(QMouseEvent* event)

@@ -309,6 +309,8 @@ public:
 
 protected:
     void closeEvent(QCloseEvent* event) override;
+    // Ends the event loop without asking the other windows again.
+    void endProgram();
     void resizeEvent(QResizeEvent* event) override;
     void showEvent(QShowEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -326,6 +328,7 @@ private:
     // Step 13 of FormCreate: the file associations of "x" and "crp"; a failure
     // is reported in the status bar and the start goes on.
     void registerFileTypes();
+    void reportRegistrationFailure(const std::string& why);
     void refreshClipboardState();
     QAction* addItem(QMenu* menu, QAction*& slot, const char* name, const QString& caption,
                      const QKeySequence& shortcut, const std::function<void()>& command);

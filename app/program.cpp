@@ -4,6 +4,7 @@
 #include "app/help_window.h"
 #include "app/info_window.h"
 #include "app/mainwindow.h"
+#include "app/systray.h"
 #include "app/archive/compresskey_window.h"
 #include "app/archive/compressie_window.h"
 #include "app/archive/pathdialog_window.h"
@@ -99,7 +100,7 @@ void TProgram::start()
         return;
     }
     if (memo.startsMinimized()) {
-        memo.showMinimized();
+        memo.Systray->startMinimized();
     } else {
         memo.show();
     }

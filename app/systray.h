@@ -3,9 +3,13 @@
 // The icon is shown exactly while the application is minimized, on desktops
 // that have a notification area: minimizing the watched window adds the icon
 // (with the tip when Hint is not empty) and hides the window's taskbar button;
-// a double-click restores the window (and so removes the icon), a right click
-// brings up PopupMenu at the mouse position, a left click runs OnLeftClick.
-// Where there is no notification area, minimizing stays an ordinary minimize.
+// a double-click restores the window (and so removes the icon), a left click runs
+// OnLeftClick. PopupMenu is the icon's own menu, so the tray host shows it on a
+// right click. StatusNotifierItem trays (KDE, Xfce, Cinnamon, GNOME's
+// AppIndicator, every Wayland tray) report a double click as two single clicks:
+// there a single click restores the window too.
+// Where there is no notification area, minimizing stays an ordinary minimize;
+// when the tray host appears or goes away later, the icon follows it.
 #pragma once
 
 #include <QIcon>
@@ -17,6 +21,7 @@
 
 class QMenu;
 class QSystemTrayIcon;
+class QTimer;
 class QWidget;
 
 namespace tq {
@@ -44,10 +49,10 @@ public:
     void setHint(const QString& hint);
     // The menu a right click brings up.
     QMenu* PopupMenu() const { return popupMenu_; }
-    void setPopupMenu(QMenu* menu) { popupMenu_ = menu; }
+    void setPopupMenu(QMenu* menu);
 
-    // Events; the defaults of OnDblClick (restore the application) and
-    // OnRightClick (PopupMenu at the mouse position) run while these are empty.
+    // Events; the default of OnDblClick (restore the application) runs while it is
+    // empty. PopupMenu needs no OnRightClick: the icon shows it.
     std::function<void()> OnLeftClick;
     std::function<void()> OnDblClick;
     std::function<void()> OnRightClick;
@@ -59,6 +64,11 @@ public:
     virtual void ApplicationMinimized();
     virtual void ApplicationRestored();
 
+    // The start with the "Start minimized" setting: the icon alone where a
+    // notification area is available, else the window minimized with its
+    // taskbar button. Never neither.
+    void startMinimized();
+
     // True while the icon is in the notification area.
     bool iconShown() const { return shown_; }
     // The tip the icon shows: Hint cut to kTipLength characters.
@@ -66,15 +76,18 @@ public:
     // True when the desktop has a notification area (tests may decide).
     static bool available();
     static void setAvailabilityOverride(std::optional<bool> available);
-    // The icon of the notification area (for tests and the menu's placement).
+    // The icon of the notification area.
     QSystemTrayIcon* trayIcon() const { return tray_; }
+    // True when a single click on the icon restores the window (the tray
+    // cannot tell a double click).
+    bool clickRestores() const { return clickRestores_; }
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     void restoreApplication();
-    void showPopupMenu();
+    void followTrayHost();
     QIcon shownIcon() const;
 
     QWidget* window_;
@@ -84,6 +97,8 @@ private:
     QString hint_;
     QMenu* popupMenu_ = nullptr;
     bool shown_ = false;
+    bool clickRestores_ = false;
+    QTimer* hostWatch_;
 };
 
 } // namespace tq

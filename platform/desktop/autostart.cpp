@@ -54,12 +54,22 @@ std::string entryPath()
         return {};
     }
     const QStringList lines = QString::fromUtf8(f.readAll()).split(u'\n');
-    for (const QString& line : lines) {
-        if (line.startsWith(QStringLiteral("Exec="))) {
-            return freedesktop::firstExecArgument(line.mid(5).toStdString());
+    std::string program;
+    bool inEntry = false;
+    for (const QString& raw : lines) {
+        const QString line = raw.trimmed();
+        if (line.startsWith(u'[')) {
+            inEntry = line == QStringLiteral("[Desktop Entry]");
+        } else if (inEntry && line.startsWith(QStringLiteral("Exec="))) {
+            program = freedesktop::firstExecArgument(line.mid(5).toStdString());
+        } else if (inEntry && (line == QStringLiteral("Hidden=true") ||
+                               line == QStringLiteral("X-GNOME-Autostart-enabled=false"))) {
+            // The desktop's session settings turned the entry off (it keeps the
+            // file so that a system-wide entry of the same name stays off too).
+            return {};
         }
     }
-    return {};
+    return program;
 }
 
 void install(std::string_view programPath)

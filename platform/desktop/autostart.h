@@ -11,7 +11,8 @@
 
 namespace tq::autostart {
 
-// The program path the entry names; empty when there is no entry.
+// The program path the entry names; empty when there is no entry or the desktop
+// turned it off (Hidden=true).
 std::string entryPath();
 
 // Writes the entry for the program at `programPath` (no arguments).

@@ -186,20 +186,37 @@ std::string desktopEntry(std::string_view program, const std::vector<FileType>& 
 
 std::string mimePackage(const std::vector<FileType>& types)
 {
-    // Globs of shared-mime-info ignore letter case unless told otherwise, so
-    // "*.x" also matches archives named *.X. Neither format starts with a fixed
-    // signature (a .crp file opens with its pair table, a .X file with the length
-    // of its directory), so the types are known by their names alone: a magic
-    // rule would claim unrelated files.
     std::ostringstream out;
     out << "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
            "<mime-info xmlns=\"http://www.freedesktop.org/standards/shared-mime-info\">\n";
     for (const FileType& t : types) {
         out << "  <mime-type type=\"" << xmlEscape(t.mimeType) << "\">\n"
             << "    <comment>" << xmlEscape(t.comment) << "</comment>\n"
-            << "    <generic-icon name=\"tarnquill\"/>\n"
-            << "    <glob pattern=\"*." << xmlEscape(t.extension) << "\"/>\n"
-            << "  </mime-type>\n";
+            << "    <generic-icon name=\"tarnquill\"/>\n";
+        if (t.extension == "x") {
+            // Lower-case *.x names belong to other formats too (GNU ld scripts,
+            // RPC definitions): only *.X is taken by name, case-sensitively, and
+            // an archive under any other name is known by its layout. A frame
+            // file opens with its directory length and entry count (two base-255
+            // pairs); an empty one is 00 02 00 00. Otherwise the first entry's
+            // record follows at byte 4: its size in decimal digits padded with
+            // spaces to 11 bytes (a 32-bit size never fills byte 14), then its
+            // kind 1, 2 or 3 at byte 15. Text never holds those control bytes.
+            out << "    <glob pattern=\"*.X\" case-sensitive=\"true\"/>\n"
+                << "    <magic priority=\"50\">\n"
+                << "      <match type=\"big32\" offset=\"0\" value=\"0x00020000\"/>\n"
+                << "      <match type=\"byte\" offset=\"4\" value=\"0x30\" mask=\"0xf0\">\n"
+                << "        <match type=\"byte\" offset=\"14\" value=\"0x20\">\n";
+            for (const char* kind : {"1", "2", "3"}) {
+                out << "          <match type=\"byte\" offset=\"15\" value=\"" << kind << "\"/>\n";
+            }
+            out << "        </match>\n"
+                << "      </match>\n"
+                << "    </magic>\n";
+        } else {
+            out << "    <glob pattern=\"*." << xmlEscape(t.extension) << "\"/>\n";
+        }
+        out << "  </mime-type>\n";
     }
     out << "</mime-info>\n";
     return out.str();

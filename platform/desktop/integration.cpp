@@ -18,6 +18,7 @@
 #include <QStringList>
 
 #include <stdexcept>
+#include <utility>
 
 namespace tq::desktop {
 
@@ -36,18 +37,23 @@ namespace {
 // --- Windows -------------------------------------------------------------------
 
 const char* const kRunKey = "Software\\Microsoft\\Windows\\CurrentVersion\\Run";
+const char* const kClassesKey = "Software\\Classes\\";
 
 class WindowsIntegration : public Integration {
 public:
     void RegisterFileType(std::string_view extension, std::string_view programPath) override
     {
+        // The current user's classes (what HKEY_CLASSES_ROOT shows for this user):
+        // a standard user may write them, the machine-wide ones only an administrator.
         const std::string e(extension);
         const std::string p(programPath);
         const std::string cls = e + "file";
-        settings::writeKeyValue(settings::Hive::ClassesRoot, "." + e, "", cls);
-        settings::createKey(settings::Hive::ClassesRoot, cls);
-        settings::writeKeyValue(settings::Hive::ClassesRoot, cls + "\\DefaultIcon", "", p + ",0");
-        settings::writeKeyValue(settings::Hive::ClassesRoot, cls + "\\shell\\open\\command", "", p + " \"%1\"");
+        const std::string root = kClassesKey;
+        const auto user = settings::Hive::CurrentUser;
+        settings::writeKeyValue(user, root + "." + e, "", cls);
+        settings::createKey(user, root + cls);
+        settings::writeKeyValue(user, root + cls + "\\DefaultIcon", "", p + ",0");
+        settings::writeKeyValue(user, root + cls + "\\shell\\open\\command", "", p + " \"%1\"");
 #ifdef _WIN32
         winreg::notifyAssociationsChanged();
 #endif
@@ -135,27 +141,27 @@ bool removeIfPresent(const QString& path)
     return true;
 }
 
-// Runs a database tool on `folder` when it is installed; a tool that fails is
-// an error, a missing one is not.
-void runTool(const char* tool, const QString& folder)
+// The user's default-application lists, the desktop-specific ones first (as
+// the desktops read them): a default in any of them is the user's choice.
+QStringList defaultLists()
 {
-    const QString program = QStandardPaths::findExecutable(QString::fromLatin1(tool));
-    if (program.isEmpty()) {
-        return;
+    QStringList lists;
+    const QString current = QString::fromLocal8Bit(qgetenv("XDG_CURRENT_DESKTOP"));
+    for (const QString& desktop : current.split(u':', Qt::SkipEmptyParts)) {
+        lists << configHome() + u'/' + desktop.toLower() + QStringLiteral("-mimeapps.list");
     }
-    QProcess process;
-    process.setProcessChannelMode(QProcess::MergedChannels);
-    process.start(program, {folder});
-    if (!process.waitForFinished(30000)) {
-        process.kill();
-        process.waitForFinished(1000);
-        throw std::runtime_error(std::string(tool) + " did not finish");
+    lists << configHome() + QStringLiteral("/mimeapps.list");
+    for (const QString& desktop : current.split(u':', Qt::SkipEmptyParts)) {
+        lists << dataHome() + QStringLiteral("/applications/") + desktop.toLower() + QStringLiteral("-mimeapps.list");
     }
-    if (process.exitStatus() != QProcess::NormalExit || process.exitCode() != 0) {
-        const QString output = QString::fromLocal8Bit(process.readAll()).trimmed();
-        throw std::runtime_error(std::string(tool) + " failed" +
-                                 (output.isEmpty() ? std::string() : ": " + output.toStdString()));
-    }
+    lists << dataHome() + QStringLiteral("/applications/mimeapps.list");
+    return lists;
+}
+
+std::string readText(const QString& path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll().toStdString() : std::string();
 }
 
 class FreedesktopIntegration : public Integration {
@@ -187,21 +193,28 @@ public:
             appsChanged = writeIfDifferent(desktopFile, freedesktop::desktopEntry(programPath, types));
             mimeChanged = writeIfDifferent(packageFile, freedesktop::mimePackage(types));
         }
+        // The databases are brought up to date later (startDatabaseUpdates), off
+        // the path to the first window.
         if (mimeChanged) {
-            runTool("update-mime-database", mimeFolder);
+            addUpdate({"update-mime-database", mimeFolder.toStdString()});
         }
         if (appsChanged) {
-            runTool("update-desktop-database", QFileInfo(desktopFile).absolutePath());
+            addUpdate({"update-desktop-database", QFileInfo(desktopFile).absolutePath().toStdString()});
         }
 
-        const QString listFile = configHome() + QStringLiteral("/mimeapps.list");
-        QFile list(listFile);
-        std::string text;
-        if (list.open(QIODevice::ReadOnly)) {
-            text = list.readAll().toStdString();
+        // The program becomes the default only where there is none: a default the
+        // user chose (or another program wrote) stays.
+        for (const QString& list : defaultLists()) {
+            if (!freedesktop::defaultApplication(readText(list), type.mimeType).empty()) {
+                return;
+            }
         }
-        writeIfDifferent(listFile, freedesktop::withDefaultApplication(text, type.mimeType, freedesktop::kDesktopId));
+        const QString listFile = configHome() + QStringLiteral("/mimeapps.list");
+        writeIfDifferent(listFile,
+                         freedesktop::withDefaultApplication(readText(listFile), type.mimeType, freedesktop::kDesktopId));
     }
+
+    std::vector<DatabaseUpdate> takeDatabaseUpdates() override { return std::exchange(updates_, {}); }
 
     std::string autostartProgram() const override { return autostart::entryPath(); }
 
@@ -215,6 +228,18 @@ public:
     }
 
 private:
+    void addUpdate(const DatabaseUpdate& update)
+    {
+        for (const DatabaseUpdate& u : updates_) {
+            if (u.tool == update.tool && u.folder == update.folder) {
+                return;
+            }
+        }
+        updates_.push_back(update);
+    }
+
+    std::vector<DatabaseUpdate> updates_;
+
     static bool systemWideFilesPresent()
     {
         bool entry = false;
@@ -244,6 +269,46 @@ std::unique_ptr<Integration>& current()
 }
 
 } // namespace
+
+void startDatabaseUpdates(std::vector<DatabaseUpdate> updates, std::function<void(const std::string&)> done)
+{
+    while (!updates.empty() &&
+           QStandardPaths::findExecutable(QString::fromStdString(updates.front().tool)).isEmpty()) {
+        updates.erase(updates.begin()); // a tool that is not installed is no error
+    }
+    if (updates.empty()) {
+        if (done) {
+            done({});
+        }
+        return;
+    }
+    const DatabaseUpdate next = updates.front();
+    updates.erase(updates.begin());
+    auto* process = new QProcess;
+    process->setProcessChannelMode(QProcess::MergedChannels);
+    auto fail = [process, done, tool = next.tool](const std::string& why) {
+        process->deleteLater();
+        if (done) {
+            done(tool + " failed" + (why.empty() ? std::string() : ": " + why));
+        }
+    };
+    QObject::connect(process, &QProcess::errorOccurred, process, [process, fail](QProcess::ProcessError error) {
+        if (error == QProcess::FailedToStart) {
+            fail(process->errorString().toStdString());
+        }
+    });
+    QObject::connect(process, &QProcess::finished, process,
+                     [process, fail, done, rest = std::move(updates)](int code, QProcess::ExitStatus status) {
+                         if (status != QProcess::NormalExit || code != 0) {
+                             fail(QString::fromLocal8Bit(process->readAll()).trimmed().toStdString());
+                             return;
+                         }
+                         process->deleteLater();
+                         startDatabaseUpdates(rest, done);
+                     });
+    process->start(QStandardPaths::findExecutable(QString::fromStdString(next.tool)),
+                   {QString::fromStdString(next.folder)});
+}
 
 std::unique_ptr<Integration> makeWindowsIntegration()
 {

@@ -2,11 +2,13 @@
 // the about and help windows with their link label.
 #include "tests/support/window_fixture.h"
 
+#include "app/archive/compressie_window.h"
 #include "app/help_window.h"
 #include "app/info_window.h"
 #include "app/keys/sleutel_window.h"
 #include "app/systray.h"
 #include "app/weblabel.h"
+#include "platform/desktop/autostart.h"
 #include "platform/desktop/settings.h"
 #include "platform/version.h"
 
@@ -15,12 +17,15 @@
 #include <QFile>
 #include <QLabel>
 #include <QMenu>
+#include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QProcess>
 #include <QPushButton>
 #include <QSystemTrayIcon>
 #include <QTabWidget>
 #include <QTest>
+#include <QTimer>
+#include <QTreeWidget>
 
 namespace tqtest {
 namespace {
@@ -100,7 +105,7 @@ TEST_F(Desktop, StartMinimizedWithoutArgumentShowsOnlyTheTrayIconUntilADoubleCli
     }
 }
 
-TEST_F(Desktop, TheTrayTipIsCutTo63CharactersAndARightClickOpensTheTrayMenu)
+TEST_F(Desktop, TheTrayTipIsCutTo63CharactersAndTheTrayMenuIsTheIcons)
 {
     tq::TSystray::setAvailabilityOverride(true);
     auto& w = start();
@@ -112,9 +117,8 @@ TEST_F(Desktop, TheTrayTipIsCutTo63CharactersAndARightClickOpensTheTrayMenu)
     w.Systray->setHint(QStringLiteral("short"));
     EXPECT_EQ(w.Systray->trayIcon()->toolTip(), QStringLiteral("short")); // updated in place
 
-    emit w.Systray->trayIcon()->activated(QSystemTrayIcon::Context);
-    EXPECT_TRUE(w.PopupMenu->isVisible());
-    w.PopupMenu->hide();
+    // The menu is the icon's own, so the tray host shows it on a right click.
+    EXPECT_EQ(w.Systray->trayIcon()->contextMenu(), w.PopupMenu);
     // Restoring by any other way removes the icon too.
     w.showNormal();
     EXPECT_FALSE(w.Systray->iconShown());
@@ -129,6 +133,57 @@ TEST_F(Desktop, WithoutATrayMinimizingIsOrdinaryAndTheStatusBarOffersTheTrayMenu
     EXPECT_FALSE(w.Systray->iconShown());
     EXPECT_TRUE(w.isVisible());
     EXPECT_EQ(w.StatusBar->contextMenuPolicy(), Qt::CustomContextMenu);
+}
+
+TEST_F(Desktop, AConfirmedCloseAsksTheUnsavedArchiveAndEndsTheProgramUnlessTheArchiveIsKept)
+{
+    tq::prompts::setQuestionHandler({});
+    // A program ended by an earlier test leaves every event loop refusing to
+    // run until the application's own loop has run once.
+    QTimer::singleShot(0, [] { QCoreApplication::exit(0); });
+    QApplication::exec();
+    const QString archiveQuestion = QStringLiteral("Het bestand is nog niet opgeslagen weet u\r") +
+                                    QString(11, QLatin1Char(' ')) + QStringLiteral("zeker dat u wilt afsluiten");
+    for (const bool keepArchive : {true, false}) {
+        SCOPED_TRACE(keepArchive ? "archive kept" : "archive dropped");
+        auto& w = start();
+        auto& archive = program().frmCompressie();
+        archive.show();
+        archive.TreeView->addTopLevelItem(new QTreeWidgetItem(QStringList{QStringLiteral("a.txt")}));
+        archive.Saved = false;
+        QStringList texts;
+        answerBoxes({true, !keepArchive}, texts);
+        w.close();
+        ASSERT_EQ(texts.size(), 2);
+        EXPECT_EQ(texts[1], archiveQuestion);
+        EXPECT_EQ(w.isVisible(), keepArchive);
+        EXPECT_EQ(archive.isVisible(), keepArchive);
+        EXPECT_EQ(w.ClosingConfirmed, !keepArchive);
+        // The event loop ends by itself only after a confirmed close.
+        QTimer limit;
+        limit.setSingleShot(true);
+        QObject::connect(&limit, &QTimer::timeout, [] { QCoreApplication::exit(7); });
+        limit.start(3000);
+        EXPECT_EQ(QApplication::exec(), keepArchive ? 7 : 0);
+    }
+}
+
+TEST_F(Desktop, AnOptionThatCannotBeStoredPutsItsCheckMarkBackAndSaysWhy)
+{
+    auto& w = start();
+    // A file where the folders should be: neither option can be written.
+    const QString blocker = makeFile(QStringLiteral("blocker"));
+    tq::settings::setStorageOverride((blocker + QStringLiteral("/tarnquill.ini")).toStdString());
+    tq::autostart::setFolderOverride((blocker + QStringLiteral("/autostart")).toStdString());
+    for (QAction* item : {w.Startgeminimalizeerd1, w.Ladentijdensopstarten1}) {
+        SCOPED_TRACE(item->text().toStdString());
+        errors.clear();
+        ASSERT_FALSE(item->isChecked());
+        item->trigger();
+        EXPECT_FALSE(item->isChecked());
+        ASSERT_EQ(errors.size(), 1u);
+        EXPECT_FALSE(errors[0].isEmpty());
+    }
 }
 
 TEST_F(Desktop, AboutShowsFiveLinesWithTheVersionAndHoldsTheMainWindowUntilClosed)

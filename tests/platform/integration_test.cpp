@@ -6,6 +6,8 @@
 #include "platform/desktop/integration.h"
 #include "platform/desktop/settings.h"
 
+#include <QCoreApplication>
+#include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -74,12 +76,16 @@ TEST(WindowsIntegration, WritesTheAssociationAutostartAndStartMinimizedEntries)
         {"xfile\\DefaultIcon", "", program + ",0"},
         {"xfile\\shell\\open\\command", "", program + " \"%1\""},
     };
+    // In the current user's classes, which a standard user may write; nothing
+    // machine-wide.
+    const std::string classes = "Software\\Classes\\";
     for (const Entry& e : entries) {
         SCOPED_TRACE(e.key);
-        EXPECT_TRUE(tq::settings::keyExists(Hive::ClassesRoot, e.key));
-        EXPECT_EQ(tq::settings::readKeyValue(Hive::ClassesRoot, e.key, e.name), e.data);
+        EXPECT_TRUE(tq::settings::keyExists(Hive::CurrentUser, classes + e.key));
+        EXPECT_EQ(tq::settings::readKeyValue(Hive::CurrentUser, classes + e.key, e.name), e.data);
+        EXPECT_FALSE(tq::settings::keyExists(Hive::ClassesRoot, e.key));
     }
-    EXPECT_FALSE(tq::settings::keyExists(Hive::ClassesRoot, ".txt"));
+    EXPECT_FALSE(tq::settings::keyExists(Hive::CurrentUser, classes + ".txt"));
 
     const char* run = "Software\\Microsoft\\Windows\\CurrentVersion\\Run";
     EXPECT_EQ(windows->autostartProgram(), "");
@@ -158,14 +164,25 @@ TEST_F(Freedesktop, RegistersDesktopEntryMimePackageAndDefaultsInTheUsersFolders
     EXPECT_TRUE(package.contains("<mime-type type=\"application/x-tarnquill-memo\">"));
     EXPECT_TRUE(package.contains("<glob pattern=\"*.crp\"/>"));
     EXPECT_TRUE(package.contains("<mime-type type=\"application/x-tarnquill-archive\">"));
-    EXPECT_TRUE(package.contains("<glob pattern=\"*.x\"/>"));
-    EXPECT_FALSE(package.contains("case-sensitive")); // so *.x also matches *.X
+    EXPECT_TRUE(package.contains("<glob pattern=\"*.X\" case-sensitive=\"true\"/>"));
 
-    // The database tools ran on the user's folders.
+    // The database tools run on the user's folders when asked to.
+    bool updated = false;
+    std::string failure = "not finished";
+    tq::desktop::startDatabaseUpdates(desktop->takeDatabaseUpdates(), [&](const std::string& error) {
+        updated = true;
+        failure = error;
+    });
+    QDeadlineTimer deadline(30000);
+    while (!updated && !deadline.hasExpired()) {
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
+    }
+    EXPECT_EQ(failure, "");
+    EXPECT_TRUE(desktop->takeDatabaseUpdates().empty());
     if (!QStandardPaths::findExecutable(QStringLiteral("update-mime-database")).isEmpty()) {
         const QByteArray globs = readAll(dir.filePath("share/mime/globs2"));
         EXPECT_TRUE(globs.contains("application/x-tarnquill-memo:*.crp"));
-        EXPECT_TRUE(globs.contains("application/x-tarnquill-archive:*.x"));
+        EXPECT_TRUE(globs.contains("application/x-tarnquill-archive:*.X:cs"));
     }
     if (!QStandardPaths::findExecutable(QStringLiteral("update-desktop-database")).isEmpty()) {
         EXPECT_TRUE(readAll(dir.filePath("share/applications/mimeinfo.cache"))
@@ -173,8 +190,9 @@ TEST_F(Freedesktop, RegistersDesktopEntryMimePackageAndDefaultsInTheUsersFolders
     }
 
     const QByteArray list = readAll(mimeapps());
+    // The user's default for .crp stays; .X had none.
     EXPECT_EQ(list, "[Added Associations]\ntext/plain=gedit.desktop;\n\n[Default Applications]\n"
-                    "text/html=firefox.desktop\napplication/x-tarnquill-memo=tarnquill.desktop\n"
+                    "text/html=firefox.desktop\napplication/x-tarnquill-memo=old.desktop\n"
                     "application/x-tarnquill-archive=tarnquill.desktop\n");
 
     // A second start changes nothing; a moved program is named again.
@@ -221,6 +239,14 @@ TEST_F(Freedesktop, AutostartEntryComesAndGoesAndIsAValidDesktopEntry)
     EXPECT_FALSE(QFileInfo::exists(entry));
     EXPECT_EQ(desktop->autostartProgram(), "");
     EXPECT_NO_THROW(desktop->setAutostart(false, program));
+
+    // An entry the desktop's session settings turned off shows as off.
+    desktop->setAutostart(true, program);
+    QFile f(entry);
+    ASSERT_TRUE(f.open(QIODevice::Append));
+    f.write("Hidden=true\n");
+    f.close();
+    EXPECT_EQ(desktop->autostartProgram(), "");
 }
 
 TEST(FreedesktopTexts, ExecArgumentsRoundTrip)

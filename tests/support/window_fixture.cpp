@@ -8,6 +8,8 @@
 #include <QApplication>
 #include <QFile>
 #include <QMenu>
+#include <QMessageBox>
+#include <QPushButton>
 #include <QTest>
 #include <QTimer>
 
@@ -81,6 +83,32 @@ std::vector<QString> captions(const QMenu* menu)
         out.push_back(a->isSeparator() ? QStringLiteral("-") : a->text());
     }
     return out;
+}
+
+// Answers the next real question boxes by key, in order: Yes with the space bar
+// on its button, No with Escape. Their texts go to `texts`.
+void answerBoxes(std::vector<bool> answers, QStringList& texts)
+{
+    auto* timer = new QTimer;
+    timer->setInterval(20);
+    QObject::connect(timer, &QTimer::timeout, [timer, answers, &texts]() mutable {
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        if (box == nullptr || !box->isVisible() || answers.empty()) {
+            return;
+        }
+        texts << box->text();
+        const bool yes = answers.front();
+        answers.erase(answers.begin());
+        if (yes) {
+            QTest::keyClick(box->button(QMessageBox::Yes), Qt::Key_Space);
+        } else {
+            QTest::keyClick(box, Qt::Key_Escape);
+        }
+        if (answers.empty()) {
+            timer->deleteLater();
+        }
+    });
+    timer->start();
 }
 
 } // namespace tqtest

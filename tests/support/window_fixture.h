@@ -43,6 +43,10 @@ protected:
     std::vector<QString> errors;
 };
 
+// Answers the next real question boxes by key, in order: Yes with the space bar
+// on its button, No with Escape. Their texts go to `texts`.
+void answerBoxes(std::vector<bool> answers, QStringList& texts);
+
 // Texts of a menu's entries, separators as "-".
 std::vector<QString> captions(const class QMenu* menu);
 
