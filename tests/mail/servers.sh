@@ -15,8 +15,10 @@
 # DIR is a fresh folder (for example from mktemp -d under /tmp). The servers'
 # configuration, logs and the Maildir live in DIR/work, which is made reachable
 # by `nobody`: both servers refuse to deliver or read mail as root, so the test
-# user is mapped to uid/gid 65534. Must run as root (OpenSMTPD's queue and
-# control socket are machine-wide).
+# user is mapped to uid/gid 65534. Must run as root. OpenSMTPD keeps its queue
+# and control socket at fixed paths; each start runs it in a mount namespace of
+# its own with DIR/work/spool and a private /run over them, so several runs (two
+# checkouts, a developer and CI) can each have their servers at once.
 set -euo pipefail
 
 MAIL_USER=tester
@@ -25,8 +27,6 @@ MAIL_DOMAIN=test.local
 NOBODY_UID=65534
 NOBODY_GID=65534
 SMTPD_SPOOL=/var/spool/smtpd
-# Machine-wide record of the OpenSMTPD this script started last.
-SMTPD_MARKER=/tmp/tarnquill-mail-smtpd.pid
 
 die() {
     echo "servers.sh: $*" >&2
@@ -94,38 +94,14 @@ stop_pidfile() {
 do_stop() {
     local dir=$1
     [ -d "$dir" ] || return 0
-    if [ -f "$dir/smtpd.pid" ] && cmp -s "$dir/smtpd.pid" "$SMTPD_MARKER"; then
-        rm -f "$SMTPD_MARKER"
-    fi
     stop_pidfile "$dir/smtpd.pid"
     stop_pidfile "$dir/dovecot.pid"
 }
 
-# OpenSMTPD keeps its queue under a fixed path; an earlier run that was killed
-# may have left messages or a control socket behind. Only cleared when no
-# smtpd runs.
-clear_stale_smtpd() {
-    # An OpenSMTPD that an earlier start left running (its folder gone or its
-    # stop never called) is stopped by the PID this script recorded.
-    local old
-    old=$(cat "$SMTPD_MARKER" 2>/dev/null || true)
-    if pid_alive "$old" && tr '\0' ' ' < "/proc/$old/cmdline" 2>/dev/null | grep -q 'smtpd -d -f .*/work/smtpd.conf'; then
-        echo "servers.sh: stopping OpenSMTPD $old left by an earlier run" >&2
-        kill -TERM "$old" 2>/dev/null || true
-        wait_gone "$old" 100 || kill -KILL "$old" 2>/dev/null || true
-        wait_gone "$old" 50 || true
-    fi
-    rm -f "$SMTPD_MARKER"
-    if pgrep -x smtpd >/dev/null 2>&1; then
-        die "an OpenSMTPD (smtpd) is already running on this machine; only one can run at a time"
-    fi
-    local sub
-    for sub in queue corrupt incoming offline purge temporary; do
-        if [ -d "$SMTPD_SPOOL/$sub" ]; then
-            find "$SMTPD_SPOOL/$sub" -mindepth 1 -delete 2>/dev/null || true
-        fi
-    done
-    rm -f /run/smtpd.sock /var/run/smtpd.sock 2>/dev/null || true
+# True when this machine lets a root process make a private mount namespace
+# (unshare(1) with bind mounts); otherwise only one OpenSMTPD can run at a time.
+private_mounts_work() {
+    unshare --mount --propagation private sh -c 'mount -t tmpfs tmpfs /mnt' >/dev/null 2>&1
 }
 
 # A test certificate authority and, signed by it, a certificate for
@@ -267,7 +243,13 @@ do_start() {
     mkdir -p "$dir"
     # Servers of an earlier start with the same folder are stopped first.
     do_stop "$dir"
-    clear_stale_smtpd
+    local private=1
+    if ! private_mounts_work; then
+        private=0
+        if pgrep -x smtpd >/dev/null 2>&1; then
+            die "an OpenSMTPD (smtpd) is already running and this machine allows no private mount namespace; only one can run at a time"
+        fi
+    fi
 
     # The folder and the work folder must be reachable by nobody; every parent
     # up to / must be searchable too (true for /tmp).
@@ -293,9 +275,25 @@ do_start() {
     smtpd -n -f "$work/smtpd.conf" > "$work/smtpd-check.log" 2>&1 ||
         { cat "$work/smtpd-check.log" >&2; die "OpenSMTPD rejects its configuration"; }
 
-    smtpd -d -f "$work/smtpd.conf" > "$work/smtpd.log" 2>&1 < /dev/null &
+    if [ $private -eq 1 ]; then
+        # The queue folder must belong to root with mode 0711; OpenSMTPD makes
+        # its sub-folders itself. unshare and sh exec into smtpd, so $! is its PID.
+        mkdir -p "$work/spool"
+        chmod 0711 "$work/spool"
+        unshare --mount --propagation private sh -c \
+            'mount --bind "$1" /var/spool/smtpd && mount -t tmpfs -o mode=0755 tmpfs /run && exec smtpd -d -f "$2"' \
+            sh "$work/spool" "$work/smtpd.conf" > "$work/smtpd.log" 2>&1 < /dev/null &
+    else
+        local sub
+        for sub in queue corrupt incoming offline purge temporary; do
+            if [ -d "$SMTPD_SPOOL/$sub" ]; then
+                find "$SMTPD_SPOOL/$sub" -mindepth 1 -delete 2>/dev/null || true
+            fi
+        done
+        rm -f /run/smtpd.sock 2>/dev/null || true
+        smtpd -d -f "$work/smtpd.conf" > "$work/smtpd.log" 2>&1 < /dev/null &
+    fi
     echo $! > "$dir/smtpd.pid"
-    cp "$dir/smtpd.pid" "$SMTPD_MARKER"
     dovecot -F -c "$work/dovecot.conf" > "$work/dovecot-stdout.log" 2>&1 < /dev/null &
     echo $! > "$dir/dovecot.pid"
 
