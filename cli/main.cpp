@@ -247,22 +247,11 @@ std::optional<std::string> keysText(const Arguments& a)
     if (!a.keysFile) {
         return a.keys;
     }
-    const std::string text = tq::readWholeText(fsPath(*a.keysFile));
     std::string keys;
-    std::size_t start = 0;
-    while (start < text.size()) {
-        std::size_t end = text.find('\n', start);
-        if (end == std::string::npos) {
-            end = text.size();
-        }
-        std::string line = text.substr(start, end - start);
-        if (!line.empty() && line.back() == '\r') {
-            line.pop_back();
-        }
+    for (const std::string& line : tq::memoLines(tq::readWholeText(fsPath(*a.keysFile)))) {
         if (!line.empty()) {
             keys += (keys.empty() ? "" : ",") + line;
         }
-        start = end + 1;
     }
     return keys;
 }
