@@ -445,6 +445,13 @@ void TfrmMemo::SaveCommand()
 
     if (!Gecodeerd()) {
         EncryptCommand();
+        // "No" to the bits question leaves the memo plain: saving it so takes a
+        // second yes.
+        if (!AbortRequested && !Gecodeerd() && !Memo->text().empty() &&
+            !prompts::askYesNo(this, QStringLiteral("Tarnquill"),
+                               QStringLiteral("Save the memo without encryption?"))) {
+            AbortRequested = true;
+        }
     } else if (const std::string text = Memo->text(); WithoutTrailingBreaks(text).size() != text.size()) {
         // Empty lines typed after cipher text: the file never holds them, so the
         // memo shows the one line it stores.

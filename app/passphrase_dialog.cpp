@@ -9,7 +9,6 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
-#include <QSet>
 #include <QVBoxLayout>
 
 #include <cmath>
@@ -26,7 +25,8 @@ void wipeField(QLineEdit* field)
 {
     QString text = field->text();
     field->clear();
-    text.fill(QChar(0));
+    // Now the only holder of the characters: wiped in place.
+    sealed::Wipe(text.data(), static_cast<std::size_t>(text.size()) * sizeof(QChar));
 }
 
 bool runPassphraseDialog(QWidget* parent, const prompts::PassphraseRequest& request, sealed::SecretBytes& passphrase)
@@ -89,7 +89,7 @@ bool runPassphraseDialog(QWidget* parent, const prompts::PassphraseRequest& requ
     if (accepted) {
         QByteArray utf8 = first->text().toUtf8();
         passphrase = sealed::SecretBytes::copyOf(std::string_view(utf8.constData(), static_cast<std::size_t>(utf8.size())));
-        std::memset(utf8.data(), 0, static_cast<std::size_t>(utf8.size()));
+        sealed::Wipe(utf8.data(), static_cast<std::size_t>(utf8.size()));
     }
     wipeField(first);
     if (second != nullptr) {
@@ -102,10 +102,14 @@ bool runPassphraseDialog(QWidget* parent, const prompts::PassphraseRequest& requ
 
 QString passphraseStrengthHint(const QString& passphrase)
 {
+    // Works on the text itself: no set or copy of its characters is made.
     bool lower = false, upper = false, digit = false, other = false;
-    QSet<QChar> distinct;
-    for (const QChar c : passphrase) {
-        distinct.insert(c);
+    qsizetype distinct = 0;
+    for (qsizetype i = 0; i < passphrase.size(); ++i) {
+        const QChar c = passphrase[i];
+        if (passphrase.indexOf(c) == i) {
+            ++distinct;
+        }
         if (c >= QLatin1Char('a') && c <= QLatin1Char('z')) {
             lower = true;
         } else if (c >= QLatin1Char('A') && c <= QLatin1Char('Z')) {
@@ -118,7 +122,7 @@ QString passphraseStrengthHint(const QString& passphrase)
     }
     const int pool = (lower ? 26 : 0) + (upper ? 26 : 0) + (digit ? 10 : 0) + (other ? 33 : 0);
     // Repeats add little: characters beyond the distinct ones count half.
-    const double length = distinct.size() + 0.5 * (passphrase.size() - distinct.size());
+    const double length = static_cast<double>(distinct) + 0.5 * static_cast<double>(passphrase.size() - distinct);
     const int bits = pool > 0 ? static_cast<int>(length * std::log2(static_cast<double>(pool))) : 0;
     const char* word = bits < 40 ? "weak: easy to guess, use a longer one"
                        : bits < 60 ? "fair: add a few more words or characters"

@@ -6,6 +6,7 @@
 #include "app/memoview.h"
 #include "app/userfolders.h"
 #include "crypto/sealed.h"
+#include "platform/coredump.h"
 
 #include <QAction>
 #include <QFileInfo>
@@ -59,6 +60,7 @@ void TfrmMemo::SaveSealedCommand()
         return;
     }
 
+    stopCoreDumps();
     beginBusy();
     startProgress();
     std::string text = Memo->text();
@@ -92,6 +94,7 @@ void TfrmMemo::OpenSealedFile(const QString& path, const QString& caption)
 
     // The memo and the caption change only once the whole file has been
     // authenticated; a refusal, an abort or a read error leaves both as they were.
+    stopCoreDumps();
     beginBusy();
     startProgress();
     std::optional<std::string> text;

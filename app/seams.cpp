@@ -16,6 +16,7 @@ namespace tq {
 namespace {
 
 struct QuestionSeam;
+struct AnswerSeam;
 struct ErrorSeam;
 struct InputSeam;
 struct CertificateSeam;
@@ -134,6 +135,26 @@ bool askYesNo(QWidget* parent, const QString& title, const QString& text, Icon i
     return answer == QMessageBox::Yes;
 }
 
+Answer askYesNoAllCancel(QWidget* parent, const QString& title, const QString& text)
+{
+    if (const auto& handler = installedHandler<AnswerSeam, AnswerHandler>()) {
+        return handler(parent, title, text);
+    }
+    const auto answer = QMessageBox::question(
+        parent, title, text, QMessageBox::Yes | QMessageBox::No | QMessageBox::YesToAll | QMessageBox::Cancel,
+        QMessageBox::No);
+    switch (answer) {
+    case QMessageBox::Yes:
+        return Answer::Yes;
+    case QMessageBox::No:
+        return Answer::No;
+    case QMessageBox::YesToAll:
+        return Answer::YesToAll;
+    default:
+        return Answer::Cancel;
+    }
+}
+
 bool askTrustCertificate(QWidget* parent, const QString& server, const QString& problem,
                          const QString& fingerprint)
 {
@@ -171,6 +192,11 @@ void showError(QWidget* parent, const QString& title, const QString& text)
 QuestionHandler setQuestionHandler(QuestionHandler handler)
 {
     return replaceHandler<QuestionSeam>(std::move(handler));
+}
+
+AnswerHandler setAnswerHandler(AnswerHandler handler)
+{
+    return replaceHandler<AnswerSeam>(std::move(handler));
 }
 
 ErrorHandler setErrorHandler(ErrorHandler handler)

@@ -82,7 +82,13 @@ using InputHandler = std::function<bool(QWidget* parent, const QString& title, c
 using CertificateHandler = std::function<bool(QWidget* parent, const QString& server,
                                               const QString& problem, const QString& fingerprint)>;
 
+// The answers of a question with the buttons Yes, No, Yes to all and Cancel.
+enum class Answer { Yes, No, YesToAll, Cancel };
+// Asks such a question (closing the box is Cancel).
+using AnswerHandler = std::function<Answer(QWidget* parent, const QString& title, const QString& text)>;
+
 bool askYesNo(QWidget* parent, const QString& title, const QString& text, Icon icon = Icon::Question);
+Answer askYesNoAllCancel(QWidget* parent, const QString& title, const QString& text);
 bool askTrustCertificate(QWidget* parent, const QString& server, const QString& problem,
                          const QString& fingerprint);
 bool askText(QWidget* parent, const QString& title, const QString& label, QString& value,
@@ -90,6 +96,7 @@ bool askText(QWidget* parent, const QString& title, const QString& label, QStrin
 void showError(QWidget* parent, const QString& title, const QString& text);
 
 QuestionHandler setQuestionHandler(QuestionHandler handler);
+AnswerHandler setAnswerHandler(AnswerHandler handler);
 ErrorHandler setErrorHandler(ErrorHandler handler);
 InputHandler setInputHandler(InputHandler handler);
 CertificateHandler setCertificateHandler(CertificateHandler handler);

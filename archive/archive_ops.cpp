@@ -4,6 +4,9 @@
 #include "archive/fileio.h"
 #include "platform/codepage.h"
 
+#include <filesystem>
+#include <string_view>
+
 namespace tq {
 namespace {
 
@@ -195,15 +198,87 @@ void decodeEntry(const XFileFrame& frame, TCompress& compressor, std::int32_t n,
     }
 }
 
+bool isHiddenEntryName(std::string_view entryName)
+{
+    for (std::size_t start = 0; start < entryName.size();) {
+        if (entryName[start] == '.') {
+            return true;
+        }
+        const std::size_t slash = entryName.find_first_of("\\/", start);
+        if (slash == std::string_view::npos) {
+            break;
+        }
+        start = slash + 1;
+    }
+    return false;
+}
+
+namespace {
+
+// Whether something (a file, a folder, a link, even a dangling one) has the name.
+bool nameTaken(const std::string& path)
+{
+    std::error_code ec;
+    return std::filesystem::exists(std::filesystem::symlink_status(std::filesystem::u8path(path), ec));
+}
+
+// The choices' verdict on one entry before any work: Written means go on, and
+// `replace` says whether an existing file may be replaced.
+ExtractOutcome decide(ExtractChoices* choices, const ExtractResult& result, const std::string& outputPath,
+                      bool& replace)
+{
+    replace = false;
+    if (choices == nullptr) {
+        return nameTaken(outputPath) ? ExtractOutcome::Kept : ExtractOutcome::Written;
+    }
+    if (choices->cancelled) {
+        return ExtractOutcome::Cancelled;
+    }
+    if (result.hidden && choices->hidden) {
+        if (choices->hiddenAnswer < 0) {
+            choices->hiddenAnswer = choices->hidden(result.entryName) ? 1 : 0;
+        }
+        if (choices->hiddenAnswer == 0) {
+            return ExtractOutcome::Skipped;
+        }
+    }
+    if (!nameTaken(outputPath)) {
+        return ExtractOutcome::Written;
+    }
+    if (!choices->replaceAll) {
+        const ReplaceAnswer answer = choices->replace ? choices->replace(outputPath) : ReplaceAnswer::No;
+        if (answer == ReplaceAnswer::Cancel) {
+            choices->cancelled = true;
+            return ExtractOutcome::Cancelled;
+        }
+        if (answer == ReplaceAnswer::No) {
+            return ExtractOutcome::Kept;
+        }
+        choices->replaceAll = answer == ReplaceAnswer::YesToAll;
+    }
+    replace = true;
+    return ExtractOutcome::Written;
+}
+
+} // namespace
+
 ExtractResult extractEntryAt(const XFileFrame& frame, TCompress& compressor, std::int32_t n,
                              const std::string& targetFolder, const ArchiveKeys& keys,
-                             const ArchiveProgress* progress, std::size_t index, std::size_t count)
+                             const ArchiveProgress* progress, std::size_t index, std::size_t count,
+                             ExtractChoices* choices)
 {
     ExtractResult result;
     result.entryName = frame.GetEntryName(n);
     result.kind = frame.GetEntryKind(n);
-    // Check the name before any work, so an unsafe entry costs nothing.
-    safeExtractPath(targetFolder, result.entryName);
+    result.hidden = isHiddenEntryName(result.entryName);
+    // Check the name and ask before any work, so an unsafe or unwanted entry
+    // costs nothing.
+    result.outputPath = safeExtractPath(targetFolder, result.entryName);
+    bool replace = false;
+    result.outcome = decide(choices, result, result.outputPath, replace);
+    if (result.outcome != ExtractOutcome::Written) {
+        return result;
+    }
 
     const std::uint8_t* bytes = nullptr;
     std::size_t size = 0;
@@ -227,7 +302,8 @@ ExtractResult extractEntryAt(const XFileFrame& frame, TCompress& compressor, std
     reportStep(progress, index, count, 3);
     report(progress, archive_status::kSave);
     result.outputPath = prepareExtractPath(targetFolder, result.entryName);
-    archive_io::writeFileAtomically(result.outputPath, {{bytes, size}}, &compressor.Yield);
+    archive_io::writeFileAtomically(result.outputPath, {{bytes, size}}, &compressor.Yield,
+                                    AtomicFile::Links::Replace, replace);
     result.bytesWritten = static_cast<std::int64_t>(size);
 
     report(progress, "");
@@ -238,13 +314,14 @@ ExtractResult extractEntryAt(const XFileFrame& frame, TCompress& compressor, std
 
 ExtractResult extractEntry(const XFileFrame& frame, TCompress& compressor, const std::string& entryName,
                            const std::string& targetFolder, const ArchiveKeys& keys,
-                           const ArchiveProgress* progress, std::size_t index, std::size_t count)
+                           const ArchiveProgress* progress, std::size_t index, std::size_t count,
+                           ExtractChoices* choices)
 {
     const std::int32_t n = frame.IndexOfName(entryName);
     if (n == 0) {
         throw ArchiveError("The archive holds no entry named \"" + shownName(entryName) + "\".");
     }
-    return extractEntryAt(frame, compressor, n, targetFolder, keys, progress, index, count);
+    return extractEntryAt(frame, compressor, n, targetFolder, keys, progress, index, count, choices);
 }
 
 } // namespace tq

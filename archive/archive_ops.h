@@ -21,6 +21,12 @@
 // which writes the output file atomically below the target folder, through
 // prepareExtractPath only.
 //
+// Existing files and hidden entries: an extraction never replaces a file without
+// a yes from its ExtractChoices (asked per file, or "yes to all" once), and
+// extracts an entry with a hidden name (a part beginning with a dot, such as
+// .bashrc or .config\autostart\x.desktop) only after one yes per extraction.
+// Without choices existing files are kept and hidden entries extracted.
+//
 // Progress: the operations report their steps through ArchiveProgress (status
 // texts for the window's status bar, step numbers 1..4 per file) and tick the
 // compressor's and the container's yield hooks. Failures throw exceptions derived
@@ -136,13 +142,43 @@ std::vector<FileToAdd> folderFilesToAdd(const std::string& folder, YieldHook* yi
 // percentage for one, the sum divided by the count (truncated) for more.
 std::int32_t meanRatio(const std::vector<AddResult>& results, std::size_t chosenCount);
 
+// The answer to "replace the existing file?".
+enum class ReplaceAnswer { Yes, No, YesToAll, Cancel };
+
+// What one extraction (a command over one or more entries) asks and remembers.
+struct ExtractChoices {
+    // Asked when the output file (UTF-8 path) exists. Empty: the file is kept.
+    std::function<ReplaceAnswer(const std::string& outputPath)> replace;
+    // Asked at the first hidden entry of the extraction (with its name); false
+    // passes over every hidden entry. Empty: hidden entries are extracted.
+    std::function<bool(const std::string& entryName)> hidden;
+
+    // Set by the answers.
+    bool replaceAll = false;
+    bool cancelled = false;
+    int hiddenAnswer = -1; // -1 not asked yet, 0 no, 1 yes
+};
+
+enum class ExtractOutcome {
+    Written,
+    Kept,    // the output file existed and was not replaced
+    Skipped, // a hidden entry the user did not want
+    Cancelled,
+};
+
 struct ExtractResult {
     std::string entryName;
     std::string outputPath;
     std::uint8_t kind = 0;
+    ExtractOutcome outcome = ExtractOutcome::Written;
+    // Whether the name is a hidden one.
+    bool hidden = false;
     // Bytes written to the output file.
     std::int64_t bytesWritten = 0;
 };
+
+// Whether a part of the entry name begins with a dot.
+bool isHiddenEntryName(std::string_view entryName);
 
 // Whether entry n is a compressed entry whose decoded bytes end in a padding
 // byte that extraction drops (the odd-size mark on a kind-1 entry).
@@ -154,17 +190,19 @@ bool dropsPaddingByte(const XFileFrame& frame, std::int32_t n);
 void decodeEntry(const XFileFrame& frame, TCompress& compressor, std::int32_t n, const ArchiveKeys& keys,
                  const ArchiveProgress* progress = nullptr, std::size_t index = 0, std::size_t count = 1);
 
-// Extracts entry n into `targetFolder` (UTF-8 path): decodes it, creates its
-// folders and writes the file atomically.
+// Extracts entry n into `targetFolder` (UTF-8 path): asks `choices` (see the top
+// of this file) before any work, then decodes the entry, creates its folders and
+// writes the file atomically. A file that appears at the output path meanwhile
+// is not replaced without a yes either (the write then fails).
 ExtractResult extractEntryAt(const XFileFrame& frame, TCompress& compressor, std::int32_t n,
                              const std::string& targetFolder, const ArchiveKeys& keys,
                              const ArchiveProgress* progress = nullptr, std::size_t index = 0,
-                             std::size_t count = 1);
+                             std::size_t count = 1, ExtractChoices* choices = nullptr);
 
 // Extracts the first entry whose name equals `entryName` (letter case ignored).
 ExtractResult extractEntry(const XFileFrame& frame, TCompress& compressor, const std::string& entryName,
                            const std::string& targetFolder, const ArchiveKeys& keys,
                            const ArchiveProgress* progress = nullptr, std::size_t index = 0,
-                           std::size_t count = 1);
+                           std::size_t count = 1, ExtractChoices* choices = nullptr);
 
 } // namespace tq

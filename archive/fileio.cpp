@@ -54,9 +54,11 @@ void InputFile::read(std::uint8_t* out, std::size_t count, YieldHook* yield)
 }
 
 void writeFileAtomically(const std::string& path, const std::vector<ByteSpan>& pieces,
-                         YieldHook* yield, AtomicFile::Links links)
+                         YieldHook* yield, AtomicFile::Links links, bool replace)
 {
-    asArchiveStep([&] { tq::writeFileAtomically(toPath(path), pieces, links, yield); });
+    asArchiveStep([&] {
+        tq::writeFileAtomically(toPath(path), pieces, links, AtomicFile::Mode::Shared, yield, replace);
+    });
 }
 
 std::vector<std::uint8_t> allocateFor(const std::string& path, std::uint64_t size)

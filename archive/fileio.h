@@ -47,9 +47,12 @@ using tq::ByteSpan;
 // (tq::writeFileAtomically): a failure at any point leaves an existing `path`
 // untouched. A symbolic link at `path` is replaced by the file (extracted entries
 // must not write through a link), or with Links::Follow the file it names is
-// replaced and the link stays (saving an archive the user chose).
+// replaced and the link stays (saving an archive the user chose). A new file gets
+// the umask's mode, as archivers give their files. With `replace` false an
+// existing file is kept and the write fails (AtomicFile::commitNew).
 void writeFileAtomically(const std::string& path, const std::vector<ByteSpan>& pieces,
-                         YieldHook* yield = nullptr, AtomicFile::Links links = AtomicFile::Links::Replace);
+                         YieldHook* yield = nullptr, AtomicFile::Links links = AtomicFile::Links::Replace,
+                         bool replace = true);
 
 // A zero-filled buffer of `size` bytes for the content of `path`; lack of memory
 // is reported as an ArchiveError naming the file.

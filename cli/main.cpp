@@ -23,6 +23,7 @@
 #endif
 #include "platform/atomicfile.h"
 #include "platform/codepage.h"
+#include "platform/coredump.h"
 #include "platform/fileio.h"
 #include "platform/version.h"
 
@@ -32,17 +33,21 @@
 #endif
 #include <windows.h>
 #else
+#include <csignal>
 #include <fcntl.h>
+#include <signal.h>
 #include <termios.h>
 #include <unistd.h>
 #endif
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <exception>
 #include <filesystem>
 #include <fstream>
+#include <initializer_list>
 #include <iostream>
 #include <iterator>
 #include <optional>
@@ -82,9 +87,11 @@ const char* const kUsage =
     "      path relative to the folder's parent) to ARCHIVE, creating it if needed.\n"
     "  x list ARCHIVE\n"
     "      One line per entry: kind, a tab, size, a tab, name.\n"
-    "  x extract [--keys K1,K2] ARCHIVE FOLDER [NAME...]\n"
+    "  x extract [--keys K1,K2] [--overwrite] ARCHIVE FOLDER [NAME...]\n"
     "      Extract the named entries (first match, letter case ignored; a name given\n"
-    "      again takes the next entry of that name), or all.\n"
+    "      again takes the next entry of that name), or all. An existing file is\n"
+    "      named and kept (exit status 1) unless --overwrite is given; hidden files\n"
+    "      (a name part beginning with a dot) are named on standard error.\n"
     "  x delete ARCHIVE NAME...\n"
     "      Delete the named entries (first match, letter case ignored).\n"
     "  encrypt --keys K1,K2,K3,K4 [--passes N]\n"
@@ -96,9 +103,10 @@ const char* const kUsage =
     "      TEXTFILE's lines (encrypted first unless it already is cipher text).\n"
     "  crp open --keys K1,K2,K3,K4 CRPFILE\n"
     "      Print the memo text the main window's Open shows for CRPFILE.\n"
-    "  seal [--passphrase-file FILE] [--ops N] [--mem KIB] INPUT OUTPUT\n"
+    "  seal [--passphrase-file FILE] [--ops N] [--mem KIB] [--weak] INPUT OUTPUT\n"
     "      Seal INPUT's bytes into OUTPUT with a passphrase (Argon2id, N passes over\n"
-    "      KIB KiB, default 3 and 262144; XChaCha20-Poly1305).\n"
+    "      KIB KiB, default 3 and 262144; XChaCha20-Poly1305). Below 2 passes or\n"
+    "      65536 KiB --weak is needed; N times KIB is at most 3145728.\n"
     "  unseal [--passphrase-file FILE] INPUT OUTPUT\n"
     "      Write the memo bytes of the sealed file INPUT to OUTPUT.\n"
     "      The passphrase is asked on the terminal (twice when sealing), or read\n"
@@ -113,6 +121,10 @@ const char* const kUsage =
     "      in MESSAGEFILE, an empty line, and the text the receive window's Open\n"
     "      puts into the memo. Attachments are written to DIR only when given.\n"
     "\n"
+    "Files holding memo text (compress, decompress and unseal outputs, sealed and\n"
+    "crp files) are created readable by their owner only (0600).\n"
+    "--keys-file FILE may stand for --keys: one key a line, as the key files hold\n"
+    "them, so that the keys do not show in the process list.\n"
     "Archive keys K1,K2 are 0-255 (default 97,43). x add and x extract show their\n"
     "progress on standard error when it is a terminal.\n";
 
@@ -164,10 +176,16 @@ struct Arguments {
     std::optional<std::string> passphraseFile;
     std::optional<std::string> ops;
     std::optional<std::string> mem;
+    std::optional<std::string> keysFile;
+    bool overwrite = false;
+    bool weak = false;
 };
 
+// `allowKeys` also allows --keys-file; `switches` are the value-less options the
+// command takes (--overwrite, --weak).
 Arguments parseArguments(const std::vector<std::string>& args, bool allowKeys, bool allowSkip, bool allowPasses,
-                         bool allowPassphrase = false, bool allowParams = false)
+                         bool allowPassphrase = false, bool allowParams = false,
+                         std::initializer_list<const char*> switches = {})
 {
     Arguments parsed;
     bool optionsEnded = false;
@@ -185,9 +203,18 @@ Arguments parseArguments(const std::vector<std::string>& args, bool allowKeys, b
                 name = arg.substr(0, eq);
                 value = arg.substr(eq + 1);
             }
+            const bool isSwitch = std::find_if(switches.begin(), switches.end(), [&](const char* sw) {
+                                      return name == sw;
+                                  }) != switches.end();
+            if (isSwitch && !value) {
+                (name == "--overwrite" ? parsed.overwrite : parsed.weak) = true;
+                continue;
+            }
             std::optional<std::string>* slot = nullptr;
             if (name == "--keys" && allowKeys) {
                 slot = &parsed.keys;
+            } else if (name == "--keys-file" && allowKeys) {
+                slot = &parsed.keysFile;
             } else if (name == "--skip" && allowSkip) {
                 slot = &parsed.skip;
             } else if (name == "--passes" && allowPasses) {
@@ -219,6 +246,26 @@ Arguments parseArguments(const std::vector<std::string>& args, bool allowKeys, b
 std::vector<std::uint8_t> readWholeFile(const std::string& path)
 {
     return tq::readWholeFile(fsPath(path));
+}
+
+// The keys of --keys ("K1,K2,...") or of --keys-file (one key a line, as the key
+// files hold them: digits and CR LF), as one comma-separated text; nothing when
+// neither is given. A key file keeps the keys out of the process list.
+std::optional<std::string> keysText(const Arguments& a)
+{
+    if (a.keys && a.keysFile) {
+        throw UsageError("give --keys or --keys-file, not both");
+    }
+    if (!a.keysFile) {
+        return a.keys;
+    }
+    std::string keys;
+    for (const std::string& line : tq::memoLines(tq::readWholeText(fsPath(*a.keysFile)))) {
+        if (!line.empty()) {
+            keys += (keys.empty() ? "" : ",") + line;
+        }
+    }
+    return keys;
 }
 
 std::int32_t checkedLength(std::size_t size, const std::string& path)
@@ -266,6 +313,12 @@ int runDecompress(const std::vector<std::string>& args)
             break;
         }
     }
+    if (input.size() < static_cast<std::size_t>(tq::TDataBytes::kTableBytes)) {
+        throw CliError(tq::cannotText("decompress", a.operands[0],
+                                      "It is too short to be a compressed stream (" + std::to_string(input.size()) +
+                                          " bytes before the trailer; a stream has at least " +
+                                          std::to_string(tq::TDataBytes::kTableBytes) + ")"));
+    }
     tq::TCompress compressor;
     compressor.Reset();
     compressor.Bytes.SetData(input.data(), input.size());
@@ -275,8 +328,9 @@ int runDecompress(const std::vector<std::string>& args)
     return 0;
 }
 
-tq::ArchiveKeys parseArchiveKeys(const std::optional<std::string>& text)
+tq::ArchiveKeys parseArchiveKeys(const Arguments& a)
 {
+    const std::optional<std::string> text = keysText(a);
     tq::ArchiveKeys keys;
     if (!text) {
         return keys;
@@ -375,7 +429,7 @@ int runArchiveAdd(const std::vector<std::string>& args)
         throw UsageError("x add takes ARCHIVE and at least one PATH");
     }
     tq::AddOptions options;
-    options.keys = parseArchiveKeys(a.keys);
+    options.keys = parseArchiveKeys(a);
     options.skip = a.skip ? static_cast<std::int32_t>(parseNumber(*a.skip, "--skip", 0, 100000000)) : 2;
     options.applyTimeLimit = true;
     options.timeLimitOn = false;
@@ -436,11 +490,11 @@ int runArchiveList(const std::vector<std::string>& args)
 
 int runArchiveExtract(const std::vector<std::string>& args)
 {
-    const Arguments a = parseArguments(args, true, false, false);
+    const Arguments a = parseArguments(args, true, false, false, false, false, {"--overwrite"});
     if (a.operands.size() < 2) {
         throw UsageError("x extract takes ARCHIVE, FOLDER and optional entry names");
     }
-    const tq::ArchiveKeys keys = parseArchiveKeys(a.keys);
+    const tq::ArchiveKeys keys = parseArchiveKeys(a);
     tq::XFileFrame frame;
     loadArchive(frame, a.operands[0], false);
     const std::string target = a.operands[1];
@@ -466,14 +520,27 @@ int runArchiveExtract(const std::vector<std::string>& args)
     std::error_code ec;
     std::filesystem::create_directories(fsPath(target), ec);
 
-    // An entry that cannot be extracted (an unsafe name, a failed write) is named
-    // and the others are still extracted.
+    // An entry that cannot be extracted (an unsafe name, a failed write, a file
+    // already there without --overwrite) is named and the others are still
+    // extracted. Hidden names are extracted and named, so they do not go unseen.
     int failures = 0;
     tq::TCompress compressor;
     TerminalProgress progress(tq::extractShare(entries.size(), false));
+    tq::ExtractChoices choices;
+    if (a.overwrite) {
+        choices.replaceAll = true;
+    }
     for (std::size_t i = 0; i < entries.size(); ++i) {
         try {
-            tq::extractEntryAt(frame, compressor, entries[i], target, keys, progress.callbacks(), i, entries.size());
+            const tq::ExtractResult r = tq::extractEntryAt(frame, compressor, entries[i], target, keys,
+                                                           progress.callbacks(), i, entries.size(), &choices);
+            if (r.outcome == tq::ExtractOutcome::Kept) {
+                ++failures;
+                std::cerr << "tarnquill-cli: \"" << r.outputPath
+                          << "\" exists and was not replaced (--overwrite replaces it)\n";
+            } else if (r.hidden) {
+                std::cerr << "tarnquill-cli: extracted hidden file \"" << r.outputPath << "\"\n";
+            }
         } catch (const std::exception& e) {
             ++failures;
             std::cerr << "tarnquill-cli: " << e.what() << '\n';
@@ -502,41 +569,11 @@ int runArchiveDelete(const std::vector<std::string>& args)
     return 0;
 }
 
-int runCipher(const std::vector<std::string>& args, bool encrypt)
+tq::crp::KeySet parseKeySet(const Arguments& a)
 {
-    const Arguments a = parseArguments(args, true, false, true);
-    if (!a.operands.empty()) {
-        throw UsageError(std::string(encrypt ? "encrypt" : "decrypt") + " reads standard input and takes no operands");
-    }
-    if (!a.keys) {
-        throw UsageError("--keys K1,K2,K3,K4 is required");
-    }
-    const std::vector<std::string> parts = splitCommas(*a.keys);
-    if (parts.size() != 4) {
-        throw UsageError("--keys takes four keys K1,K2,K3,K4");
-    }
-    tq::CipherKeys keys;
-    keys.key1 = static_cast<std::uint8_t>(parseNumber(parts[0], "key 1", 5, 127));
-    keys.key2 = static_cast<std::uint8_t>(parseNumber(parts[1], "key 2", 7, 31));
-    keys.key3 = static_cast<std::uint8_t>(parseNumber(parts[2], "key 3", 10, 254));
-    const long key4 = parseNumber(parts[3], "key 4", 1, 1000);
-    const int passes = a.passes ? static_cast<int>(parseNumber(*a.passes, "--passes", 1, 100000))
-                                : static_cast<int>(key4 + 1);
-
-    std::string input((std::istreambuf_iterator<char>(std::cin)), std::istreambuf_iterator<char>());
-    tq::LineCipher cipher;
-    const std::string output =
-        encrypt ? cipher.CodeLinePasses(input, keys, passes) : cipher.DeCodeLinePasses(input, keys, passes);
-    if (std::fwrite(output.data(), 1, output.size(), stdout) != output.size() || std::fflush(stdout) != 0) {
-        throw CliError(std::string("Cannot write standard output: ") + std::strerror(errno));
-    }
-    return 0;
-}
-
-tq::crp::KeySet parseKeySet(const std::optional<std::string>& text)
-{
+    const std::optional<std::string> text = keysText(a);
     if (!text) {
-        throw UsageError("--keys K1,K2,K3,K4 is required");
+        throw UsageError("--keys K1,K2,K3,K4 or --keys-file FILE is required");
     }
     const std::vector<std::string> parts = splitCommas(*text);
     if (parts.size() != 4) {
@@ -548,6 +585,28 @@ tq::crp::KeySet parseKeySet(const std::optional<std::string>& text)
     keys.cipher.key3 = static_cast<std::uint8_t>(parseNumber(parts[2], "key 3", 10, 254));
     keys.key4 = static_cast<int>(parseNumber(parts[3], "key 4", 1, 1000));
     return keys;
+}
+
+int runCipher(const std::vector<std::string>& args, bool encrypt)
+{
+    const Arguments a = parseArguments(args, true, false, true);
+    if (!a.operands.empty()) {
+        throw UsageError(std::string(encrypt ? "encrypt" : "decrypt") + " reads standard input and takes no operands");
+    }
+    const tq::crp::KeySet keySet = parseKeySet(a);
+    const tq::CipherKeys keys = keySet.cipher;
+    const long key4 = keySet.key4;
+    const int passes = a.passes ? static_cast<int>(parseNumber(*a.passes, "--passes", 1, 100000))
+                                : static_cast<int>(key4 + 1);
+
+    std::string input((std::istreambuf_iterator<char>(std::cin)), std::istreambuf_iterator<char>());
+    tq::LineCipher cipher;
+    const std::string output =
+        encrypt ? cipher.CodeLinePasses(input, keys, passes) : cipher.DeCodeLinePasses(input, keys, passes);
+    if (std::fwrite(output.data(), 1, output.size(), stdout) != output.size() || std::fflush(stdout) != 0) {
+        throw CliError(std::string("Cannot write standard output: ") + std::strerror(errno));
+    }
+    return 0;
 }
 
 #ifdef _WIN32
@@ -562,7 +621,7 @@ int runCrpSave(const std::vector<std::string>& args)
     if (a.operands.size() != 2) {
         throw UsageError("crp save takes TEXTFILE and CRPFILE");
     }
-    const tq::crp::KeySet keys = parseKeySet(a.keys);
+    const tq::crp::KeySet keys = parseKeySet(a);
     const std::int32_t skip = a.skip ? static_cast<std::int32_t>(parseNumber(*a.skip, "--skip", 2, 32000))
                                      : tq::crp::kDefaultSkip;
     const std::vector<std::uint8_t> bytes = readWholeFile(a.operands[0]);
@@ -581,7 +640,7 @@ int runCrpOpen(const std::vector<std::string>& args)
     if (a.operands.size() != 1) {
         throw UsageError("crp open takes CRPFILE");
     }
-    const tq::crp::KeySet keys = parseKeySet(a.keys);
+    const tq::crp::KeySet keys = parseKeySet(a);
     tq::TCompress engine;
     tq::LineCipher cipher;
     const std::string memoText = tq::crp::OpenMemo(engine, cipher, fsPath(a.operands[0]), keys);
@@ -603,23 +662,45 @@ int runCrpOpen(const std::vector<std::string>& args)
 // Longest passphrase taken from a terminal or a file.
 constexpr std::size_t kMaxPassphrase = 4096;
 
-// The first line of FILE (CR LF or LF ends it), read straight into locked memory.
+// The first line of FILE (CR LF or LF ends it), read straight into locked memory
+// with plain reads: no stdio buffer keeps a copy.
 tq::sealed::SecretBytes passphraseFromFile(const std::string& path)
 {
 #ifdef _WIN32
-    std::FILE* f = _wfopen(fsPath(path).c_str(), L"rb");
+    const int fd = _wopen(fsPath(path).c_str(), _O_RDONLY | _O_BINARY);
 #else
-    std::FILE* f = std::fopen(fsPath(path).c_str(), "rb");
+    const int fd = ::open(fsPath(path).c_str(), O_RDONLY | O_CLOEXEC);
 #endif
-    if (f == nullptr) {
+    if (fd < 0) {
         throw CliError(tq::cannotText("open", path, tq::systemReason(errno)));
     }
     tq::sealed::SecretBytes pass(kMaxPassphrase + 1);
-    const std::size_t n = std::fread(pass.data(), 1, pass.size(), f);
-    const bool failed = std::ferror(f) != 0;
-    std::fclose(f);
-    if (failed) {
-        throw CliError(tq::cannotText("read", path, tq::systemReason(EIO)));
+    std::size_t n = 0;
+    int error = 0;
+    while (n < pass.size() && std::memchr(pass.data(), '\n', n) == nullptr) {
+#ifdef _WIN32
+        const int got = _read(fd, pass.data() + n, static_cast<unsigned>(pass.size() - n));
+#else
+        const ssize_t got = ::read(fd, pass.data() + n, pass.size() - n);
+        if (got < 0 && errno == EINTR) {
+            continue;
+        }
+#endif
+        if (got < 0) {
+            error = errno;
+        }
+        if (got <= 0) {
+            break;
+        }
+        n += static_cast<std::size_t>(got);
+    }
+#ifdef _WIN32
+    _close(fd);
+#else
+    ::close(fd);
+#endif
+    if (error != 0) {
+        throw CliError(tq::cannotText("read", path, tq::systemReason(error)));
     }
     std::size_t length = 0;
     while (length < n && pass.data()[length] != '\n') {
@@ -664,17 +745,42 @@ bool readHiddenLine(const char* prompt, tq::sealed::SecretBytes& line)
     return true;
 }
 #else
-// One line from the controlling terminal with echo off (restored afterwards),
+// The terminal settings to put back when a signal ends the program while echo
+// is off (Ctrl+C at the passphrase prompt).
+int echoOffTerminal = -1;
+termios echoOnSettings{};
+
+extern "C" void restoreTerminalAndDie(int signal)
+{
+    if (echoOffTerminal >= 0) {
+        ::tcsetattr(echoOffTerminal, TCSANOW, &echoOnSettings);
+    }
+    ::signal(signal, SIG_DFL);
+    ::raise(signal);
+}
+
+// One line from the controlling terminal with echo off (restored afterwards,
+// also when Ctrl+C or a termination signal ends the program meanwhile),
 // whatever standard input is. False when there is no terminal.
 bool readHiddenLine(const char* prompt, tq::sealed::SecretBytes& line)
 {
-    const int fd = ::open("/dev/tty", O_RDWR | O_NOCTTY);
+    const int fd = ::open("/dev/tty", O_RDWR | O_NOCTTY | O_CLOEXEC);
     if (fd < 0) {
         return false;
     }
     termios saved{};
     const bool isTerminal = ::tcgetattr(fd, &saved) == 0;
+    struct sigaction restore {};
+    struct sigaction old[3] {};
+    const int signals[3] = {SIGINT, SIGTERM, SIGHUP};
     if (isTerminal) {
+        echoOnSettings = saved;
+        echoOffTerminal = fd;
+        restore.sa_handler = restoreTerminalAndDie;
+        sigemptyset(&restore.sa_mask);
+        for (int i = 0; i < 3; ++i) {
+            ::sigaction(signals[i], &restore, &old[i]);
+        }
         termios quiet = saved;
         quiet.c_lflag &= static_cast<tcflag_t>(~ECHO);
         quiet.c_lflag |= ICANON;
@@ -690,6 +796,10 @@ bool readHiddenLine(const char* prompt, tq::sealed::SecretBytes& line)
     }
     if (isTerminal) {
         ::tcsetattr(fd, TCSANOW, &saved);
+        for (int i = 0; i < 3; ++i) {
+            ::sigaction(signals[i], &old[i], nullptr);
+        }
+        echoOffTerminal = -1;
     }
     const ssize_t newline = ::write(fd, "\n", 1);
     (void)shown;
@@ -730,7 +840,7 @@ tq::sealed::SecretBytes readPassphrase(const Arguments& a, bool newPassphrase)
 
 int runSeal(const std::vector<std::string>& args)
 {
-    const Arguments a = parseArguments(args, false, false, false, true, true);
+    const Arguments a = parseArguments(args, false, false, false, true, true, {"--weak"});
     if (a.operands.size() != 2) {
         throw UsageError("seal takes INPUT and OUTPUT");
     }
@@ -743,10 +853,26 @@ int runSeal(const std::vector<std::string>& args)
         params.memlimitKiB = static_cast<std::uint32_t>(
             parseNumber(*a.mem, "--mem", tq::sealed::kMinMemlimitKiB, tq::sealed::kMaxMemlimitKiB));
     }
-    const std::vector<std::uint8_t> input = readWholeFile(a.operands[0]);
-    const tq::sealed::SecretBytes pass = readPassphrase(a, true);
-    tq::sealed::SealToFile(a.operands[1], std::string_view(reinterpret_cast<const char*>(input.data()), input.size()),
-                           pass, params);
+    if ((params.opslimit < tq::sealed::kWeakOpslimit || params.memlimitKiB < tq::sealed::kWeakMemlimitKiB) &&
+        !a.weak) {
+        throw UsageError("below " + std::to_string(tq::sealed::kWeakOpslimit) + " passes or " +
+                         std::to_string(tq::sealed::kWeakMemlimitKiB) +
+                         " KiB a passphrase is cheap to guess; add --weak to seal anyway");
+    }
+    if (!tq::sealed::ParamsInBounds(params)) {
+        throw UsageError("--ops times --mem may be at most " + std::to_string(tq::sealed::kMaxWork) +
+                         " (four times the default work)");
+    }
+    tq::stopCoreDumps();
+    std::string memo = tq::readWholeText(fsPath(a.operands[0]));
+    try {
+        const tq::sealed::SecretBytes pass = readPassphrase(a, true);
+        tq::sealed::SealToFile(fsPath(a.operands[1]), memo, pass, params);
+    } catch (...) {
+        tq::sealed::Wipe(memo);
+        throw;
+    }
+    tq::sealed::Wipe(memo);
     return 0;
 }
 
@@ -756,13 +882,18 @@ int runUnseal(const std::vector<std::string>& args)
     if (a.operands.size() != 2) {
         throw UsageError("unseal takes INPUT and OUTPUT");
     }
-    const std::vector<std::uint8_t> input = readWholeFile(a.operands[0]);
+    tq::stopCoreDumps();
     const tq::sealed::SecretBytes pass = readPassphrase(a, false);
-    std::optional<std::string> memo =
-        tq::sealed::Unseal(std::string_view(reinterpret_cast<const char*>(input.data()), input.size()), pass);
-    tq::AtomicFile out(a.operands[1]);
-    out.write(memo->data(), memo->size());
-    out.commit();
+    std::optional<std::string> memo = tq::sealed::UnsealFile(fsPath(a.operands[0]), pass);
+    // The memo is wiped whether or not it could be written.
+    try {
+        tq::AtomicFile out(fsPath(a.operands[1]), tq::AtomicFile::Links::Follow, tq::AtomicFile::Mode::Private);
+        out.write(memo->data(), memo->size());
+        out.commit();
+    } catch (...) {
+        tq::sealed::Wipe(*memo);
+        throw;
+    }
     tq::sealed::Wipe(*memo);
     return 0;
 }

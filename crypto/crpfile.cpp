@@ -98,6 +98,16 @@ std::string LoadText(TCompress& engine, const std::filesystem::path& path, const
 {
     engine.Reset();
     engine.LoadFromFile(path);
+    // Shorter than its table and trailer, a file is no memo file; decoding it
+    // would use whatever table the engine held before.
+    const std::int64_t least = TDataBytes::kTableBytes + 2 + static_cast<std::int64_t>(engine.Name.size());
+    if (engine.Bytes.DataLength < least) {
+        const std::int64_t size = engine.Bytes.DataLength;
+        engine.Reset();
+        throw FileError("open", path, 0,
+                        "It is too short to be an encrypted memo file (" + std::to_string(size) +
+                            " bytes; one has at least " + std::to_string(least) + ")");
+    }
     report(progress, 33);
     engine.Bytes.SplitTable();
     report(progress, 66);

@@ -11,6 +11,10 @@
 #include <cstdio>
 #include <cstring>
 #include <future>
+#include <memory>
+#include <system_error>
+#include <thread>
+#include <vector>
 #include <new>
 
 namespace tq::sealed {
@@ -84,25 +88,46 @@ void report(const Work& work, int percent)
 // each derivation; the first estimate is a modest desktop's.
 std::atomic<double> derivationRate{1.0e6};
 
+// One derivation on its own thread. The thread owns this (shared) state, so a
+// caller that stops waiting leaves it running to its end safely; the copies of
+// the passphrase and the key are wiped when the last owner lets go.
+struct Derivation {
+    SecretBytes passphrase;
+    unsigned char salt[kSaltSize];
+    Params params;
+    SecretBytes key{kKeySize};
+    std::promise<int> result;
+};
+
 // Derives the stream key from the passphrase on a worker thread; the calling
-// thread fires the yield hook and moves the bar meanwhile. crypto_pwhash cannot
-// be interrupted, so a stop request takes effect when it returns.
-SecretBytes deriveKey(const SecretBytes& passphrase, const unsigned char* salt, const Params& params,
-                      const Work& work)
+// thread fires the yield hook, moves the bar and tests the stop flag meanwhile.
+// crypto_pwhash cannot be interrupted: on a stop the caller returns at once
+// (nullopt) and the derivation's result is thrown away when it ends.
+std::optional<SecretBytes> deriveKey(const SecretBytes& passphrase, const unsigned char* salt, const Params& params,
+                                     const Work& work)
 {
-    SecretBytes key(kKeySize);
+    auto job = std::make_shared<Derivation>();
+    job->passphrase = SecretBytes::copyOf(passphrase.view());
+    std::memcpy(job->salt, salt, kSaltSize);
+    job->params = params;
+    std::future<int> done = job->result.get_future();
     const double workload = static_cast<double>(params.memlimitKiB) * params.opslimit;
     const double estimate = std::max(0.05, workload / derivationRate.load());
     const auto start = std::chrono::steady_clock::now();
-    auto derivation = std::async(std::launch::async, [&] {
-        return crypto_pwhash(key.data(), key.size(), reinterpret_cast<const char*>(passphrase.data()),
-                             passphrase.size(), salt, params.opslimit,
-                             static_cast<std::size_t>(params.memlimitKiB) * 1024u, crypto_pwhash_ALG_ARGON2ID13);
-    });
+    try {
+        std::thread([job] {
+            job->result.set_value(crypto_pwhash(
+                job->key.data(), job->key.size(), reinterpret_cast<const char*>(job->passphrase.data()),
+                job->passphrase.size(), job->salt, job->params.opslimit,
+                static_cast<std::size_t>(job->params.memlimitKiB) * 1024u, crypto_pwhash_ALG_ARGON2ID13));
+        }).detach();
+    } catch (const std::system_error&) {
+        throw SealedError(SealedError::Kind::Failed, "The key derivation could not be started.");
+    }
     report(work, 0);
     // Short waits first (small parameters finish in microseconds), then every 4 ms.
     std::chrono::microseconds wait(100);
-    while (derivation.wait_for(wait) != std::future_status::ready) {
+    while (done.wait_for(wait) != std::future_status::ready) {
         wait = std::min<std::chrono::microseconds>(wait * 2, std::chrono::milliseconds(4));
         const double elapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
         // The bar approaches the derivation's share but never claims it early.
@@ -111,8 +136,11 @@ SecretBytes deriveKey(const SecretBytes& passphrase, const unsigned char* salt, 
         if (work.yield != nullptr) {
             work.yield->fire();
         }
+        if (stopped(work)) {
+            return std::nullopt;
+        }
     }
-    const int result = derivation.get();
+    const int result = done.get();
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     if (result != 0) {
         throw SealedError(SealedError::Kind::Failed,
@@ -126,7 +154,10 @@ SecretBytes deriveKey(const SecretBytes& passphrase, const unsigned char* salt, 
     if (work.yield != nullptr) {
         work.yield->fire();
     }
-    return key;
+    if (stopped(work)) {
+        return std::nullopt;
+    }
+    return SecretBytes::copyOf(job->key.view());
 }
 
 // Chunk progress: the part after the derivation.
@@ -147,42 +178,13 @@ void afterChunk(const Work& work, std::size_t done, std::size_t total)
     }
 }
 
-// Deterministic generator of the test seam: ChaCha20 keyed by the seed, one
-// block stream per call.
-unsigned char testSeed[randombytes_SEEDBYTES];
-std::uint64_t testCalls = 0;
-
-void testBuf(void* const buf, const size_t size)
-{
-    unsigned char seed[randombytes_SEEDBYTES];
-    std::memcpy(seed, testSeed, sizeof seed);
-    const std::uint64_t call = testCalls++;
-    for (int i = 0; i < 8; ++i) {
-        seed[i] ^= static_cast<unsigned char>(call >> (8 * i));
-    }
-    randombytes_buf_deterministic(buf, size, seed);
-}
-
-uint32_t testRandom()
-{
-    uint32_t v = 0;
-    testBuf(&v, sizeof v);
-    return v;
-}
-
-const char* testName()
-{
-    return "tarnquill-test-deterministic";
-}
-
-randombytes_implementation testImplementation = {testName, testRandom, nullptr, nullptr, testBuf, nullptr};
-
 } // namespace
 
 bool ParamsInBounds(const Params& params)
 {
     return params.opslimit >= kMinOpslimit && params.opslimit <= kMaxOpslimit &&
-           params.memlimitKiB >= kMinMemlimitKiB && params.memlimitKiB <= kMaxMemlimitKiB;
+           params.memlimitKiB >= kMinMemlimitKiB && params.memlimitKiB <= kMaxMemlimitKiB &&
+           static_cast<std::uint64_t>(params.opslimit) * params.memlimitKiB <= kMaxWork;
 }
 
 // --- SecretBytes ------------------------------------------------------------------
@@ -251,6 +253,13 @@ void SecretBytes::shrink(std::size_t size)
     }
 }
 
+void Wipe(void* bytes, std::size_t size)
+{
+    if (size > 0) {
+        sodium_memzero(bytes, size);
+    }
+}
+
 void Wipe(std::string& bytes)
 {
     if (!bytes.empty()) {
@@ -279,12 +288,14 @@ bool IsSealedFile(const std::filesystem::path& path)
     }
 }
 
-Params StoredParams(std::string_view file)
+namespace {
+
+// The parameters of a complete header (Refused when damaged or out of bounds).
+Params headerParams(const unsigned char* h)
 {
-    if (file.size() < kHeaderSize + kChunkOverhead || !IsSealed(file)) {
+    if (std::memcmp(h, kMagic, kMagicSize) != 0) {
         refuse();
     }
-    const unsigned char* h = bytesOf(file);
     if (h[kOffVersion] > kVersion) {
         throw SealedError(SealedError::Kind::NewerVersion,
                           "This sealed file was written by a newer version of Tarnquill (format version " +
@@ -303,6 +314,106 @@ Params StoredParams(std::string_view file)
     return params;
 }
 
+[[noreturn]] void tooLarge()
+{
+    throw SealedError(SealedError::Kind::Failed, "A sealed memo may have at most " +
+                                                     std::to_string(kMaxFileSize / (1024 * 1024)) +
+                                                     " MiB; this one is larger.");
+}
+
+// Reads the next `count` bytes of a sealed file into `out`.
+using ReadBytes = std::function<void(unsigned char* out, std::size_t count)>;
+
+// Opens a sealed file of `fileSize` bytes read through `read`: the header, the
+// derivation, then one chunk at a time, so that besides the memo only one chunk
+// of the file is held.
+std::optional<std::string> openSealed(std::uint64_t fileSize, const ReadBytes& read, const SecretBytes& passphrase,
+                                      const Work& work)
+{
+    initSodium();
+    if (fileSize > kMaxFileSize) {
+        tooLarge();
+    }
+    if (fileSize < kHeaderSize + kChunkOverhead) {
+        refuse();
+    }
+    unsigned char h[kHeaderSize];
+    read(h, kHeaderSize);
+    const Params params = headerParams(h);
+    const std::optional<SecretBytes> key = deriveKey(passphrase, h + kOffSalt, params, work);
+    if (!key) {
+        return std::nullopt;
+    }
+    crypto_secretstream_xchacha20poly1305_state state;
+    if (crypto_secretstream_xchacha20poly1305_init_pull(&state, h + kOffStreamHeader, key->data()) != 0) {
+        refuse();
+    }
+    // Every chunk but the last is full; the last is whatever is left and must be
+    // the one tagged FINAL. A file cut at a chunk boundary ends on a MESSAGE tag,
+    // bytes after the FINAL chunk leave data over, a swapped chunk fails its MAC.
+    const auto size = static_cast<std::size_t>(fileSize);
+    const std::size_t total = size - kHeaderSize;
+    std::vector<unsigned char> chunk(std::min(total, kChunkSize + kChunkOverhead));
+    std::string plain;
+    plain.reserve(total);
+    std::size_t pos = kHeaderSize;
+    bool finished = false;
+    auto wipeAll = [&] {
+        sodium_memzero(&state, sizeof state);
+        Wipe(plain);
+    };
+    while (!finished) {
+        const std::size_t length = std::min(size - pos, kChunkSize + kChunkOverhead);
+        if (length < kChunkOverhead) {
+            wipeAll();
+            refuse();
+        }
+        try {
+            read(chunk.data(), length);
+        } catch (...) {
+            wipeAll();
+            throw;
+        }
+        const std::size_t at = plain.size();
+        plain.resize(at + length - kChunkOverhead);
+        unsigned long long got = 0;
+        unsigned char tag = 0;
+        if (crypto_secretstream_xchacha20poly1305_pull(&state, reinterpret_cast<unsigned char*>(plain.data()) + at,
+                                                       &got, &tag, chunk.data(), length, h, kHeaderSize) != 0) {
+            wipeAll();
+            refuse();
+        }
+        pos += length;
+        if (tag == crypto_secretstream_xchacha20poly1305_TAG_FINAL) {
+            if (pos != size) {
+                wipeAll();
+                refuse();
+            }
+            finished = true;
+        } else if (tag != crypto_secretstream_xchacha20poly1305_TAG_MESSAGE || pos == size) {
+            wipeAll();
+            refuse();
+        }
+        afterChunk(work, pos - kHeaderSize, total);
+        if (stopped(work)) {
+            wipeAll();
+            return std::nullopt;
+        }
+    }
+    sodium_memzero(&state, sizeof state);
+    return plain;
+}
+
+} // namespace
+
+Params StoredParams(std::string_view file)
+{
+    if (file.size() < kHeaderSize + kChunkOverhead || !IsSealed(file)) {
+        refuse();
+    }
+    return headerParams(bytesOf(file));
+}
+
 std::optional<std::string> Seal(std::string_view plain, const SecretBytes& passphrase, const Params& params,
                                 const Work& work)
 {
@@ -311,7 +422,11 @@ std::optional<std::string> Seal(std::string_view plain, const SecretBytes& passp
         throw SealedError(SealedError::Kind::Failed, "The key derivation parameters are out of bounds.");
     }
     const std::size_t chunks = plain.empty() ? 1 : (plain.size() + kChunkSize - 1) / kChunkSize;
-    std::string out(kHeaderSize + plain.size() + chunks * kChunkOverhead, '\0');
+    const std::uint64_t fileSize = kHeaderSize + plain.size() + std::uint64_t{chunks} * kChunkOverhead;
+    if (fileSize > kMaxFileSize) {
+        tooLarge();
+    }
+    std::string out(static_cast<std::size_t>(fileSize), '\0');
     auto* h = reinterpret_cast<unsigned char*>(out.data());
     std::memcpy(h, kMagic, kMagicSize);
     h[kOffVersion] = kVersion;
@@ -320,12 +435,12 @@ std::optional<std::string> Seal(std::string_view plain, const SecretBytes& passp
     putLe32(h + kOffMemlimit, params.memlimitKiB);
     randombytes_buf(h + kOffSalt, kSaltSize);
 
-    const SecretBytes key = deriveKey(passphrase, h + kOffSalt, params, work);
-    if (stopped(work)) {
+    const std::optional<SecretBytes> key = deriveKey(passphrase, h + kOffSalt, params, work);
+    if (!key) {
         return std::nullopt;
     }
     crypto_secretstream_xchacha20poly1305_state state;
-    crypto_secretstream_xchacha20poly1305_init_push(&state, h + kOffStreamHeader, key.data());
+    crypto_secretstream_xchacha20poly1305_init_push(&state, h + kOffStreamHeader, key->data());
     // The header is complete now; every chunk carries it as associated data.
     unsigned char* c = h + kHeaderSize;
     for (std::size_t n = 0; n < chunks; ++n) {
@@ -349,61 +464,14 @@ std::optional<std::string> Seal(std::string_view plain, const SecretBytes& passp
 
 std::optional<std::string> Unseal(std::string_view file, const SecretBytes& passphrase, const Work& work)
 {
-    initSodium();
-    const Params params = StoredParams(file);
-    const unsigned char* h = bytesOf(file);
-    const SecretBytes key = deriveKey(passphrase, h + kOffSalt, params, work);
-    if (stopped(work)) {
-        return std::nullopt;
-    }
-    crypto_secretstream_xchacha20poly1305_state state;
-    if (crypto_secretstream_xchacha20poly1305_init_pull(&state, h + kOffStreamHeader, key.data()) != 0) {
-        refuse();
-    }
-    // Every chunk but the last is full; the last is whatever is left and must be
-    // the one tagged FINAL. A file cut at a chunk boundary ends on a MESSAGE tag,
-    // bytes after the FINAL chunk leave data over, a swapped chunk fails its MAC.
-    std::string plain;
-    plain.reserve(file.size() - kHeaderSize);
-    std::size_t pos = kHeaderSize;
-    const std::size_t total = file.size() - kHeaderSize;
-    bool finished = false;
-    auto fail = [&] {
-        sodium_memzero(&state, sizeof state);
-        Wipe(plain);
-        refuse();
-    };
-    while (!finished) {
-        const std::size_t length = std::min(file.size() - pos, kChunkSize + kChunkOverhead);
-        if (length < kChunkOverhead) {
-            fail();
-        }
-        const std::size_t at = plain.size();
-        plain.resize(at + length - kChunkOverhead);
-        unsigned long long got = 0;
-        unsigned char tag = 0;
-        if (crypto_secretstream_xchacha20poly1305_pull(&state, reinterpret_cast<unsigned char*>(plain.data()) + at,
-                                                       &got, &tag, h + pos, length, h, kHeaderSize) != 0) {
-            fail();
-        }
-        pos += length;
-        if (tag == crypto_secretstream_xchacha20poly1305_TAG_FINAL) {
-            if (pos != file.size()) {
-                fail();
-            }
-            finished = true;
-        } else if (tag != crypto_secretstream_xchacha20poly1305_TAG_MESSAGE || pos == file.size()) {
-            fail();
-        }
-        afterChunk(work, pos - kHeaderSize, total);
-        if (stopped(work)) {
-            sodium_memzero(&state, sizeof state);
-            Wipe(plain);
-            return std::nullopt;
-        }
-    }
-    sodium_memzero(&state, sizeof state);
-    return plain;
+    std::size_t pos = 0;
+    return openSealed(
+        file.size(),
+        [&](unsigned char* out, std::size_t count) {
+            std::memcpy(out, file.data() + pos, count);
+            pos += count;
+        },
+        passphrase, work);
 }
 
 // --- Files ------------------------------------------------------------------------
@@ -415,7 +483,7 @@ bool SealToFile(const std::filesystem::path& path, std::string_view plain, const
     if (!bytes) {
         return false;
     }
-    AtomicFile file(path);
+    AtomicFile file(path, AtomicFile::Links::Follow, AtomicFile::Mode::Private);
     file.write(bytes->data(), bytes->size());
     file.commit();
     return true;
@@ -424,16 +492,12 @@ bool SealToFile(const std::filesystem::path& path, std::string_view plain, const
 std::optional<std::string> UnsealFile(const std::filesystem::path& path, const SecretBytes& passphrase,
                                       const Work& work)
 {
-    const std::string bytes = readWholeText(path);
-    return Unseal(bytes, passphrase, work);
-}
-
-void UseDeterministicRandomForTests(const unsigned char (&seed)[32])
-{
-    static_assert(sizeof seed == randombytes_SEEDBYTES, "seed size");
-    std::memcpy(testSeed, seed, sizeof testSeed);
-    testCalls = 0;
-    randombytes_set_implementation(&testImplementation);
+    InputFile in(path);
+    if (in.size() > kMaxFileSize) {
+        tooLarge();
+    }
+    return openSealed(
+        in.size(), [&](unsigned char* out, std::size_t count) { in.read(out, count); }, passphrase, work);
 }
 
 } // namespace tq::sealed

@@ -64,13 +64,25 @@ struct Params {
 constexpr Params kDefaultParams{};
 
 // Bounds accepted when writing and when reading. A file asking for more is
-// refused as damaged, so a hostile file cannot demand gigabytes or minutes.
+// refused as damaged before anything is derived, so a hostile file cannot demand
+// gigabytes or minutes: at most 16 passes, at most 1 GiB, and at most four times
+// the default work (passes times memory; 12 passes over 256 MiB, 16 over 192 MiB).
 constexpr std::uint32_t kMinOpslimit = 1;
 constexpr std::uint32_t kMaxOpslimit = 16;
 constexpr std::uint32_t kMinMemlimitKiB = 8;
 constexpr std::uint32_t kMaxMemlimitKiB = 1024 * 1024; // 1 GiB
+constexpr std::uint64_t kMaxWork = 4ull * kDefaultParams.opslimit * kDefaultParams.memlimitKiB;
+
+// Below these a passphrase is cheap to guess: the command line asks for --weak.
+constexpr std::uint32_t kWeakOpslimit = 2;
+constexpr std::uint32_t kWeakMemlimitKiB = 64 * 1024;
 
 bool ParamsInBounds(const Params& params);
+
+// The largest sealed file read or written (256 MiB of memo): a larger file is
+// refused before it is read. Opening needs at most the file's size plus one
+// chunk of memory besides the derivation.
+constexpr std::uint64_t kMaxFileSize = 256ull * 1024 * 1024;
 
 // --- Errors ----------------------------------------------------------------------
 
@@ -118,8 +130,11 @@ private:
     std::size_t capacity_ = 0;
 };
 
-// Overwrites `bytes` with zeros in a way the compiler may not drop.
+// Overwrites `bytes` with zeros in a way the compiler may not drop
+// (sodium_memzero), then empties it.
 void Wipe(std::string& bytes);
+// Overwrites `size` bytes at `bytes` with zeros the same way.
+void Wipe(void* bytes, std::size_t size);
 
 // --- Long work ---------------------------------------------------------------------
 
@@ -129,8 +144,9 @@ using Progress = std::function<void(int percent)>;
 struct Work {
     // Fired while the derivation runs (every few milliseconds) and after every chunk.
     YieldHook* yield = nullptr;
-    // Tested after the derivation and after every chunk; when it becomes true the
-    // work stops and nothing is returned or written.
+    // Tested while the derivation runs and after every chunk; when it becomes true
+    // the work stops at once and nothing is returned or written (a derivation
+    // that is still running finishes on its own and its key is wiped).
     const bool* stop = nullptr;
     Progress progress;
 };
@@ -149,7 +165,7 @@ std::optional<std::string> Seal(std::string_view plain, const SecretBytes& passp
 
 // The memo bytes of a sealed file's bytes; nullopt when stopped. Throws
 // SealedError: Refused for a wrong passphrase or any damage, NewerVersion for a
-// later format.
+// later format, Failed for a file above kMaxFileSize.
 std::optional<std::string> Unseal(std::string_view file, const SecretBytes& passphrase, const Work& work = {});
 
 // The stored parameters of a sealed file's bytes (Refused when the header is
@@ -157,19 +173,12 @@ std::optional<std::string> Unseal(std::string_view file, const SecretBytes& pass
 Params StoredParams(std::string_view file);
 
 // Seal() written atomically to `path` (the old file stays until the new one is
-// complete). Returns false when stopped (nothing written). Throws FileError too.
+// complete; a new file is made 0600). Returns false when stopped (nothing written). Throws FileError too.
 bool SealToFile(const std::filesystem::path& path, std::string_view plain, const SecretBytes& passphrase,
                 const Params& params, const Work& work = {});
-// Unseal() of the file at `path`. Throws FileError when it cannot be read.
+// Unseal() of the file at `path`, read chunk by chunk (the file is refused by
+// its size before it is read). Throws FileError when it cannot be read.
 std::optional<std::string> UnsealFile(const std::filesystem::path& path, const SecretBytes& passphrase,
                                       const Work& work = {});
-
-// --- Test seam ------------------------------------------------------------------
-
-// Makes every random byte the engine uses (salt, stream header) come from a
-// deterministic generator seeded with `seed`, so a test can write a file whose
-// bytes never change. Must be called before any other function of this header;
-// never in the program.
-void UseDeterministicRandomForTests(const unsigned char (&seed)[32]);
 
 } // namespace tq::sealed

@@ -6,6 +6,7 @@
 // short is refused. Files asking for a costly key derivation are only read
 // as far as their parameters, so that every input is quick.
 #include "crypto/sealed.h"
+#include "crypto/sealed_testing.h"
 #include "fuzz/fuzz_support.h"
 
 namespace {

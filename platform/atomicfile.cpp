@@ -9,17 +9,25 @@
 #include <io.h>
 #include <sys/stat.h>
 #else
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #endif
 
 namespace tq {
 namespace {
 
-std::FILE* createExclusive(const std::filesystem::path& path)
+// Creates `path` exclusively with `mode` (less the umask) and, when `exact` is
+// set, gives it exactly `mode` before anything is written. Returns null with
+// errno set on failure.
+std::FILE* createExclusive(const std::filesystem::path& path, unsigned mode, bool exact)
 {
 #ifdef _WIN32
     // The C library of Windows has no "x" mode for fopen: create the file with
-    // O_EXCL, so that an existing file is never truncated.
+    // O_EXCL, so that an existing file is never truncated. Windows has no mode
+    // bits beyond read-only; the folder's access rules apply.
+    (void)mode;
+    (void)exact;
     const int fd = _wopen(path.c_str(), _O_CREAT | _O_EXCL | _O_WRONLY | _O_BINARY, _S_IREAD | _S_IWRITE);
     if (fd < 0) {
         return nullptr;
@@ -30,7 +38,22 @@ std::FILE* createExclusive(const std::filesystem::path& path)
     }
     return file;
 #else
-    return std::fopen(path.c_str(), "wbx");
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW,
+                          static_cast<mode_t>(mode));
+    if (fd < 0) {
+        return nullptr;
+    }
+    std::FILE* file = nullptr;
+    if (!exact || ::fchmod(fd, static_cast<mode_t>(mode)) == 0) {
+        file = ::fdopen(fd, "wb");
+    }
+    if (file == nullptr) {
+        const int error = errno;
+        ::close(fd);
+        ::unlink(path.c_str());
+        errno = error;
+    }
+    return file;
 #endif
 }
 
@@ -48,11 +71,12 @@ int syncToDisk(std::FILE* file)
 
 } // namespace
 
-AtomicFile::AtomicFile(const std::filesystem::path& target, Links links) : AtomicFile(target, links, TempName())
+AtomicFile::AtomicFile(const std::filesystem::path& target, Links links, Mode mode)
+    : AtomicFile(target, links, TempName(), mode)
 {
 }
 
-AtomicFile::AtomicFile(const std::filesystem::path& target, Links links, const TempName& tempName)
+AtomicFile::AtomicFile(const std::filesystem::path& target, Links links, const TempName& tempName, Mode mode)
     : shown_(target), target_(target)
 {
     std::error_code ec;
@@ -65,6 +89,14 @@ AtomicFile::AtomicFile(const std::filesystem::path& target, Links links, const T
     const std::filesystem::file_status status = std::filesystem::symlink_status(target_, ec);
     if (!ec && std::filesystem::is_directory(status)) {
         throw FileError("create", shown_, EISDIR);
+    }
+    // The final mode from the start: the replaced file's, or the kind's for a new
+    // file (the umask narrows Shared's 0666; Private is set exactly).
+    unsigned createMode = mode == Mode::Private ? 0600u : 0666u;
+    bool exact = mode == Mode::Private;
+    if (!ec && std::filesystem::is_regular_file(status)) {
+        createMode = static_cast<unsigned>(status.permissions() & std::filesystem::perms::all);
+        exact = true;
     }
     std::filesystem::path folder = target_.parent_path();
     if (folder.empty()) {
@@ -82,7 +114,7 @@ AtomicFile::AtomicFile(const std::filesystem::path& target, Links links, const T
                                                       : static_cast<std::uint32_t>(random() % 100000000u);
         temp_ = folder / (tempName.prefix + std::to_string(number) + tempName.suffix);
         errno = 0;
-        file_ = createExclusive(temp_);
+        file_ = createExclusive(temp_, createMode, exact);
         error = errno;
         if (file_ == nullptr && error != EEXIST) {
             break;
@@ -113,6 +145,16 @@ void AtomicFile::write(const void* bytes, std::size_t count)
 
 void AtomicFile::commit()
 {
+    finish(true);
+}
+
+void AtomicFile::commitNew()
+{
+    finish(false);
+}
+
+void AtomicFile::finish(bool replace)
+{
     if (file_ == nullptr) {
         return;
     }
@@ -135,8 +177,24 @@ void AtomicFile::commit()
         discard();
         throw FileError("write", shown_, error);
     }
-    if (replacing && std::filesystem::is_regular_file(old)) {
-        std::filesystem::permissions(temp_, old.permissions(), std::filesystem::perm_options::replace, ec);
+    if (!replace) {
+        if (replacing) {
+            discard();
+            throw FileError("create", shown_, EEXIST);
+        }
+#ifndef _WIN32
+        // A hard link fails when the name was taken meanwhile, where a rename
+        // would replace; file systems without links fall back to the rename.
+        if (::link(temp_.c_str(), target_.c_str()) == 0) {
+            discard();
+            done_ = true;
+            return;
+        }
+        if (errno == EEXIST) {
+            discard();
+            throw FileError("create", shown_, EEXIST);
+        }
+#endif
     }
     std::filesystem::rename(temp_, target_, ec);
     if (ec) {
@@ -160,9 +218,9 @@ void AtomicFile::discard()
 }
 
 void writeFileAtomically(const std::filesystem::path& target, const std::vector<ByteSpan>& pieces,
-                         AtomicFile::Links links, YieldHook* yield)
+                         AtomicFile::Links links, AtomicFile::Mode mode, YieldHook* yield, bool replace)
 {
-    AtomicFile file(target, links);
+    AtomicFile file(target, links, mode);
     for (const ByteSpan& piece : pieces) {
         for (std::size_t done = 0; done < piece.size;) {
             const std::size_t want = piece.size - done < kFileIoChunk ? piece.size - done : kFileIoChunk;
@@ -173,7 +231,11 @@ void writeFileAtomically(const std::filesystem::path& target, const std::vector<
             }
         }
     }
-    file.commit();
+    if (replace) {
+        file.commit();
+    } else {
+        file.commitNew();
+    }
 }
 
 } // namespace tq

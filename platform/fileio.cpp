@@ -9,6 +9,9 @@
 
 #ifdef _WIN32
 #include <share.h>
+#else
+#include <fcntl.h>
+#include <unistd.h>
 #endif
 
 namespace tq {
@@ -20,7 +23,20 @@ std::FILE* openForReading(const std::filesystem::path& path)
     // Others may read the file meanwhile, but not write it.
     return _wfsopen(path.c_str(), L"rb", _SH_DENYWR);
 #else
-    return std::fopen(path.c_str(), "rb");
+    // Non-blocking, so that a pipe (even one put in the file's place a moment
+    // ago) cannot make the open wait for a writer; what was opened is checked on
+    // the descriptor below, and a plain file reads the same either way.
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        return nullptr;
+    }
+    std::FILE* file = ::fdopen(fd, "rb");
+    if (file == nullptr) {
+        const int error = errno;
+        ::close(fd);
+        errno = error;
+    }
+    return file;
 #endif
 }
 
@@ -51,14 +67,6 @@ FileError::FileError(const std::string& verb, const std::filesystem::path& path,
 
 InputFile::InputFile(const std::filesystem::path& path) : path_(path)
 {
-#ifndef _WIN32
-    // Opening a pipe for reading would wait for a writer: refuse anything that is
-    // not a plain file (or a folder, reported below) before opening it.
-    struct stat before {};
-    if (::stat(path.c_str(), &before) == 0 && !S_ISREG(before.st_mode) && !S_ISDIR(before.st_mode)) {
-        throw FileError("open", path_, 0, "It is not a regular file");
-    }
-#endif
     errno = 0;
     file_.reset(openForReading(path));
     if (!file_) {

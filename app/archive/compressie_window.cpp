@@ -870,7 +870,34 @@ void TfrmCompressie::btnDecomprimerenClick()
             progress.status = [this](const std::string& text) { setPanel(0, QString::fromStdString(text)); };
             progress.step = [this](std::size_t index, std::size_t, int step) { stepReached(index, step); };
             const std::string folder = toUtf8(target);
-            for (std::size_t i = 0; i < count; ++i) {
+            // One set of answers for the whole command: "Ja, alle" and the hidden
+            // files' answer hold until it ends; Cancel keeps what was extracted.
+            ExtractChoices choices;
+            choices.replace = [this](const std::string& path) {
+                switch (prompts::askYesNoAllCancel(
+                    this, QStringLiteral("Compressie"),
+                    QStringLiteral("Het bestand ") + QString::fromStdString(path) +
+                        QStringLiteral(" bestaat al.\nWilt u het bestaande bestand vervangen?"))) {
+                case prompts::Answer::Yes:
+                    return ReplaceAnswer::Yes;
+                case prompts::Answer::YesToAll:
+                    return ReplaceAnswer::YesToAll;
+                case prompts::Answer::No:
+                    return ReplaceAnswer::No;
+                case prompts::Answer::Cancel:
+                    break;
+                }
+                return ReplaceAnswer::Cancel;
+            };
+            choices.hidden = [this](const std::string& entryName) {
+                return prompts::askYesNo(
+                    this, QStringLiteral("Compressie"),
+                    QStringLiteral("Het archief bevat verborgen bestanden (namen die met een punt beginnen),\n"
+                                   "zoals ") +
+                        shown(entryName) +
+                        QStringLiteral(". Wilt u de verborgen bestanden ook decomprimeren?"));
+            };
+            for (std::size_t i = 0; i < count && !choices.cancelled; ++i) {
                 const std::int32_t n = numbers[i];
                 try {
                     // An entry whose name could lead outside the target is refused
@@ -881,7 +908,7 @@ void TfrmCompressie::btnDecomprimerenClick()
                     continue;
                 }
                 yield_.maybePump();
-                extractEntryAt(frame_, compressor_, n, folder, currentKeys(), &progress, i, count);
+                extractEntryAt(frame_, compressor_, n, folder, currentKeys(), &progress, i, count, &choices);
                 setPanel(0, QString());
                 updateStatusBar();
             }

@@ -175,6 +175,21 @@ std::vector<std::string> trustedFor(const std::string& server)
     return out;
 }
 
+namespace {
+
+QList<QSslCertificate>& extraAuthorities()
+{
+    static QList<QSslCertificate> authorities;
+    return authorities;
+}
+
+} // namespace
+
+void setExtraAuthorities(const QList<QSslCertificate>& authorities)
+{
+    extraAuthorities() = authorities;
+}
+
 void prepare(TLineSocket& client, Direction direction, QWidget* parent)
 {
     const Choice c = load(direction);
@@ -184,11 +199,7 @@ void prepare(TLineSocket& client, Direction direction, QWidget* parent)
     if (settings::contains(name(direction, "OutPort", "InPort")) || c.security != TSecurity::None) {
         client.Port = c.port;
     }
-    client.CaCertificates.clear();
-    const QString testCa = qEnvironmentVariable("TARNQUILL_TEST_CA");
-    if (!testCa.isEmpty()) {
-        client.CaCertificates = QSslCertificate::fromPath(testCa);
-    }
+    client.CaCertificates = extraAuthorities();
     client.TrustedCertificates = trustedFor(client.ServerName());
     client.OnCertificateRejected = [&client, parent](const ECertificateError& e, bool& handled) {
         if (!prompts::askTrustCertificate(parent, QString::fromStdString(e.Server()),

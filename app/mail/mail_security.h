@@ -8,8 +8,8 @@
 // server was stored by a version that had no choice and always sent in plain
 // text), "OutPort" and "InPort", "OutSignIn" ("0"/"1") and "OutLogin" for
 // sending, and "TrustedCertificates": entries "host:port FINGERPRINT" joined by
-// ";". The environment variable TARNQUILL_TEST_CA names a PEM file of
-// authorities trusted beside the system's (used by the tests' own servers).
+// ";". Only the system's authorities are trusted, and the certificates the
+// user chose; a test adds its own servers' authority with setExtraAuthorities.
 #pragma once
 
 #include "mail/net/line_socket.h"
@@ -71,6 +71,10 @@ std::vector<std::string> trustedFor(const std::string& server);
 // user (prompts::askTrustCertificate) whether to trust it; a yes is stored.
 // With None the port is set only when one was stored.
 void prepare(TLineSocket& client, Direction direction, QWidget* parent);
+
+// Authorities every prepared client trusts beside the system's: none in the
+// program; a test installs the authority of its own servers.
+void setExtraAuthorities(const QList<QSslCertificate>& authorities);
 // The same, and for sending the sign-in (Login; the password is the caller's).
 void prepare(TSmtpClient& client, QWidget* parent);
 

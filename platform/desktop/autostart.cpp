@@ -24,10 +24,6 @@ QString folder()
     if (!overrideFolder().empty()) {
         return QString::fromStdString(overrideFolder());
     }
-    const QByteArray env = qgetenv("TARNQUILL_AUTOSTART_DIR");
-    if (!env.isEmpty()) {
-        return QString::fromLocal8Bit(env);
-    }
     QString base = QString::fromLocal8Bit(qgetenv("XDG_CONFIG_HOME"));
     if (base.isEmpty() || QDir::isRelativePath(base)) {
         base = QDir::homePath() + QStringLiteral("/.config");
@@ -78,7 +74,8 @@ void install(std::string_view programPath)
                              freedesktop::quoteExecArgument(programPath) +
                              "\nIcon=tarnquill\nTerminal=false\nX-GNOME-Autostart-enabled=true\n";
     QDir().mkpath(folder());
-    AtomicFile f(std::filesystem::path(QFile::encodeName(desktopFile()).toStdString()));
+    AtomicFile f(std::filesystem::path(QFile::encodeName(desktopFile()).toStdString()), AtomicFile::Links::Follow,
+                 AtomicFile::Mode::Shared);
     f.write(text.data(), text.size());
     f.commit();
 }

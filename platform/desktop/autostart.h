@@ -1,8 +1,7 @@
 // The program's start-at-logon entry on freedesktop.org desktops: the desktop
 // entry tarnquill.desktop in the XDG autostart folder ($XDG_CONFIG_HOME/autostart
 // or ~/.config/autostart), whose Exec line names the program path.
-// TARNQUILL_AUTOSTART_DIR, or setFolderOverride(), points it at another folder
-// (tests use this). On Windows the entry is the Run value written through
+// setFolderOverride() points it at another folder (tests use this). On Windows the entry is the Run value written through
 // integration.h instead.
 #pragma once
 

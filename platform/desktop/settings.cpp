@@ -7,6 +7,7 @@
 
 #include <QByteArray>
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QSettings>
 #include <QStandardPaths>
@@ -41,10 +42,6 @@ QString iniPath()
     if (!overridePath().empty()) {
         return QString::fromStdString(overridePath());
     }
-    const QByteArray env = qgetenv("TARNQUILL_SETTINGS");
-    if (!env.isEmpty()) {
-        return QString::fromLocal8Bit(env);
-    }
     QString base = QString::fromLocal8Bit(qgetenv("XDG_CONFIG_HOME"));
     if (base.isEmpty() || QDir::isRelativePath(base)) {
         base = QDir::homePath() + QStringLiteral("/.config");
@@ -54,7 +51,7 @@ QString iniPath()
 
 bool overridden()
 {
-    return !overridePath().empty() || !qgetenv("TARNQUILL_SETTINGS").isEmpty();
+    return !overridePath().empty();
 }
 
 std::unique_ptr<QSettings> open()
@@ -73,12 +70,52 @@ QString key(std::string_view name)
     return QString::fromUtf8(name.data(), static_cast<int>(name.size()));
 }
 
+[[noreturn]] void cannotWrite()
+{
+    throw std::runtime_error("Cannot write the settings to \"" + location() + "\"");
+}
+
+// Makes the settings file's folder (0700 when it is new: only the user may look
+// into it) before the first write.
+void makeFolder(const QSettings& s)
+{
+#ifndef _WIN32
+    const QString folder = QFileInfo(s.fileName()).absolutePath();
+    const auto ownerOnly = QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner;
+    if (QFileInfo(folder).isDir()) {
+        // The program's own folder, made open by an earlier version, is closed;
+        // a folder given as an override is the caller's.
+        if (!overridden() && QFile::permissions(folder) != (ownerOnly | QFileDevice::ReadUser |
+                                                              QFileDevice::WriteUser | QFileDevice::ExeUser)) {
+            QFile::setPermissions(folder, ownerOnly);
+        }
+        return;
+    }
+    if (!QDir().mkpath(QFileInfo(folder).absolutePath()) || !QDir().mkdir(folder, ownerOnly) ||
+        !QFile::setPermissions(folder, ownerOnly)) {
+        cannotWrite();
+    }
+#else
+    (void)s;
+#endif
+}
+
 void commit(QSettings& s)
 {
     s.sync();
     if (s.status() != QSettings::NoError) {
-        throw std::runtime_error("Cannot write the settings to \"" + location() + "\"");
+        cannotWrite();
     }
+#ifndef _WIN32
+    // The file holds the obscured mail password: only the user may read it.
+    QFile file(s.fileName());
+    const auto others = QFileDevice::ReadGroup | QFileDevice::WriteGroup | QFileDevice::ExeGroup |
+                        QFileDevice::ReadOther | QFileDevice::WriteOther | QFileDevice::ExeOther;
+    if (file.exists() && (file.permissions() & others) != 0 &&
+        !file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner)) {
+        cannotWrite();
+    }
+#endif
 }
 
 } // namespace
@@ -120,11 +157,8 @@ bool readBool(std::string_view name, bool fallback)
 void writeString(std::string_view name, std::string_view value)
 {
     auto s = open();
-#ifndef _WIN32
-    // QSettings does not create missing folders on every platform; make sure the
-    // configuration folder exists before the first write.
-    QDir().mkpath(QFileInfo(s->fileName()).absolutePath());
-#endif
+    // QSettings does not create missing folders on every platform.
+    makeFolder(*s);
     s->setValue(key(name), fromBytes(value));
     commit(*s);
 }
@@ -185,7 +219,7 @@ QString iniName(std::string_view name)
 std::unique_ptr<QSettings> openIni()
 {
     auto s = std::make_unique<QSettings>(iniPath(), QSettings::IniFormat);
-    QDir().mkpath(QFileInfo(s->fileName()).absolutePath());
+    makeFolder(*s);
     return s;
 }
 

@@ -9,8 +9,9 @@
 // Windows: HKEY_CURRENT_USER\Software\Tarnquill in the registry.
 // Elsewhere: an INI file in the user's configuration folder,
 // $XDG_CONFIG_HOME/Tarnquill/tarnquill.ini (or ~/.config/Tarnquill/tarnquill.ini).
-// The environment variable TARNQUILL_SETTINGS, or setStorageOverride(), points
-// the settings at another file (tests use this).
+// The folder is made 0700 and the file kept 0600: it holds the obscured mail
+// password. setStorageOverride() points the settings at another file (tests use
+// this).
 #pragma once
 
 #include <optional>
@@ -52,7 +53,7 @@ void setStorageOverride(std::string_view iniPath);
 // Key paths use backslashes ("crpfile\shell\open\command"); an empty value
 // name is the key's default (unnamed) value; every value is a string (REG_SZ).
 //
-// Windows: the registry itself. With a storage override (or TARNQUILL_SETTINGS)
+// Windows: the registry itself. With a storage override
 // the same calls go to the override INI file instead, where each key is a group
 // under the hive's name ("HKEY_CLASSES_ROOT/crpfile/shell/open/command") and the
 // default value is named "(Default)"; tests check the registry entries there.

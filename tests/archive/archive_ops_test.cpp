@@ -525,7 +525,9 @@ TEST(ArchiveExtract, StoredEntryAfterCompressionReplacesTheFileExactly)
     extractEntryAt(frame, compressor, 1, dir / "out", {}); // leaves the compressor after a compressed entry
 
     writeBytes(dir / "out/small.txt", Bytes(10000, 'z'));
-    extractEntry(frame, compressor, "small.txt", dir / "out", {});
+    ExtractChoices replaceAll;
+    replaceAll.replaceAll = true;
+    extractEntry(frame, compressor, "small.txt", dir / "out", {}, nullptr, 0, 1, &replaceAll);
     EXPECT_EQ(readBytes(dir / "out/small.txt"), bytesOf("just these bytes"));
 }
 
@@ -574,7 +576,9 @@ TEST(ArchiveExtract, ALinkInPlaceOfTheOutputFileIsReplacedNotFollowed)
     fs::create_directory(dir.path() / "target");
     fs::create_symlink(dir.path() / "outside.txt", dir.path() / "target/note.txt");
 
-    extractEntry(frame, compressor, "note.txt", dir / "target", {});
+    ExtractChoices replaceAll;
+    replaceAll.replaceAll = true;
+    extractEntry(frame, compressor, "note.txt", dir / "target", {}, nullptr, 0, 1, &replaceAll);
     EXPECT_EQ(readBytes(dir.path() / "outside.txt"), bytesOf("must stay"));
     EXPECT_FALSE(fs::is_symlink(dir.path() / "target/note.txt"));
     EXPECT_EQ(readBytes(dir.path() / "target/note.txt"), bytesOf("archived"));

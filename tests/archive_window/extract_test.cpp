@@ -5,11 +5,16 @@
 #include "archive/archive_ops.h"
 #include "archive/xfileframe.h"
 
+#include "app/seams.h"
+
+#include <QApplication>
 #include <QDir>
 #include <QFileInfo>
+#include <QMessageBox>
 #include <QProcess>
 #include <QSpinBox>
 #include <QTest>
+#include <QTimer>
 #include <QTreeWidget>
 
 namespace tqtest {
@@ -100,10 +105,12 @@ TEST_F(ArchiveWindowTest, ExtractRecreatesTheFoldersOfTheEntries)
     EXPECT_EQ(filesBelow(path("out")), (Names{"docs/a.txt", "docs/sub/b.txt"}));
     EXPECT_EQ(readAll(path("out/docs/sub/b.txt")), textBytes(2000, 9));
 
-    // Extracting again replaces the files.
+    // Extracting again replaces the files after a yes.
     makeFile("out/docs/a.txt", "changed on disk");
     window->selectNodes({"docs\\a.txt"});
+    replaceAnswer = tq::prompts::Answer::Yes;
     extractTo(path("out"));
+    EXPECT_EQ(questions.size(), 1u);
     EXPECT_EQ(pickerCaptions.back(), QStringLiteral("Plaatsen in map..."));
     EXPECT_EQ(readAll(path("out/docs/a.txt")), QByteArray("alpha"));
 }
@@ -217,6 +224,77 @@ TEST_F(ArchiveWindowTest, ArchivesAgreeWithTheCommandLineTool)
         EXPECT_EQ(readAll(path("by-window/") + QLatin1String(file)), readAll(path("src/") + QLatin1String(file)))
             << file;
     }
+}
+
+} // namespace tqtest
+
+namespace tqtest {
+
+// Existing files are replaced only on Yes (per file) or "Yes to all"; Cancel
+// stops with what was extracted kept; hidden names wait for one yes.
+TEST_F(ArchiveWindowTest, ExtractAsksBeforeReplacingAndOnceForHiddenFiles)
+{
+    using tq::prompts::Answer;
+    addFiles({makeFile("in/.rc", "new rc"), makeFile("in/a.txt", "new a"), makeFile("in/b.txt", "new b"),
+              makeFile("in/c.txt", "new c")});
+    struct Case {
+        const char* folder;
+        bool hiddenYes;
+        std::vector<Answer> answers; // for a.txt, b.txt, c.txt in turn
+        const char* expected;        // per file of .rc, a, b, c: n new, o old, - absent
+    };
+    const Case cases[] = {
+        {"one", false, {Answer::No, Answer::Yes, Answer::Cancel}, "-ono"},
+        {"all", true, {Answer::YesToAll}, "nnnn"},
+        {"stop", true, {Answer::Cancel}, "nooo"},
+    };
+    for (const Case& c : cases) {
+        const QString folder = QString::fromLatin1(c.folder);
+        for (const char* name : {"a.txt", "b.txt", "c.txt"}) {
+            makeFile(folder + QLatin1Char('/') + QLatin1String(name), "old");
+        }
+        std::size_t asked = 0;
+        tq::prompts::setAnswerHandler([&](QWidget*, const QString& title, const QString& text) {
+            EXPECT_EQ(title, QStringLiteral("Compressie"));
+            EXPECT_TRUE(text.endsWith(QStringLiteral(" bestaat al.\nWilt u het bestaande bestand vervangen?")))
+                << text.toStdString();
+            return asked < c.answers.size() ? c.answers[asked++] : Answer::Cancel;
+        });
+        answerYes = c.hiddenYes;
+        questions.clear();
+        extractTo(path(folder));
+        tq::prompts::setAnswerHandler({});
+        EXPECT_EQ(asked, c.answers.size()) << c.folder;
+        ASSERT_EQ(questions.size(), 1u) << c.folder;
+        EXPECT_TRUE(questions[0].contains(QStringLiteral("verborgen bestanden"))) << questions[0].toStdString();
+        const char* names[] = {".rc", "a.txt", "b.txt", "c.txt"};
+        for (int i = 0; i < 4; ++i) {
+            const QString file = path(folder + QLatin1Char('/') + QLatin1String(names[i]));
+            const char want = c.expected[i];
+            EXPECT_EQ(QFileInfo::exists(file), want != '-') << c.folder << " " << names[i];
+            if (want != '-') {
+                EXPECT_EQ(readAll(file).startsWith("new"), want == 'n') << c.folder << " " << names[i];
+            }
+        }
+        EXPECT_TRUE(window->Idle);
+    }
+
+    // The real box: Escape is Cancel, and the file stays.
+    makeFile(QStringLiteral("real/a.txt"), "old");
+    answerYes = false;
+    QString shownText;
+    QTimer::singleShot(0, [&] {
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        ASSERT_NE(box, nullptr);
+        shownText = box->text();
+        EXPECT_NE(box->button(QMessageBox::YesToAll), nullptr);
+        QTest::keyClick(box, Qt::Key_Escape);
+    });
+    extractTo(path(QStringLiteral("real")));
+    EXPECT_TRUE(shownText.startsWith(QStringLiteral("Het bestand "))) << shownText.toStdString();
+    EXPECT_EQ(readAll(path(QStringLiteral("real/a.txt"))), QByteArray("old"));
+    EXPECT_FALSE(QFileInfo::exists(path(QStringLiteral("real/b.txt"))));
+    EXPECT_TRUE(errors.empty());
 }
 
 } // namespace tqtest

@@ -67,6 +67,10 @@ void ArchiveWindowTest::SetUp()
         questions.push_back(text);
         return answerYes;
     });
+    tq::prompts::setAnswerHandler([this](QWidget*, const QString&, const QString& text) {
+        questions.push_back(text);
+        return replaceAnswer;
+    });
     tq::prompts::setErrorHandler([this](QWidget*, const QString&, const QString& text) { errors.push_back(text); });
     tq::setGuardRecovery({});
 }
@@ -80,6 +84,7 @@ void ArchiveWindowTest::TearDown()
     tq::setFileDialogRunner({});
     tq::setFolderPickerHandler({});
     tq::prompts::setQuestionHandler({});
+    tq::prompts::setAnswerHandler({});
     tq::prompts::setErrorHandler({});
     EXPECT_TRUE(fileAnswers.empty()) << "file dialog answers left over";
     EXPECT_TRUE(folderAnswers.empty()) << "folder picker answers left over";

@@ -78,6 +78,8 @@ protected:
     std::function<void()> duringFileDialog;
 
     bool answerYes = false;
+    // The answer to "replace the existing file?" (asked through the same list).
+    tq::prompts::Answer replaceAnswer = tq::prompts::Answer::No;
     std::vector<QString> questions;
     std::vector<QString> errors;
 };

@@ -10,6 +10,10 @@
 
 #include <gtest/gtest.h>
 
+#ifndef _WIN32
+#include <sys/stat.h>
+#endif
+
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -518,3 +522,92 @@ TEST_F(CliTest, MailComposeOfAnEncryptedMemoDecryptsToTheMemo)
 }
 
 } // namespace
+
+namespace {
+
+unsigned modeOf(const fs::path& p)
+{
+    return static_cast<unsigned>(fs::status(p).permissions() & fs::perms::all);
+}
+
+} // namespace
+
+#ifndef _WIN32
+TEST_F(CliTest, FilesHoldingMemoTextAreOwnerOnlyAndExtractedFilesFollowTheUmask)
+{
+    const mode_t oldMask = ::umask(022);
+    write(dir_ / "memo.txt", std::string("The memo.\nSecond lines.\n"));
+    write(dir_ / "pass", std::string("correct horse\n"));
+    write(dir_ / "keys.ky", std::string("11\r\n13\r\n20\r\n1\r\n"));
+    struct Case {
+        std::vector<std::string> args;
+        const char* output; // nullptr: the command must fail
+        unsigned mode;
+    };
+    const Case cases[] = {
+        {{"compress", path("memo.txt"), path("memo.tqc")}, "memo.tqc", 0600},
+        {{"decompress", path("memo.tqc"), path("memo.out")}, "memo.out", 0600},
+        {{"crp", "save", "--keys-file", path("keys.ky"), path("memo.txt"), path("memo.crp")}, "memo.crp", 0600},
+        {{"seal", "--passphrase-file", path("pass"), "--ops", "1", "--mem", "64", path("memo.txt"),
+          path("weak.tqs")},
+         nullptr, 0},
+        {{"seal", "--passphrase-file", path("pass"), "--ops", "1", "--mem", "64", "--weak", path("memo.txt"),
+          path("memo.tqs")},
+         "memo.tqs", 0600},
+        {{"unseal", "--passphrase-file", path("pass"), path("memo.tqs"), path("memo.plain")}, "memo.plain", 0600},
+        {{"x", "add", path("a.X"), path("memo.txt")}, "a.X", 0644},
+        {{"x", "extract", path("a.X"), path("out")}, "out/memo.txt", 0644},
+    };
+    for (const Case& c : cases) {
+        const Result r = run(c.args);
+        if (c.output == nullptr) {
+            EXPECT_EQ(r.status, 2) << c.args[0] << ": " << r.err;
+            EXPECT_NE(r.err.find("--weak"), std::string::npos) << r.err;
+            continue;
+        }
+        ASSERT_EQ(r.status, 0) << c.args[0] << ": " << r.err;
+        EXPECT_EQ(modeOf(dir_ / c.output), c.mode) << c.output;
+    }
+    ::umask(oldMask);
+    EXPECT_EQ(read(dir_ / "memo.out"), read(dir_ / "memo.txt"));
+    EXPECT_EQ(read(dir_ / "memo.plain"), read(dir_ / "memo.txt"));
+    const Result opened = run({"crp", "open", "--keys", "11,13,20,1", path("memo.crp")});
+    EXPECT_EQ(opened.status, 0) << opened.err;
+    EXPECT_EQ(opened.out, "The memo.\nSecond lines.\n");
+}
+#endif
+
+TEST_F(CliTest, ExtractKeepsExistingFilesUnlessOverwriteAndNamesHiddenOnes)
+{
+    write(dir_ / "in/a.txt", std::string("new a"));
+    write(dir_ / "in/.profile", std::string("hidden"));
+    write(dir_ / "in/b.txt", std::string("new b"));
+    ASSERT_EQ(run({"x", "add", path("a.X"), path("in/a.txt"), path("in/.profile"), path("in/b.txt")}).status, 0);
+    write(dir_ / "out/a.txt", std::string("old a"));
+
+    const Result kept = run({"x", "extract", path("a.X"), path("out")});
+    EXPECT_EQ(kept.status, 1);
+    EXPECT_NE(kept.err.find(path("out") + "/a.txt\" exists"), std::string::npos) << kept.err;
+    EXPECT_NE(kept.err.find("hidden file \"" + path("out") + "/.profile\""), std::string::npos) << kept.err;
+    EXPECT_EQ(read(dir_ / "out/a.txt"), Bytes({'o', 'l', 'd', ' ', 'a'}));
+    EXPECT_EQ(read(dir_ / "out/b.txt"), Bytes({'n', 'e', 'w', ' ', 'b'}));
+    EXPECT_EQ(read(dir_ / "out/.profile").size(), 6u);
+
+    const Result replaced = run({"x", "extract", "--overwrite", path("a.X"), path("out")});
+    EXPECT_EQ(replaced.status, 0) << replaced.err;
+    EXPECT_EQ(read(dir_ / "out/a.txt"), Bytes({'n', 'e', 'w', ' ', 'a'}));
+}
+
+TEST_F(CliTest, FilesTooShortForTheirFormatAreRefused)
+{
+    write(dir_ / "six", Bytes({1, 2, 3, 4, 5, 6}));
+    for (const std::vector<std::string>& args :
+         {std::vector<std::string>{"crp", "open", "--keys", "11,13,20,1", path("six")},
+          std::vector<std::string>{"decompress", path("six"), path("six.out")}}) {
+        const Result r = run(args);
+        EXPECT_EQ(r.status, 1) << args[0];
+        EXPECT_NE(r.err.find("too short"), std::string::npos) << r.err;
+        EXPECT_TRUE(r.out.empty());
+    }
+    EXPECT_FALSE(fs::exists(dir_ / "six.out"));
+}

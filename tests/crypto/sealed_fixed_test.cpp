@@ -5,6 +5,7 @@
 // TQ_WRITE_SEALED_FIXTURE=PATH writes the file anew (only when the format is
 // deliberately changed, together with a new version number).
 #include "crypto/sealed.h"
+#include "crypto/sealed_testing.h"
 
 #include <gtest/gtest.h>
 

@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+
 #include <unistd.h>
 
 #include <algorithm>
@@ -166,9 +168,20 @@ TEST(Sealed, ParametersOutOfBoundsAreRefusedWithoutDerivingAndNotWritten)
         }
         return f;
     };
+    auto both = [&](std::uint32_t passes, std::uint32_t kib) {
+        const std::string f = patched(ops, passes);
+        std::string g = f;
+        for (int i = 0; i < 4; ++i) {
+            g[mem + i] = static_cast<char>(kib >> (8 * i));
+        }
+        return g;
+    };
+    // More than four times the default work, though each number alone is allowed:
+    // 16 passes over 1 GiB, 13 over 256 MiB.
     const std::vector<std::string> hostile = {patched(ops, 0), patched(ops, tq::sealed::kMaxOpslimit + 1),
                                               patched(mem, tq::sealed::kMinMemlimitKiB - 1),
-                                              patched(mem, tq::sealed::kMaxMemlimitKiB + 1), patched(mem, 0xFFFFFFFF)};
+                                              patched(mem, tq::sealed::kMaxMemlimitKiB + 1), patched(mem, 0xFFFFFFFF),
+                                              both(16, 1024 * 1024), both(13, 256 * 1024)};
     for (const std::string& f : hostile) {
         int reports = 0;
         tq::sealed::Work work;
@@ -176,7 +189,8 @@ TEST(Sealed, ParametersOutOfBoundsAreRefusedWithoutDerivingAndNotWritten)
         EXPECT_THROW(tq::sealed::Unseal(f, SecretBytes::copyOf("pw"), work), SealedError);
         EXPECT_EQ(reports, 0) << "a derivation was started";
     }
-    for (const Params& bad : {Params{0, 8}, Params{17, 8}, Params{1, 7}, Params{1, tq::sealed::kMaxMemlimitKiB + 1}}) {
+    for (const Params& bad : {Params{0, 8}, Params{17, 8}, Params{1, 7}, Params{1, tq::sealed::kMaxMemlimitKiB + 1},
+                              Params{16, 1024 * 1024}}) {
         try {
             tq::sealed::Seal("memo", SecretBytes::copyOf("pw"), bad);
             ADD_FAILURE() << "sealed with " << bad.opslimit << ", " << bad.memlimitKiB;
@@ -184,6 +198,42 @@ TEST(Sealed, ParametersOutOfBoundsAreRefusedWithoutDerivingAndNotWritten)
             EXPECT_EQ(e.kind(), SealedError::Kind::Failed);
         }
     }
+}
+
+// A stop during a long derivation returns at once; the derivation goes on alone
+// and its key is thrown away. A file above the size limit is refused unread.
+TEST(Sealed, StopDuringTheDerivationReturnsAtOnceAndLargeFilesAreRefusedUnread)
+{
+    std::string file = sealText("memo", "pw");
+    // 16 passes over 192 MiB: the most work a file may ask for, seconds of it.
+    const std::uint32_t values[2] = {16, 192 * 1024};
+    for (int field = 0; field < 2; ++field) {
+        for (int i = 0; i < 4; ++i) {
+            file[tq::sealed::kMagicSize + 2 + 4 * field + i] = static_cast<char>(values[field] >> (8 * i));
+        }
+    }
+    bool stop = false;
+    tq::YieldHook hook([](void* flag) { *static_cast<bool*>(flag) = true; }, &stop);
+    tq::sealed::Work work;
+    work.yield = &hook;
+    work.stop = &stop;
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_FALSE(tq::sealed::Unseal(file, SecretBytes::copyOf("pw"), work).has_value());
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(500));
+
+    const auto dir = std::filesystem::temp_directory_path() / ("tq-sealed-big-" + std::to_string(::getpid()));
+    std::filesystem::create_directories(dir);
+    const auto big = dir / "big.tqs";
+    std::ofstream(big, std::ios::binary) << file;
+    std::filesystem::resize_file(big, tq::sealed::kMaxFileSize + 1); // sparse: nothing to read
+    try {
+        tq::sealed::UnsealFile(big, SecretBytes::copyOf("pw"));
+        ADD_FAILURE() << "a file above the limit was opened";
+    } catch (const SealedError& e) {
+        EXPECT_EQ(e.kind(), SealedError::Kind::Failed);
+        EXPECT_NE(std::string(e.what()).find("256 MiB"), std::string::npos) << e.what();
+    }
+    std::filesystem::remove_all(dir);
 }
 
 // The yield hook fires while the derivation runs, the bar climbs to the end, and a

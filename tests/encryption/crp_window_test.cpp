@@ -119,17 +119,34 @@ TEST_F(CrpWindow, MemoHoldingCipherTextIsStoredWithoutEncryptingAgain)
     }
 }
 
-TEST_F(CrpWindow, NoToTheBitsQuestionStoresThePlainLines)
+TEST_F(CrpWindow, NoToTheBitsQuestionStoresThePlainLinesOnlyAfterASecondYes)
 {
     auto& w = window();
     w.Scale4->setValue(3);
-    answerYes = false;
-    w.Memo->setText("ab\r\ncd\r\n");
-    const QString path = dir.filePath("plain.crp");
-    save(w, path);
-    EXPECT_EQ(questions, 1);
-    EXPECT_EQ(storedText(path), "abcd");
-    EXPECT_EQ(w.panel(1), QStringLiteral("File saved..."));
+    for (const bool saveUnencrypted : {false, true}) {
+        std::vector<QString> asked;
+        tq::prompts::setQuestionHandler([&](QWidget*, const QString&, const QString& text, tq::prompts::Icon) {
+            asked.push_back(text);
+            return asked.size() == 2 && saveUnencrypted;
+        });
+        w.Memo->setText("ab\r\ncd\r\n");
+        const QString path = dir.filePath(saveUnencrypted ? "plain.crp" : "never.crp");
+        if (saveUnencrypted) {
+            save(w, path);
+        } else {
+            // No file dialog may be shown.
+            w.runCommand([&w] { w.imgOpslaanClick(); });
+        }
+        ASSERT_EQ(asked.size(), 2u);
+        EXPECT_TRUE(asked[0].contains(QStringLiteral("bits codering")));
+        EXPECT_EQ(asked[1], QStringLiteral("Save the memo without encryption?"));
+        EXPECT_EQ(QFileInfo::exists(path), saveUnencrypted);
+        if (saveUnencrypted) {
+            EXPECT_EQ(storedText(path), "abcd");
+            EXPECT_EQ(w.panel(1), QStringLiteral("File saved..."));
+        }
+        EXPECT_TRUE(w.ControlsEnabled);
+    }
 }
 
 TEST_F(CrpWindow, CaptionsShowTheNameLowerCasedOnOpenAndAsTypedOnSave)

@@ -136,7 +136,7 @@ TEST_F(SealedWindow, MemoSealedInTheWindowOpensWithTheCliAndTheReverse)
     const std::string cliMemo = "From the command line\r\n\xE9\xE8\r\n";
     writeBytes(plain, cliMemo);
     const QString fromCli = dir.filePath("FromCli.crp");
-    ASSERT_EQ(cli({"seal", "--passphrase-file", "PASS", "--ops", "1", "--mem", "8", plain.toStdString(),
+    ASSERT_EQ(cli({"seal", "--passphrase-file", "PASS", "--weak", "--ops", "1", "--mem", "8", plain.toStdString(),
                    fromCli.toStdString()},
                   "cli pass"),
               0);

@@ -13,6 +13,7 @@
 #include <unistd.h>
 #endif
 
+#include <cerrno>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -190,16 +191,59 @@ TEST_F(AtomicFileTest, CountedTemporaryNamesTakeTheFirstFreeNumber)
     EXPECT_EQ(read(dir_ / "out.bin"), "x");
 }
 
-TEST_F(AtomicFileTest, ReplacedFileKeepsItsPermissions)
+TEST_F(AtomicFileTest, NewFilesGetTheirKindsModeAndReplacedOnesKeepTheirs)
 {
     TQ_SKIP_WITHOUT_POSIX_PERMISSIONS();
-    const fs::path target = dir_ / "script.sh";
-    put(target, "#!/bin/sh\n");
-    fs::permissions(target, fs::perms::owner_all | fs::perms::group_read);
-    tq::AtomicFile file(target);
-    file.write("#!/bin/sh\necho\n", 15);
-    file.commit();
-    EXPECT_EQ(fs::status(target).permissions() & fs::perms::all, fs::perms::owner_all | fs::perms::group_read);
+#ifndef _WIN32
+    const mode_t oldMask = ::umask(022);
+    using Mode = tq::AtomicFile::Mode;
+    struct Case {
+        const char* name;
+        Mode mode;
+        int oldMode; // -1: no file before
+        bool replace;
+        unsigned expected; // mode afterwards; the temporary file never had more
+    };
+    const Case cases[] = {
+        {"new-private", Mode::Private, -1, true, 0600},
+        {"new-shared", Mode::Shared, -1, true, 0644},
+        {"replaced-private", Mode::Private, 0750, true, 0750},
+        {"replaced-shared", Mode::Shared, 0604, true, 0604},
+        {"kept", Mode::Shared, 0640, false, 0640},
+        {"new-only", Mode::Private, -1, false, 0600},
+    };
+    for (const Case& c : cases) {
+        const fs::path target = dir_ / c.name;
+        if (c.oldMode >= 0) {
+            put(target, "old");
+            fs::permissions(target, static_cast<fs::perms>(c.oldMode));
+        }
+        tq::AtomicFile file(target, tq::AtomicFile::Links::Follow, c.mode);
+        // The temporary file is the one other entry besides the old file.
+        for (const auto& entry : fs::directory_iterator(dir_)) {
+            if (entry.path().filename().string().rfind(".tarnquill-", 0) == 0) {
+                EXPECT_EQ(static_cast<unsigned>(entry.status().permissions() & fs::perms::all), c.expected)
+                    << c.name;
+            }
+        }
+        file.write("new", 3);
+        if (c.replace) {
+            file.commit();
+            EXPECT_EQ(read(target), "new") << c.name;
+        } else {
+            try {
+                file.commitNew();
+                EXPECT_EQ(c.oldMode, -1) << c.name;
+            } catch (const tq::FileError& e) {
+                EXPECT_EQ(e.errorCode(), EEXIST) << c.name;
+            }
+            EXPECT_EQ(read(target), c.oldMode >= 0 ? "old" : "new") << c.name;
+        }
+        EXPECT_EQ(static_cast<unsigned>(fs::status(target).permissions() & fs::perms::all), c.expected) << c.name;
+    }
+    EXPECT_EQ(entries(), std::size(cases)); // no temporary file left
+    ::umask(oldMask);
+#endif
 }
 
 } // namespace

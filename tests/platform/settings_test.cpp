@@ -7,6 +7,12 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
+#ifndef _WIN32
+#include <sys/stat.h>
+#endif
+
 #include <cstdlib>
 #include <string>
 
@@ -111,25 +117,26 @@ TEST(SettingsLocation, DefaultsToTheXdgConfigurationFolder)
     QTemporaryDir dir;
     ASSERT_TRUE(dir.isValid());
     const QByteArray oldXdg = qgetenv("XDG_CONFIG_HOME");
-    const QByteArray oldOverride = qgetenv("TARNQUILL_SETTINGS");
     qputenv("XDG_CONFIG_HOME", dir.path().toLocal8Bit());
-    qunsetenv("TARNQUILL_SETTINGS");
     tq::settings::setStorageOverride({});
     EXPECT_EQ(QString::fromStdString(tq::settings::location()), dir.path() + "/Tarnquill/tarnquill.ini");
+#ifndef _WIN32
+    // The file holds the obscured mail password: the folder is the user's alone
+    // and the file readable by the user only, whatever the umask.
+    const mode_t oldMask = ::umask(022);
+#endif
     tq::settings::writeString("startMinimized", "1");
     EXPECT_TRUE(QFileInfo::exists(dir.path() + "/Tarnquill/tarnquill.ini"));
-
-    // The environment variable wins over the default folder.
-    qputenv("TARNQUILL_SETTINGS", dir.filePath("other.ini").toLocal8Bit());
-    EXPECT_EQ(QString::fromStdString(tq::settings::location()), dir.filePath("other.ini"));
-    EXPECT_FALSE(tq::settings::readBool("startMinimized"));
+#ifndef _WIN32
+    ::umask(oldMask);
+    namespace fs = std::filesystem;
+    const fs::path folder = fs::path(dir.path().toStdString()) / "Tarnquill";
+    EXPECT_EQ(fs::status(folder).permissions() & fs::perms::all, fs::perms::owner_all);
+    EXPECT_EQ(fs::status(folder / "tarnquill.ini").permissions() & fs::perms::all,
+              fs::perms::owner_read | fs::perms::owner_write);
+#endif
 
     qputenv("XDG_CONFIG_HOME", oldXdg);
-    if (oldOverride.isEmpty()) {
-        qunsetenv("TARNQUILL_SETTINGS");
-    } else {
-        qputenv("TARNQUILL_SETTINGS", oldOverride);
-    }
 }
 
 TEST(SettingsLocation, UnwritableStorageIsReported)
