@@ -3,22 +3,15 @@
 // engine's own code paths, without sockets.
 #pragma once
 
-#include <stdexcept>
 #include <string>
 #include <vector>
 
 namespace tq::cli {
 
-// Wrong usage of a mail subcommand (exit status 2, with the usage text); its
-// text says what is wrong.
-class MailUsageError : public std::runtime_error {
-public:
-    using std::runtime_error::runtime_error;
-};
-
-// `mail compose [--keys K1,K2,K3,K4] [--to ADDR] [--from ADDR] [--name NAME]
+// `mail compose [--keys K1,K2,K3,K4 | --keys-file FILE] [--to ADDR] [--from ADDR] [--name NAME]
 // [--subject TEXT] [--attach FILE]... MEMOFILE`: writes the message to
-// standard output. Returns the exit status; failures are exceptions.
+// standard output. Returns the exit status; failures are exceptions
+// (UsageError for wrong usage).
 int runMailCompose(const std::vector<std::string>& args);
 
 // `mail read [--attachments DIR] MESSAGEFILE`: prints "Reply-To-Address: ",

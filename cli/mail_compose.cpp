@@ -8,6 +8,8 @@
 // field is split at "," and ";", the texts are converted to Windows-1252.
 #include "cli/mail_commands.h"
 
+#include "cli/arguments.h"
+
 #include "crypto/crpfile.h"
 #include "crypto/linecipher.h"
 #include "mail/post_message.h"
@@ -25,42 +27,6 @@
 
 namespace tq::cli {
 namespace {
-
-// The send window's fixed settings.
-constexpr const char* kLocalProgram = "Microsoft Office Outlook, Build 11.0.5510";
-
-int keyNumber(const std::string& text, int n, int low, int high)
-{
-    if (text.empty() || text.size() > 9 || text.find_first_not_of("0123456789") != std::string::npos ||
-        std::stol(text) < low || std::stol(text) > high) {
-        throw MailUsageError("key " + std::to_string(n) + " must be a whole number in " + std::to_string(low) +
-                             "-" + std::to_string(high) + ", not \"" + text + "\"");
-    }
-    return static_cast<int>(std::stol(text));
-}
-
-crp::KeySet parseKeys(const std::string& text)
-{
-    std::vector<std::string> parts;
-    std::size_t start = 0;
-    for (;;) {
-        const std::size_t comma = text.find(',', start);
-        parts.push_back(text.substr(start, comma == std::string::npos ? std::string::npos : comma - start));
-        if (comma == std::string::npos) {
-            break;
-        }
-        start = comma + 1;
-    }
-    if (parts.size() != 4) {
-        throw MailUsageError("--keys takes four keys K1,K2,K3,K4");
-    }
-    crp::KeySet keys;
-    keys.cipher.key1 = static_cast<std::uint8_t>(keyNumber(parts[0], 1, 5, 127));
-    keys.cipher.key2 = static_cast<std::uint8_t>(keyNumber(parts[1], 2, 7, 31));
-    keys.cipher.key3 = static_cast<std::uint8_t>(keyNumber(parts[2], 3, 10, 254));
-    keys.key4 = keyNumber(parts[3], 4, 1, 1000);
-    return keys;
-}
 
 // The Date header of a message sent now, in the local zone.
 std::string nowDate()
@@ -82,62 +48,24 @@ std::string nowDate()
 
 int runMailCompose(const std::vector<std::string>& args)
 {
-    std::optional<std::string> keys;
-    std::string to;
-    std::string from;
-    std::string name;
-    std::string subject = "Geen";
-    std::vector<std::string> attachments;
-    std::vector<std::string> operands;
-    bool optionsEnded = false;
-    for (std::size_t i = 0; i < args.size(); ++i) {
-        const std::string& arg = args[i];
-        if (!optionsEnded && arg == "--") {
-            optionsEnded = true;
-            continue;
-        }
-        if (optionsEnded || arg.size() < 2 || arg[0] != '-') {
-            operands.push_back(arg);
-            continue;
-        }
-        std::string option = arg;
-        std::optional<std::string> value;
-        if (const std::size_t eq = arg.find('='); eq != std::string::npos) {
-            option = arg.substr(0, eq);
-            value = arg.substr(eq + 1);
-        }
-        if (!value) {
-            if (i + 1 >= args.size()) {
-                throw MailUsageError("option " + option + " needs a value");
-            }
-            value = args[++i];
-        }
-        if (option == "--keys") {
-            keys = *value;
-        } else if (option == "--to") {
-            to = *value;
-        } else if (option == "--from") {
-            from = *value;
-        } else if (option == "--name") {
-            name = *value;
-        } else if (option == "--subject") {
-            subject = *value;
-        } else if (option == "--attach") {
-            attachments.push_back(*value);
-        } else {
-            throw MailUsageError("unknown option " + option);
-        }
+    const Arguments a =
+        parseArguments(args, {"--keys", "--keys-file", "--to", "--from", "--name", "--subject", "--attach"});
+    if (a.operands.size() != 1) {
+        throw UsageError("mail compose takes MEMOFILE");
     }
-    if (operands.size() != 1) {
-        throw MailUsageError("mail compose takes MEMOFILE");
-    }
+    const bool encrypt = keysText(a).has_value();
+    const crp::KeySet keys = encrypt ? parseKeySet(a) : crp::KeySet();
+    const std::string to = a.value("--to").value_or("");
+    const std::string from = a.value("--from").value_or("");
+    const std::string name = a.value("--name").value_or("");
+    const std::string subject = a.value("--subject").value_or("Geen");
 
     // The memo holds the file's lines: every line break becomes CR LF.
-    const std::vector<std::uint8_t> bytes = readWholeFile(std::filesystem::u8path(operands[0]));
+    const std::vector<std::uint8_t> bytes = readWholeFile(std::filesystem::u8path(a.operands[0]));
     std::string memoText = normalizeBreaks(std::string(bytes.begin(), bytes.end()));
-    if (keys && !IsCipherText(memoText)) {
+    if (encrypt && !IsCipherText(memoText)) {
         LineCipher cipher;
-        memoText = crp::EncryptMemoText(cipher, memoText, parseKeys(*keys));
+        memoText = crp::EncryptMemoText(cipher, memoText, keys);
     }
 
     TPostMessage message;
@@ -146,10 +74,10 @@ int runMailCompose(const std::vector<std::string>& args)
     message.ReplyTo = message.FromAddress;
     message.ToAddress = mail::splitRecipients(cp1252::fromUtf8Lossy(to));
     message.Subject = cp1252::fromUtf8Lossy(subject) + "\xA0";
-    message.LocalProgram = kLocalProgram;
+    message.LocalProgram = mail::kMailerName;
     message.Date = nowDate();
     message.Body = memoLines(memoText);
-    for (const std::string& path : attachments) {
+    for (const std::string& path : a.all("--attach")) {
         message.Attachments.push_back(std::filesystem::absolute(std::filesystem::u8path(path)).u8string());
     }
     std::mt19937 random(std::random_device{}());

@@ -1,5 +1,7 @@
 #include "cli/mail_commands.h"
 
+#include "cli/arguments.h"
+
 #include "archive/fileio.h"
 #include "mail/mail_message.h"
 #include "mail/message_text.h"
@@ -38,33 +40,15 @@ std::string oneLine(const std::string& value)
 
 int runMailRead(const std::vector<std::string>& args)
 {
-    std::optional<std::string> folder;
-    std::vector<std::string> operands;
-    bool optionsEnded = false;
-    for (std::size_t i = 0; i < args.size(); ++i) {
-        const std::string& arg = args[i];
-        if (!optionsEnded && arg == "--") {
-            optionsEnded = true;
-        } else if (!optionsEnded && arg.rfind("--attachments=", 0) == 0) {
-            folder = arg.substr(14);
-        } else if (!optionsEnded && arg == "--attachments") {
-            if (i + 1 >= args.size()) {
-                throw MailUsageError("option --attachments needs a value");
-            }
-            folder = args[++i];
-        } else if (!optionsEnded && arg.size() > 1 && arg[0] == '-') {
-            throw MailUsageError("unknown option " + arg);
-        } else {
-            operands.push_back(arg);
-        }
+    const Arguments a = parseArguments(args, {"--attachments"});
+    if (a.operands.size() != 1) {
+        throw UsageError("mail read takes MESSAGEFILE");
     }
-    if (operands.size() != 1) {
-        throw MailUsageError("mail read takes MESSAGEFILE");
-    }
+    const std::optional<std::string> folder = a.value("--attachments");
 
     // The message as stored (RFC 5322, CR LF or LF line ends): header lines up
     // to the first empty line, then the body, as a POP3 retrieval gives them.
-    const std::vector<std::uint8_t> bytes = tq::readWholeFile(tq::archive_io::toPath(operands[0]));
+    const std::vector<std::uint8_t> bytes = tq::readWholeFile(tq::archive_io::toPath(a.operands[0]));
     std::vector<std::string> header;
     std::vector<std::string> body;
     bool inBody = false;

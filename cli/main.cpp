@@ -14,6 +14,7 @@
 #include "archive/archive_plan.h"
 #include "archive/fileio.h"
 #include "archive/xfileframe.h"
+#include "cli/arguments.h"
 #include "cli/mail_commands.h"
 #include "compress/compress.h"
 #include "crypto/crpfile.h"
@@ -63,6 +64,14 @@
 #include <unistd.h>
 
 namespace {
+
+using tq::cli::Arguments;
+using tq::cli::keysText;
+using tq::cli::parseArguments;
+using tq::cli::parseKeySet;
+using tq::cli::parseNumber;
+using tq::cli::splitCommas;
+using tq::cli::UsageError;
 
 // Paths on the command line are UTF-8 text (on Windows the arguments are converted
 // to it); every file-system path is made from them through the archive's UTF-8
@@ -128,144 +137,16 @@ const char* const kUsage =
     "Archive keys K1,K2 are 0-255 (default 97,43). x add and x extract show their\n"
     "progress on standard error when it is a terminal.\n";
 
-// Wrong usage: exit status 2.
-class UsageError : public std::runtime_error {
-public:
-    using std::runtime_error::runtime_error;
-};
-
 // Failure: exit status 1.
 class CliError : public std::runtime_error {
 public:
     using std::runtime_error::runtime_error;
 };
 
-long parseNumber(const std::string& text, const char* what, long low, long high)
-{
-    if (text.empty() || text.size() > 9 || text.find_first_not_of("0123456789") != std::string::npos) {
-        throw UsageError(std::string(what) + " must be a whole number, not \"" + text + "\"");
-    }
-    const long value = std::stol(text);
-    if (value < low || value > high) {
-        throw UsageError(std::string(what) + " must lie in " + std::to_string(low) + "-" + std::to_string(high) +
-                         ", not " + text);
-    }
-    return value;
-}
-
-std::vector<std::string> splitCommas(const std::string& text)
-{
-    std::vector<std::string> parts;
-    std::size_t start = 0;
-    while (true) {
-        const std::size_t comma = text.find(',', start);
-        parts.push_back(text.substr(start, comma == std::string::npos ? std::string::npos : comma - start));
-        if (comma == std::string::npos) {
-            return parts;
-        }
-        start = comma + 1;
-    }
-}
-
-// Options and operands of one command. Options may stand anywhere before "--".
-struct Arguments {
-    std::vector<std::string> operands;
-    std::optional<std::string> keys;
-    std::optional<std::string> skip;
-    std::optional<std::string> passes;
-    std::optional<std::string> passphraseFile;
-    std::optional<std::string> ops;
-    std::optional<std::string> mem;
-    std::optional<std::string> keysFile;
-    bool overwrite = false;
-    bool weak = false;
-};
-
-// `allowKeys` also allows --keys-file; `switches` are the value-less options the
-// command takes (--overwrite, --weak).
-Arguments parseArguments(const std::vector<std::string>& args, bool allowKeys, bool allowSkip, bool allowPasses,
-                         bool allowPassphrase = false, bool allowParams = false,
-                         std::initializer_list<const char*> switches = {})
-{
-    Arguments parsed;
-    bool optionsEnded = false;
-    for (std::size_t i = 0; i < args.size(); ++i) {
-        const std::string& arg = args[i];
-        if (!optionsEnded && arg == "--") {
-            optionsEnded = true;
-            continue;
-        }
-        if (!optionsEnded && arg.size() > 1 && arg[0] == '-') {
-            std::string name = arg;
-            std::optional<std::string> value;
-            const std::size_t eq = arg.find('=');
-            if (eq != std::string::npos) {
-                name = arg.substr(0, eq);
-                value = arg.substr(eq + 1);
-            }
-            const bool isSwitch = std::find_if(switches.begin(), switches.end(), [&](const char* sw) {
-                                      return name == sw;
-                                  }) != switches.end();
-            if (isSwitch && !value) {
-                (name == "--overwrite" ? parsed.overwrite : parsed.weak) = true;
-                continue;
-            }
-            std::optional<std::string>* slot = nullptr;
-            if (name == "--keys" && allowKeys) {
-                slot = &parsed.keys;
-            } else if (name == "--keys-file" && allowKeys) {
-                slot = &parsed.keysFile;
-            } else if (name == "--skip" && allowSkip) {
-                slot = &parsed.skip;
-            } else if (name == "--passes" && allowPasses) {
-                slot = &parsed.passes;
-            } else if (name == "--passphrase-file" && allowPassphrase) {
-                slot = &parsed.passphraseFile;
-            } else if (name == "--ops" && allowParams) {
-                slot = &parsed.ops;
-            } else if (name == "--mem" && allowParams) {
-                slot = &parsed.mem;
-            } else {
-                throw UsageError("unknown option " + name);
-            }
-            if (!value) {
-                if (i + 1 >= args.size()) {
-                    throw UsageError("option " + name + " needs a value");
-                }
-                value = args[++i];
-            }
-            *slot = *value;
-            continue;
-        }
-        parsed.operands.push_back(arg);
-    }
-    return parsed;
-}
-
 // The bytes of the file named by a UTF-8 command-line path.
 std::vector<std::uint8_t> readWholeFile(const std::string& path)
 {
     return tq::readWholeFile(fsPath(path));
-}
-
-// The keys of --keys ("K1,K2,...") or of --keys-file (one key a line, as the key
-// files hold them: digits and CR LF), as one comma-separated text; nothing when
-// neither is given. A key file keeps the keys out of the process list.
-std::optional<std::string> keysText(const Arguments& a)
-{
-    if (a.keys && a.keysFile) {
-        throw UsageError("give --keys or --keys-file, not both");
-    }
-    if (!a.keysFile) {
-        return a.keys;
-    }
-    std::string keys;
-    for (const std::string& line : tq::memoLines(tq::readWholeText(fsPath(*a.keysFile)))) {
-        if (!line.empty()) {
-            keys += (keys.empty() ? "" : ",") + line;
-        }
-    }
-    return keys;
 }
 
 std::int32_t checkedLength(std::size_t size, const std::string& path)
@@ -278,11 +159,11 @@ std::int32_t checkedLength(std::size_t size, const std::string& path)
 
 int runCompress(const std::vector<std::string>& args)
 {
-    const Arguments a = parseArguments(args, false, true, false);
+    const Arguments a = parseArguments(args, {"--skip"});
     if (a.operands.size() != 2) {
         throw UsageError("compress takes INPUT and OUTPUT");
     }
-    const std::int32_t skip = a.skip ? static_cast<std::int32_t>(parseNumber(*a.skip, "--skip", 0, 100000000)) : 2;
+    const std::int32_t skip = a.value("--skip") ? static_cast<std::int32_t>(parseNumber(*a.value("--skip"), "--skip", 0, 100000000)) : 2;
     const std::vector<std::uint8_t> input = readWholeFile(a.operands[0]);
     checkedLength(input.size(), a.operands[0]);
 
@@ -300,7 +181,7 @@ int runCompress(const std::vector<std::string>& args)
 
 int runDecompress(const std::vector<std::string>& args)
 {
-    const Arguments a = parseArguments(args, false, false, false);
+    const Arguments a = parseArguments(args, {});
     if (a.operands.size() != 2) {
         throw UsageError("decompress takes INPUT and OUTPUT");
     }
@@ -424,13 +305,13 @@ std::string withoutTrailingSlashes(std::string path)
 
 int runArchiveAdd(const std::vector<std::string>& args)
 {
-    const Arguments a = parseArguments(args, true, true, false);
+    const Arguments a = parseArguments(args, {"--keys", "--keys-file", "--skip"});
     if (a.operands.size() < 2) {
         throw UsageError("x add takes ARCHIVE and at least one PATH");
     }
     tq::AddOptions options;
     options.keys = parseArchiveKeys(a);
-    options.skip = a.skip ? static_cast<std::int32_t>(parseNumber(*a.skip, "--skip", 0, 100000000)) : 2;
+    options.skip = a.value("--skip") ? static_cast<std::int32_t>(parseNumber(*a.value("--skip"), "--skip", 0, 100000000)) : 2;
     options.applyTimeLimit = true;
     options.timeLimitOn = false;
 
@@ -469,7 +350,7 @@ int runArchiveAdd(const std::vector<std::string>& args)
 
 int runArchiveList(const std::vector<std::string>& args)
 {
-    const Arguments a = parseArguments(args, false, false, false);
+    const Arguments a = parseArguments(args, {});
     if (a.operands.size() != 1) {
         throw UsageError("x list takes ARCHIVE");
     }
@@ -490,7 +371,7 @@ int runArchiveList(const std::vector<std::string>& args)
 
 int runArchiveExtract(const std::vector<std::string>& args)
 {
-    const Arguments a = parseArguments(args, true, false, false, false, false, {"--overwrite"});
+    const Arguments a = parseArguments(args, {"--keys", "--keys-file"}, {"--overwrite"});
     if (a.operands.size() < 2) {
         throw UsageError("x extract takes ARCHIVE, FOLDER and optional entry names");
     }
@@ -527,7 +408,7 @@ int runArchiveExtract(const std::vector<std::string>& args)
     tq::TCompress compressor;
     TerminalProgress progress(tq::extractShare(entries.size(), false));
     tq::ExtractChoices choices;
-    if (a.overwrite) {
+    if (a.has("--overwrite")) {
         choices.replaceAll = true;
     }
     for (std::size_t i = 0; i < entries.size(); ++i) {
@@ -551,7 +432,7 @@ int runArchiveExtract(const std::vector<std::string>& args)
 
 int runArchiveDelete(const std::vector<std::string>& args)
 {
-    const Arguments a = parseArguments(args, false, false, false);
+    const Arguments a = parseArguments(args, {});
     if (a.operands.size() < 2) {
         throw UsageError("x delete takes ARCHIVE and at least one entry name");
     }
@@ -569,34 +450,16 @@ int runArchiveDelete(const std::vector<std::string>& args)
     return 0;
 }
 
-tq::crp::KeySet parseKeySet(const Arguments& a)
-{
-    const std::optional<std::string> text = keysText(a);
-    if (!text) {
-        throw UsageError("--keys K1,K2,K3,K4 or --keys-file FILE is required");
-    }
-    const std::vector<std::string> parts = splitCommas(*text);
-    if (parts.size() != 4) {
-        throw UsageError("--keys takes four keys K1,K2,K3,K4");
-    }
-    tq::crp::KeySet keys;
-    keys.cipher.key1 = static_cast<std::uint8_t>(parseNumber(parts[0], "key 1", 5, 127));
-    keys.cipher.key2 = static_cast<std::uint8_t>(parseNumber(parts[1], "key 2", 7, 31));
-    keys.cipher.key3 = static_cast<std::uint8_t>(parseNumber(parts[2], "key 3", 10, 254));
-    keys.key4 = static_cast<int>(parseNumber(parts[3], "key 4", 1, 1000));
-    return keys;
-}
-
 int runCipher(const std::vector<std::string>& args, bool encrypt)
 {
-    const Arguments a = parseArguments(args, true, false, true);
+    const Arguments a = parseArguments(args, {"--keys", "--keys-file", "--passes"});
     if (!a.operands.empty()) {
         throw UsageError(std::string(encrypt ? "encrypt" : "decrypt") + " reads standard input and takes no operands");
     }
     const tq::crp::KeySet keySet = parseKeySet(a);
     const tq::CipherKeys keys = keySet.cipher;
     const long key4 = keySet.key4;
-    const int passes = a.passes ? static_cast<int>(parseNumber(*a.passes, "--passes", 1, 100000))
+    const int passes = a.value("--passes") ? static_cast<int>(parseNumber(*a.value("--passes"), "--passes", 1, 100000))
                                 : static_cast<int>(key4 + 1);
 
     std::string input((std::istreambuf_iterator<char>(std::cin)), std::istreambuf_iterator<char>());
@@ -617,12 +480,12 @@ const char* const kLineEnding = "\n";
 
 int runCrpSave(const std::vector<std::string>& args)
 {
-    const Arguments a = parseArguments(args, true, true, false);
+    const Arguments a = parseArguments(args, {"--keys", "--keys-file", "--skip"});
     if (a.operands.size() != 2) {
         throw UsageError("crp save takes TEXTFILE and CRPFILE");
     }
     const tq::crp::KeySet keys = parseKeySet(a);
-    const std::int32_t skip = a.skip ? static_cast<std::int32_t>(parseNumber(*a.skip, "--skip", 2, 32000))
+    const std::int32_t skip = a.value("--skip") ? static_cast<std::int32_t>(parseNumber(*a.value("--skip"), "--skip", 2, 32000))
                                      : tq::crp::kDefaultSkip;
     const std::vector<std::uint8_t> bytes = readWholeFile(a.operands[0]);
     checkedLength(bytes.size(), a.operands[0]);
@@ -636,7 +499,7 @@ int runCrpSave(const std::vector<std::string>& args)
 
 int runCrpOpen(const std::vector<std::string>& args)
 {
-    const Arguments a = parseArguments(args, true, false, false);
+    const Arguments a = parseArguments(args, {"--keys", "--keys-file"});
     if (a.operands.size() != 1) {
         throw UsageError("crp open takes CRPFILE");
     }
@@ -817,8 +680,8 @@ bool readHiddenLine(const char* prompt, tq::sealed::SecretBytes& line)
 tq::sealed::SecretBytes readPassphrase(const Arguments& a, bool newPassphrase)
 {
     tq::sealed::SecretBytes pass;
-    if (a.passphraseFile) {
-        pass = passphraseFromFile(*a.passphraseFile);
+    if (a.value("--passphrase-file")) {
+        pass = passphraseFromFile(*a.value("--passphrase-file"));
     } else {
         pass = tq::sealed::SecretBytes(kMaxPassphrase);
         if (!readHiddenLine(newPassphrase ? "New passphrase: " : "Passphrase: ", pass)) {
@@ -840,21 +703,21 @@ tq::sealed::SecretBytes readPassphrase(const Arguments& a, bool newPassphrase)
 
 int runSeal(const std::vector<std::string>& args)
 {
-    const Arguments a = parseArguments(args, false, false, false, true, true, {"--weak"});
+    const Arguments a = parseArguments(args, {"--passphrase-file", "--ops", "--mem"}, {"--weak"});
     if (a.operands.size() != 2) {
         throw UsageError("seal takes INPUT and OUTPUT");
     }
     tq::sealed::Params params = tq::sealed::kDefaultParams;
-    if (a.ops) {
+    if (a.value("--ops")) {
         params.opslimit = static_cast<std::uint32_t>(
-            parseNumber(*a.ops, "--ops", tq::sealed::kMinOpslimit, tq::sealed::kMaxOpslimit));
+            parseNumber(*a.value("--ops"), "--ops", tq::sealed::kMinOpslimit, tq::sealed::kMaxOpslimit));
     }
-    if (a.mem) {
+    if (a.value("--mem")) {
         params.memlimitKiB = static_cast<std::uint32_t>(
-            parseNumber(*a.mem, "--mem", tq::sealed::kMinMemlimitKiB, tq::sealed::kMaxMemlimitKiB));
+            parseNumber(*a.value("--mem"), "--mem", tq::sealed::kMinMemlimitKiB, tq::sealed::kMaxMemlimitKiB));
     }
     if ((params.opslimit < tq::sealed::kWeakOpslimit || params.memlimitKiB < tq::sealed::kWeakMemlimitKiB) &&
-        !a.weak) {
+        !a.has("--weak")) {
         throw UsageError("below " + std::to_string(tq::sealed::kWeakOpslimit) + " passes or " +
                          std::to_string(tq::sealed::kWeakMemlimitKiB) +
                          " KiB a passphrase is cheap to guess; add --weak to seal anyway");
@@ -878,7 +741,7 @@ int runSeal(const std::vector<std::string>& args)
 
 int runUnseal(const std::vector<std::string>& args)
 {
-    const Arguments a = parseArguments(args, false, false, false, true, false);
+    const Arguments a = parseArguments(args, {"--passphrase-file"});
     if (a.operands.size() != 2) {
         throw UsageError("unseal takes INPUT and OUTPUT");
     }
@@ -1029,9 +892,6 @@ int main(int argc, char** argv)
     try {
         return run(utf8Arguments(argc, argv));
     } catch (const UsageError& e) {
-        std::cerr << "tarnquill-cli: " << e.what() << "\n\n" << kUsage;
-        return 2;
-    } catch (const tq::cli::MailUsageError& e) {
         std::cerr << "tarnquill-cli: " << e.what() << "\n\n" << kUsage;
         return 2;
     } catch (const std::exception& e) {

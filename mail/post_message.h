@@ -63,6 +63,9 @@ std::string makeBoundary(std::mt19937& random);
 // value write headers or SMTP commands of its own.
 void checkHeaderSafety(const TPostMessage& message, std::string_view charset);
 
+// The X-Mailer text the send window puts in every message.
+constexpr const char* kMailerName = "Microsoft Office Outlook, Build 11.0.5510";
+
 // Wire limits: no line of a message may carry more than 998 octets before its
 // CR LF; quoted-printable and encoded words keep lines to 76 characters; header
 // lines are folded at blanks to stay near 78 where the text allows.

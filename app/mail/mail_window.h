@@ -86,7 +86,7 @@ public:
     bool SendStopped = false;
 
     // The X-Mailer text of every message.
-    static constexpr const char* kLocalProgram = "Microsoft Office Outlook, Build 11.0.5510";
+    static constexpr const char* kLocalProgram = mail::kMailerName;
 
 protected:
     void showEvent(QShowEvent* event) override;
