@@ -141,7 +141,8 @@ Answer askYesNoAllCancel(QWidget* parent, const QString& title, const QString& t
         return handler(parent, title, text);
     }
     const auto answer = QMessageBox::question(
-        parent, title, text, QMessageBox::Yes | QMessageBox::No | QMessageBox::YesToAll | QMessageBox::Cancel,
+        dialogParent(parent), title, text,
+        QMessageBox::Yes | QMessageBox::No | QMessageBox::YesToAll | QMessageBox::Cancel,
         QMessageBox::No);
     switch (answer) {
     case QMessageBox::Yes:
