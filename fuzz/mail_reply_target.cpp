@@ -70,7 +70,8 @@ void pop3Replies(std::string_view text, std::size_t piece)
     try {
         const std::string reply = nextLine();
         const std::string first = tq::mail::replyWord(reply, 0);
-        TQ_FUZZ_CHECK(tq::mail::replyIsOk(reply) == (first.find("+OK") != std::string::npos));
+        // Only a reply whose first word, at its very start, is "+OK" succeeds.
+        TQ_FUZZ_CHECK(tq::mail::replyIsOk(reply) == (reply.rfind("+OK", 0) == 0 && first == "+OK"));
         TQ_FUZZ_CHECK(first.find_first_of(" \t\r\n") == std::string::npos);
         const std::string count = tq::mail::replyWord(reply, 1);
         const long long value = tq::mail::replyCount(count);
