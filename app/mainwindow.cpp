@@ -86,6 +86,17 @@ TfrmMemo::TfrmMemo(TProgram& program, const QString& argument)
     setWindowTitle(QStringLiteral("Tarnquill"));
     setWindowIcon(QIcon(programIcon(32)));
 
+    // The timers come first: building the window already writes panels and draws the bar.
+    CursorTimer = new RestingTimer(QStringLiteral("CursorTimer"), 10, this);
+    connect(CursorTimer, &RestingTimer::timeout, this, [this] { runCommand([this] { CursorTimerTimer(); }); });
+    Statustimer = new RestingTimer(QStringLiteral("Statustimer"), 1000, this);
+    connect(Statustimer, &RestingTimer::timeout, this, [this] {
+        drawStatusBar();
+        if (!ProgressShown) {
+            Statustimer->rest(); // the next progress bar wakes it (drawStatusBar)
+        }
+    });
+
     auto* central = new QWidget(this);
     auto* layout = new QVBoxLayout(central);
     layout->setContentsMargins(0, 0, 0, 0);
@@ -115,10 +126,6 @@ TfrmMemo::TfrmMemo(TProgram& program, const QString& argument)
     buildTray();
     connectMemo();
 
-    CursorTimer = new QTimer(this);
-    CursorTimer->setObjectName(QStringLiteral("CursorTimer"));
-    CursorTimer->setInterval(10);
-    connect(CursorTimer, &QTimer::timeout, this, [this] { runCommand([this] { CursorTimerTimer(); }); });
     delayedClear = new QTimer(this);
     delayedClear->setObjectName(QStringLiteral("delayedClear"));
     delayedClear->setInterval(100);
@@ -130,10 +137,6 @@ TfrmMemo::TfrmMemo(TProgram& program, const QString& argument)
             memoModified_ = false;
         });
     });
-    Statustimer = new QTimer(this);
-    Statustimer->setObjectName(QStringLiteral("Statustimer"));
-    Statustimer->setInterval(1000);
-    connect(Statustimer, &QTimer::timeout, this, [this] { drawStatusBar(); });
 
     // The cipher's progress becomes the bar's before every redraw.
     yield_.setRedraw([this] {
@@ -147,7 +150,10 @@ TfrmMemo::TfrmMemo(TProgram& program, const QString& argument)
 
     // Clipboard reader: the caret timer's Paste rule reads this state.
     if (QClipboard* clipboard = QGuiApplication::clipboard()) {
-        connect(clipboard, &QClipboard::dataChanged, this, [this] { refreshClipboardState(); });
+        connect(clipboard, &QClipboard::dataChanged, this, [this] {
+            refreshClipboardState();
+            CursorTimer->wake();
+        });
     }
 
     // Design size and place.
@@ -600,7 +606,15 @@ void TfrmMemo::connectMemo()
 {
     // Every change of the text marks the memo as changed; the commands that only
     // change its form, or that load it, set the flag back themselves.
-    connect(Memo, &MemoView::textChanged, this, [this] { memoModified_ = true; });
+    connect(Memo, &MemoView::textChanged, this, [this] {
+        memoModified_ = true;
+        CursorTimer->wake();
+    });
+    // The caret timer rests while nothing changes; these are the changes it follows.
+    connect(Memo, &MemoView::caretMoved, CursorTimer, &RestingTimer::wake);
+    for (QAction* a : caretRuleItems()) {
+        connect(a, &QAction::changed, CursorTimer, &RestingTimer::wake);
+    }
     Memo->setContextMenuPolicy(Qt::CustomContextMenu);
     connect(Memo, &QWidget::customContextMenuRequested, this, [this](const QPoint& pos) {
         runCommand([this, pos] { MemoPopUp->popup(Memo->viewport()->mapToGlobal(pos)); });
@@ -751,6 +765,7 @@ void TfrmMemo::drawStatusBar()
     }
     if (ProgressShown) {
         StatusBar->drawProgress();
+        Statustimer->wake();
     }
 }
 
@@ -761,6 +776,7 @@ void TfrmMemo::UpdateStatusBar()
     }
     if (ProgressShown) {
         StatusBar->updateProgress();
+        Statustimer->wake();
     }
 }
 
@@ -864,6 +880,7 @@ void TfrmMemo::setKeyFieldsVisible(bool visible)
 void TfrmMemo::resizeEvent(QResizeEvent* event)
 {
     QMainWindow::resizeEvent(event);
+    CursorTimer->wake(); // the caret timer keeps the least size
     runCommand([this] { FormResize(); });
 }
 
@@ -987,6 +1004,7 @@ void TfrmMemo::closeEvent(QCloseEvent* event)
     }
     setPanel(0, QStringLiteral("Closing..."));
     ClosingConfirmed = true;
+    CursorTimer->wake();
     // The receive window's session ends with the program (QUIT only when
     // connected; a wait that runs is ended at once).
     runGuarded(this, [this] { program_.mailOntvangen().Pop3Client.Disconnect(); });
@@ -1036,6 +1054,9 @@ bool TfrmMemo::eventFilter(QObject* watched, QEvent* event)
 void TfrmMemo::setPanel(int panel, const QString& text)
 {
     StatusBar->setPanelText(panel, text);
+    if (panel == 2 || panel == 3) {
+        CursorTimer->wake(); // its next tick writes the caret position again
+    }
 }
 
 QString TfrmMemo::panel(int panel) const
@@ -1063,6 +1084,34 @@ void TfrmMemo::refreshClipboardState()
     clipboardHasText_ = clipboard != nullptr && !clipboard->text().isEmpty();
 }
 
+struct TfrmMemo::CaretView {
+    std::vector<bool> enabled;
+    QString line;
+    QString col;
+    QSize size;
+    bool operator==(const CaretView& o) const
+    {
+        return enabled == o.enabled && line == o.line && col == o.col && size == o.size;
+    }
+};
+
+std::vector<QAction*> TfrmMemo::caretRuleItems() const
+{
+    return {Plakken1, Plakken2, Verzenden1, Opslaan1, Knippen1, Kopieren1, Verwijderen1, Knippen2, Kopieren2, Verwijderen2};
+}
+
+TfrmMemo::CaretView TfrmMemo::caretView() const
+{
+    CaretView v;
+    for (QAction* a : caretRuleItems()) {
+        v.enabled.push_back(a->isEnabled());
+    }
+    v.line = panel(2);
+    v.col = panel(3);
+    v.size = size();
+    return v;
+}
+
 void TfrmMemo::CursorTimerTimer()
 {
     if (ClosingConfirmed) {
@@ -1070,8 +1119,10 @@ void TfrmMemo::CursorTimerTimer()
         return;
     }
     if (!ControlsEnabled) {
+        CursorTimer->rest(); // EnableAll starts it again
         return;
     }
+    const CaretView before = caretView();
     Plakken1->setEnabled(clipboardHasText_);
     Plakken2->setEnabled(clipboardHasText_);
     if (!invisible_ && (width() <= kMinWidth || height() <= kMinHeight)) {
@@ -1086,6 +1137,9 @@ void TfrmMemo::CursorTimerTimer()
     Opslaan1->setEnabled(hasText);
     showCaretPosition();
     applySelectionRule();
+    if (caretView() == before) {
+        CursorTimer->rest(); // until a text, caret, selection, clipboard or size change
+    }
 }
 
 void TfrmMemo::NewMemo(bool fromImage)

@@ -13,6 +13,7 @@
 //      EnableAll, focus to the memo.
 #pragma once
 
+#include "app/restingtimer.h"
 #include "app/statusbar.h"
 #include "app/systray.h"
 #include "app/toolimages.h"
@@ -294,10 +295,11 @@ public:
     QAction* Compressieniveau2 = nullptr;
     QAction* Afsluiten2 = nullptr;
 
-    // Timers.
-    QTimer* CursorTimer = nullptr;
+    // Timers. The caret and status timers rest while their ticks have nothing to
+    // do; the events that give them work wake them (wakeCaretTimer).
+    RestingTimer* CursorTimer = nullptr;
     QTimer* delayedClear = nullptr;
-    QTimer* Statustimer = nullptr;
+    RestingTimer* Statustimer = nullptr;
 
     // The tray icon (shown only while the window is minimized, where the desktop
     // has a notification area).
@@ -330,6 +332,10 @@ private:
     void registerFileTypes();
     void reportRegistrationFailure(const std::string& why);
     void refreshClipboardState();
+    // What the caret timer shows; a tick that leaves it unchanged lets the timer rest.
+    struct CaretView;
+    std::vector<QAction*> caretRuleItems() const;
+    CaretView caretView() const;
     QAction* addItem(QMenu* menu, QAction*& slot, const char* name, const QString& caption,
                      const QKeySequence& shortcut, const std::function<void()>& command);
     void runHook(const std::function<void()>& hook);

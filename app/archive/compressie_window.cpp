@@ -94,6 +94,11 @@ TfrmCompressie::TfrmCompressie(QWidget*)
     : QWidget(nullptr)
 {
     setObjectName(QStringLiteral("TfrmCompressie"));
+    // The timers come first: building the window already writes the panels.
+    Timer = new RestingTimer(QStringLiteral("Timer"), 50, this);
+    connect(Timer, &RestingTimer::timeout, this, [this] { runGuarded(this, [this] { TimerTimer(); }); });
+    StatusTimer = new RestingTimer(QStringLiteral("StatusTimer"), 1000, this);
+    connect(StatusTimer, &RestingTimer::timeout, this, [this] { StatusTimerTimer(); });
     prepareWindow(this, QStringLiteral("Compressie"), QSize(439, 279), Frame::Sizeable, false);
     // Opens centred on the desktop.
     centreOver(this, nullptr);
@@ -133,11 +138,6 @@ TfrmCompressie::TfrmCompressie(QWidget*)
     layout->addWidget(TreeView, 1);
     layout->addWidget(StatusBar);
 
-    Timer = new QTimer(this);
-    Timer->setObjectName(QStringLiteral("Timer"));
-    Timer->setInterval(50);
-    connect(Timer, &QTimer::timeout, this, [this] { runGuarded(this, [this] { TimerTimer(); }); });
-    Timer->start();
 
     StatusClean = new QTimer(this);
     StatusClean->setObjectName(QStringLiteral("StatusClean"));
@@ -145,11 +145,19 @@ TfrmCompressie::TfrmCompressie(QWidget*)
     StatusClean->setSingleShot(true);
     connect(StatusClean, &QTimer::timeout, this, [this] { StatusCleanTimer(); });
 
-    StatusTimer = new QTimer(this);
-    StatusTimer->setObjectName(QStringLiteral("StatusTimer"));
-    StatusTimer->setInterval(1000);
-    connect(StatusTimer, &QTimer::timeout, this, [this] { StatusTimerTimer(); });
+    Timer->start();
     StatusTimer->start();
+    // What the state refresh follows while it rests.
+    connect(TreeView->model(), &QAbstractItemModel::rowsInserted, Timer, &RestingTimer::wake);
+    connect(TreeView->model(), &QAbstractItemModel::rowsRemoved, Timer, &RestingTimer::wake);
+    connect(TreeView->model(), &QAbstractItemModel::modelReset, Timer, &RestingTimer::wake);
+    connect(TreeView, &QTreeWidget::itemSelectionChanged, Timer, &RestingTimer::wake);
+    for (QAction* a : {Decomprimeren1, Verwijderen1}) {
+        connect(a, &QAction::changed, Timer, &RestingTimer::wake);
+    }
+    for (QWidget* b : stateRefreshButtons()) {
+        b->installEventFilter(this);
+    }
 }
 
 TfrmCompressie::~TfrmCompressie() = default;
@@ -247,6 +255,12 @@ void TfrmCompressie::buildList()
 
 bool TfrmCompressie::eventFilter(QObject* watched, QEvent* event)
 {
+    if (event->type() == QEvent::EnabledChange && watched->isWidgetType()) {
+        const auto buttons = stateRefreshButtons();
+        if (std::find(buttons.begin(), buttons.end(), watched) != buttons.end()) {
+            Timer->wake();
+        }
+    }
     if (watched == TreeView->viewport() && event->type() == QEvent::MouseButtonDblClick &&
         static_cast<QMouseEvent*>(event)->button() == Qt::LeftButton) {
         btnDecomprimerenClick();
@@ -370,7 +384,36 @@ void TfrmCompressie::EnableAll()
 // ---------------------------------------------------------------------------
 // Timers and the progress bar
 
+std::vector<QWidget*> TfrmCompressie::stateRefreshButtons() const
+{
+    return {btnDeSelect, btnVerwijderen, btnOpslaan, btnDecomprimeren};
+}
+
+TfrmCompressie::RefreshView TfrmCompressie::refreshView() const
+{
+    RefreshView v;
+    for (int i = 0; i < StatusBar->panelCount(); ++i) {
+        v.panels.push_back(StatusBar->panelText(i));
+    }
+    for (QWidget* b : stateRefreshButtons()) {
+        v.enabled.push_back(b->isEnabled());
+    }
+    v.enabled.push_back(Decomprimeren1->isEnabled());
+    v.enabled.push_back(Verwijderen1->isEnabled());
+    v.enabled.push_back(testAttribute(Qt::WA_SetCursor));
+    return v;
+}
+
 void TfrmCompressie::TimerTimer()
+{
+    const RefreshView before = refreshView();
+    refreshState();
+    if (refreshView() == before) {
+        Timer->rest(); // until the list, the selection, a panel or an enabling changes
+    }
+}
+
+void TfrmCompressie::refreshState()
 {
     const bool empty = TreeView->topLevelItemCount() == 0;
     if (empty) {
@@ -407,6 +450,8 @@ void TfrmCompressie::StatusTimerTimer()
 {
     if (ProgressVisible) {
         drawStatusbar();
+    } else {
+        StatusTimer->rest(); // the next bar wakes it (drawStatusbar, updateStatusBar)
     }
 }
 
@@ -414,11 +459,15 @@ void TfrmCompressie::drawStatusbar()
 {
     ProgressVisible = true;
     StatusBar->drawProgress();
+    StatusTimer->wake();
 }
 
 void TfrmCompressie::updateStatusBar()
 {
     StatusBar->updateProgress();
+    if (ProgressVisible) {
+        StatusTimer->wake();
+    }
 }
 
 bool TfrmCompressie::progressBarShown() const
@@ -454,6 +503,7 @@ void TfrmCompressie::showEvent(QShowEvent* event)
 void TfrmCompressie::setPanel(int panel, const QString& text)
 {
     StatusBar->setPanelText(panel, text);
+    Timer->wake(); // with the list empty its next tick clears the panels
 }
 
 QTreeWidgetItem* TfrmCompressie::addNode(const std::string& entryName)

@@ -17,6 +17,7 @@
 // window.
 #pragma once
 
+#include "app/restingtimer.h"
 #include "app/statusbar.h"
 #include "app/uiyield.h"
 #include "archive/archive_ops.h"
@@ -137,9 +138,12 @@ public:
     QAction* Toevoegen1 = nullptr;
     QAction* Verwijderen1 = nullptr;
     TStatusBar* StatusBar = nullptr;
-    QTimer* Timer = nullptr;
+    // The state refresh and the bar redraw rest while their ticks have nothing to
+    // do; list, selection, panel and enabling changes wake the refresh, a shown
+    // bar wakes the redraw.
+    RestingTimer* Timer = nullptr;
     QTimer* StatusClean = nullptr;
-    QTimer* StatusTimer = nullptr;
+    RestingTimer* StatusTimer = nullptr;
 
 signals:
     // The window was closed (hidden) by the user.
@@ -152,6 +156,17 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
+    // What the state refresh shows; a tick that leaves it unchanged lets the timer rest.
+    struct RefreshView {
+        std::vector<QString> panels;
+        std::vector<bool> enabled;
+        bool operator==(const RefreshView& o) const { return panels == o.panels && enabled == o.enabled; }
+    };
+    RefreshView refreshView() const;
+    std::vector<QWidget*> stateRefreshButtons() const;
+    // The refresh itself (one tick of Timer).
+    void refreshState();
+
     struct Settings {
         std::int32_t skip = 2;
         bool timeLimitOn = true;
