@@ -76,9 +76,10 @@ measure() {
     local name=$1 minimized=$2
     shift 2
     local home="$work/home-$name"
-    mkdir -p "$home/.config/Tarnquill"
+    mkdir -p "$home/.config/Tarnquill" "$home/run"
+    chmod 700 "$home/run" # a private runtime folder: no running Tarnquill takes the start over
     printf '[General]\nstartMinimized=%s\n' "$minimized" >"$home/.config/Tarnquill/tarnquill.ini"
-    HOME="$home" XDG_CONFIG_HOME="$home/.config" XDG_DATA_HOME="$home/.local/share" \
+    HOME="$home" XDG_CONFIG_HOME="$home/.config" XDG_DATA_HOME="$home/.local/share" XDG_RUNTIME_DIR="$home/run" \
         DISPLAY="$display" QT_QPA_PLATFORM=xcb DBUS_SESSION_BUS_ADDRESS=disabled: \
         "$@" >"$work/$name.log" 2>&1 &
     app_pid=$!

@@ -63,7 +63,8 @@ TfrmDelAttach::TfrmDelAttach(QWidget* owner)
     Timer = new QTimer(this);
     Timer->setInterval(200);
     connect(Timer, &QTimer::timeout, this, guarded(this, [this] { TimerTimer(); }));
-    Timer->start();
+    // The timer runs while the window is shown (showEvent, hideEvent): a hidden
+    // list has nothing to follow.
 }
 
 void TfrmDelAttach::refill()
@@ -122,6 +123,14 @@ void TfrmDelAttach::showEvent(QShowEvent* event)
         centreOver(this, owner_);
     }
     QWidget::showEvent(event);
+    runGuarded(this, [this] { TimerTimer(); });
+    Timer->start();
+}
+
+void TfrmDelAttach::hideEvent(QHideEvent* event)
+{
+    Timer->stop();
+    QWidget::hideEvent(event);
 }
 
 void TfrmDelAttach::changeEvent(QEvent* event)
