@@ -296,7 +296,7 @@ public:
     QAction* Afsluiten2 = nullptr;
 
     // Timers. The caret and status timers rest while their ticks have nothing to
-    // do; the events that give them work wake them (wakeCaretTimer).
+    // do; the events that give them work wake them (see connectMemo).
     RestingTimer* CursorTimer = nullptr;
     QTimer* delayedClear = nullptr;
     RestingTimer* Statustimer = nullptr;

@@ -57,18 +57,18 @@ if [[ -x "$build/cli/tarnquill-cli" ]]; then
 fi
 [[ -s "$archive" ]] || : >"$archive"
 
-# counters PID: "<context switches of all threads> <utime+stime in ticks>"
-counters() {
-    local pid=$1 total=0 t v
-    for t in /proc/"$pid"/task/*; do
-        v=$(awk '/^(voluntary|nonvoluntary)_ctxt_switches/ { s += $2 } END { print s + 0 }' "$t/status" 2>/dev/null || echo 0)
-        total=$((total + v))
+# switches PID: one line "TID COUNT" per thread (voluntary plus involuntary switches).
+switches() {
+    local t
+    for t in /proc/"$1"/task/*; do
+        awk -v tid="${t##*/}" '/^(voluntary|nonvoluntary)_ctxt_switches/ { s += $2 } END { print tid, s + 0 }' \
+            "$t/status" 2>/dev/null || true
     done
-    # Fields after the command name: state is field 3, utime 14, stime 15.
-    local rest
-    rest=$(sed 's/^.*) //' /proc/"$pid"/stat)
-    set -- $rest
-    echo "$total $((${12} + ${13}))"
+}
+
+# cputicks PID: utime + stime of the whole process (fields 14 and 15 of stat).
+cputicks() {
+    sed 's/^.*) //' /proc/"$1"/stat | awk '{ print $12 + $13 }'
 }
 
 # measure NAME SETTINGS_MINIMIZED COMMAND...
@@ -89,16 +89,22 @@ measure() {
         cat "$work/$name.log" >&2
         exit 1
     fi
-    local a b
-    a=($(counters "$app_pid"))
+    # Threads are compared by id: one started during the window counts whole, one
+    # that ended during it (a pooled thread expiring) drops out.
+    local cpu_a cpu_b
+    switches "$app_pid" >"$work/$name.a"
+    cpu_a=$(cputicks "$app_pid")
     sleep "$seconds"
-    b=($(counters "$app_pid"))
+    switches "$app_pid" >"$work/$name.b"
+    cpu_b=$(cputicks "$app_pid")
+    local c
+    c=$(awk 'NR == FNR { a[$1] = $2; next } { d += $2 - a[$1] } END { print d + 0 }' "$work/$name.a" "$work/$name.b")
     kill "$app_pid" 2>/dev/null || true
     wait "$app_pid" 2>/dev/null || true
     app_pid=""
     local hz
     hz=$(getconf CLK_TCK)
-    awk -v n="$name" -v s="$seconds" -v hz="$hz" -v c=$((b[0] - a[0])) -v t=$((b[1] - a[1])) \
+    awk -v n="$name" -v s="$seconds" -v hz="$hz" -v c="$c" -v t=$((cpu_b - cpu_a)) \
         'BEGIN { printf "%-22s %12.2f %10.3f\n", n, c / s, 100 * t / hz / s }'
 }
 
