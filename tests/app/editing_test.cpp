@@ -84,6 +84,25 @@ TEST_F(MainWindowEditing, OpeningTheEditMenuStopsTheCaretTimerAndAClickStartsIt)
     EXPECT_TRUE(w.CursorTimer->isActive());
 }
 
+TEST_F(MainWindowEditing, TheCaretTimerRestsUntilAChangeAndAStoppedTimerStaysStopped)
+{
+    auto& w = start();
+    activate(w);
+    w.Memo->setFocus();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !w.CursorTimer->isTicking(); }, 5000));
+    EXPECT_TRUE(w.CursorTimer->isActive()); // resting, still started
+    QTest::keyClick(w.Memo, Qt::Key_A);
+    EXPECT_TRUE(w.CursorTimer->isTicking());
+    // The woken timer corrects the position the key press wrote and enables Send.
+    EXPECT_TRUE(QTest::qWaitFor(
+        [&] { return w.panel(3) == QStringLiteral("Col: 1") && w.Verzenden1->isEnabled() && !w.CursorTimer->isTicking(); },
+        5000));
+    emit w.Bewerken1->aboutToShow();
+    QTest::keyClick(w.Memo, Qt::Key_B);
+    EXPECT_FALSE(w.CursorTimer->isTicking());
+    EXPECT_EQ(w.panel(3), QStringLiteral("Col: 1"));
+}
+
 TEST_F(MainWindowEditing, TypingEnablesSaveAsAndMarksTheMemoChanged)
 {
     auto& w = start();
