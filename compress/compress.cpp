@@ -13,6 +13,10 @@
 #include <system_error>
 #include <utility>
 
+#if defined(__GNUC__) && (defined(__x86_64__) || defined(__i386__))
+#include <immintrin.h>
+#endif
+
 #ifdef _WIN32
 #include <share.h>
 #include <stdio.h>
@@ -580,6 +584,89 @@ void TCompress::CompressData()
     Compressed = true;
 }
 
+namespace {
+
+// Decodes at most `units` codes from in[i] on, as long as a whole escape (three
+// bytes) still fits before `length`; advances i and n and returns the codes done.
+// Every code writes exactly two bytes, so the copies need no bounds checks.
+inline std::uint32_t decodeRun(const std::uint8_t* in, std::int64_t length, const std::uint8_t* table,
+                               std::uint8_t* out, std::int64_t& i, std::int64_t& n, std::uint32_t units)
+{
+    std::int64_t p = i;
+    std::int64_t q = n;
+    std::uint32_t done = 0;
+    while (done < units && p + 2 < length) {
+        const std::uint8_t code = in[p];
+        if (code <= TDataBytes::kLargestSlot) {
+            std::memcpy(out + q, table + 2 * code, 2);
+            p += 1;
+        } else {
+            std::memcpy(out + q, in + p + 1, 2);
+            p += 3;
+        }
+        q += 2;
+        ++done;
+    }
+    i = p;
+    n = q;
+    return done;
+}
+
+#if defined(__GNUC__) && (defined(__x86_64__) || defined(__i386__))
+#define TQ_DECODE_SSSE3 1
+// The same as decodeRun, but five escapes in a row (incompressible input is
+// almost only escapes) are copied with one shuffle: the 15 bytes they span give
+// 10 output bytes. A 16-byte store may write up to 6 bytes past the output,
+// which stays inside the output buffer (it holds two bytes per input byte).
+__attribute__((target("ssse3"))) std::uint32_t decodeRunSsse3(const std::uint8_t* in, std::int64_t length,
+                                                              const std::uint8_t* table, std::uint8_t* out,
+                                                              std::int64_t& i, std::int64_t& n,
+                                                              std::uint32_t units)
+{
+    const __m128i pick = _mm_setr_epi8(1, 2, 4, 5, 7, 8, 10, 11, 13, 14, -1, -1, -1, -1, -1, -1);
+    const __m128i escapeFloor = _mm_set1_epi8(static_cast<char>(TDataBytes::kLargestSlot + 1));
+    std::int64_t p = i;
+    std::int64_t q = n;
+    std::uint32_t done = 0;
+    while (done + 5 <= units && p + 16 <= length) {
+        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + p));
+        // Bytes of 253 or more (every code above the largest slot reads as an escape).
+        const int escapes = _mm_movemask_epi8(_mm_cmpeq_epi8(_mm_max_epu8(v, escapeFloor), v));
+        if ((escapes & 0x1249) == 0x1249) {
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(out + q), _mm_shuffle_epi8(v, pick));
+            p += 15;
+            q += 10;
+            done += 5;
+            continue;
+        }
+        // A table code among the next five: decode them one by one.
+        for (int k = 0; k < 5; ++k) {
+            const std::uint8_t code = in[p];
+            if (code <= TDataBytes::kLargestSlot) {
+                std::memcpy(out + q, table + 2 * code, 2);
+                p += 1;
+            } else {
+                std::memcpy(out + q, in + p + 1, 2);
+                p += 3;
+            }
+            q += 2;
+        }
+        done += 5;
+    }
+    i = p;
+    n = q;
+    return done + decodeRun(in, length, table, out, i, n, units - done);
+}
+
+bool haveSsse3()
+{
+    static const bool have = __builtin_cpu_supports("ssse3");
+    return have;
+}
+#endif
+
+} // namespace
+
 void TCompress::DecompressData()
 {
     TDataBytes& b = Bytes;
@@ -591,25 +678,41 @@ void TCompress::DecompressData()
     const std::uint8_t* table = b.PairTable.data();
     std::int64_t n = 0;
     std::int64_t i = 0;
+#ifdef TQ_DECODE_SSSE3
+    const bool wide = haveSsse3();
+#endif
     YieldHook::Local ticker(b.Yield);
     while (i < length) {
-        const std::uint8_t code = in[i];
-        if (code <= TDataBytes::kLargestSlot) {
-            out[n++] = table[2 * code];
-            out[n++] = table[2 * code + 1];
-            i += 1;
-        } else {
-            // An escape at the very end has fewer than two literal bytes; only the
-            // bytes present are taken.
-            if (i + 1 < length) {
-                out[n++] = in[i + 1];
+        // One unit per code; the host is called after the same code as ticking
+        // each one would.
+        const std::uint32_t units = ticker.pending();
+        std::uint32_t done;
+#ifdef TQ_DECODE_SSSE3
+        done = wide ? decodeRunSsse3(in, length, table, out, i, n, units)
+                    : decodeRun(in, length, table, out, i, n, units);
+#else
+        done = decodeRun(in, length, table, out, i, n, units);
+#endif
+        if (done == 0) {
+            // The last code or two. An escape at the very end has fewer than two
+            // literal bytes; only the bytes present are taken.
+            const std::uint8_t code = in[i];
+            if (code <= TDataBytes::kLargestSlot) {
+                out[n++] = table[2 * code];
+                out[n++] = table[2 * code + 1];
+                i += 1;
+            } else {
+                if (i + 1 < length) {
+                    out[n++] = in[i + 1];
+                }
+                if (i + 2 < length) {
+                    out[n++] = in[i + 2];
+                }
+                i += 3;
             }
-            if (i + 2 < length) {
-                out[n++] = in[i + 2];
-            }
-            i += 3;
+            done = 1;
         }
-        ticker.tick();
+        ticker.ticks(done);
     }
     b.Data.swap(b.Scratch);
     b.DataLength = static_cast<std::int32_t>(n);

@@ -33,6 +33,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <functional>
 #include <new>
@@ -103,6 +104,10 @@ public:
             release();
             return;
         }
+        if (n < size_) {
+            shrinkTo(n);
+            return;
+        }
         T* grown = static_cast<T*>(std::realloc(data_, n * sizeof(T)));
         if (grown == nullptr) {
             throw std::bad_alloc();
@@ -136,6 +141,25 @@ public:
     }
 
 private:
+    // Shrinking moves the kept bytes into a block of their own and frees the large
+    // one. Shrinking in place would keep the large block mapped as it is, and each
+    // later growth would then map fresh pages and fault on every one of them;
+    // freed, the allocator can hand the same memory out again. Should the new block
+    // not be had, the buffer shrinks in place instead.
+    void shrinkTo(std::size_t n)
+    {
+        T* kept = static_cast<T*>(std::malloc(n * sizeof(T)));
+        if (kept == nullptr) {
+            T* shrunk = static_cast<T*>(std::realloc(data_, n * sizeof(T)));
+            data_ = shrunk != nullptr ? shrunk : data_;
+        } else {
+            std::memcpy(kept, data_, n * sizeof(T));
+            std::free(data_);
+            data_ = kept;
+        }
+        size_ = n;
+    }
+
     T* data_ = nullptr;
     std::size_t size_ = 0;
 };

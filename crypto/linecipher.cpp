@@ -311,10 +311,23 @@ bool LineCipher::decodePass(std::string_view in, const CipherKeys& keys, std::st
     // lone code is dropped and a missing third code reads as the value 32.
     const std::size_t groups = n / 4 + (n % 4 >= 2 ? 1 : 0);
     out.assign(groups, '\0');
+    // Each code's share of x * key1 * key2 + y * key2 + z, modulo 256, computed
+    // once per pass; a group then costs three look-ups and the space-pair test.
     const unsigned key1 = keys.key1;
     const unsigned key2 = keys.key2;
     const unsigned shift = keys.shift();
+    std::array<std::uint8_t, 256> part1;
+    std::array<std::uint8_t, 256> part2;
+    std::array<std::uint8_t, 256> part3;
+    for (unsigned c = 0; c < 256; ++c) {
+        const unsigned value = restoreZeroAndCr(fromCode(static_cast<std::uint8_t>(c)));
+        part1[c] = static_cast<std::uint8_t>(value * key1 * key2);
+        part2[c] = static_cast<std::uint8_t>(value * key2);
+        part3[c] = static_cast<std::uint8_t>(value - shift);
+    }
+    const auto spaceCode = static_cast<std::uint8_t>(32u - shift);
     const double step = n > 0 ? 400.0 / static_cast<double>(n) : 0.0;
+    char* dst = out.data();
     for (std::size_t g = 0; g < groups; ++g) {
         if (abortRequested()) {
             return false;
@@ -325,7 +338,9 @@ bool LineCipher::decodePass(std::string_view in, const CipherKeys& keys, std::st
         const auto c1 = static_cast<std::uint8_t>(in[p]);
         const auto c2 = static_cast<std::uint8_t>(in[p + 1]);
         const auto c3 = p + 2 < n ? static_cast<std::uint8_t>(in[p + 2]) : toCode(32);
-        out[g] = static_cast<char>(decodeUnchecked(c1, c2, c3, key1, key2, shift));
+        const bool spacePair = c2 == kSpacePairCode && c3 == kSpacePairCode;
+        const auto plain = static_cast<std::uint8_t>(part1[c1] + part2[c2] + part3[c3]);
+        dst[g] = static_cast<char>(spacePair ? spaceCode : plain);
     }
     return !abortRequested();
 }

@@ -76,6 +76,20 @@ public:
             }
         }
 
+        // Units that may still be done before the next tick calls the host (at
+        // least 1). A loop may do that many units untimed and then count them
+        // with ticks(), which calls the host exactly where single ticks would.
+        std::uint32_t pending() const { return countdown_; }
+
+        inline void ticks(std::uint32_t units)
+        {
+            countdown_ -= units;
+            if (countdown_ == 0) {
+                hook_.fire();
+                countdown_ = hook_.interval_;
+            }
+        }
+
     private:
         YieldHook& hook_;
         std::uint32_t countdown_;
