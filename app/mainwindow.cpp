@@ -132,7 +132,7 @@ TfrmMemo::TfrmMemo(TProgram& program, const QString& argument)
     delayedClear->setSingleShot(true);
     connect(delayedClear, &QTimer::timeout, this, [this] {
         runCommand([this] {
-            // Part of New (and of the start): the memo it leaves is unchanged.
+            // New (and the start) clear the memo this way: what it leaves is unchanged.
             Memo->clear();
             memoModified_ = false;
         });

@@ -586,6 +586,22 @@ void TCompress::CompressData()
 
 namespace {
 
+// Decodes the code at in[p] into out[q], out[q + 1]: a table slot's pair, or
+// the two literal bytes after an escape; advances p past the code and q by 2.
+inline void decodeCode(const std::uint8_t* in, const std::uint8_t* table, std::uint8_t* out, std::int64_t& p,
+                       std::int64_t& q)
+{
+    const std::uint8_t code = in[p];
+    if (code <= TDataBytes::kLargestSlot) {
+        std::memcpy(out + q, table + 2 * code, 2);
+        p += 1;
+    } else {
+        std::memcpy(out + q, in + p + 1, 2);
+        p += 3;
+    }
+    q += 2;
+}
+
 // Decodes at most `units` codes from in[i] on, as long as a whole escape (three
 // bytes) still fits before `length`; advances i and n and returns the codes done.
 // Every code writes exactly two bytes, so the copies need no bounds checks.
@@ -596,15 +612,7 @@ inline std::uint32_t decodeRun(const std::uint8_t* in, std::int64_t length, cons
     std::int64_t q = n;
     std::uint32_t done = 0;
     while (done < units && p + 2 < length) {
-        const std::uint8_t code = in[p];
-        if (code <= TDataBytes::kLargestSlot) {
-            std::memcpy(out + q, table + 2 * code, 2);
-            p += 1;
-        } else {
-            std::memcpy(out + q, in + p + 1, 2);
-            p += 3;
-        }
-        q += 2;
+        decodeCode(in, table, out, p, q);
         ++done;
     }
     i = p;
@@ -641,15 +649,7 @@ __attribute__((target("ssse3"))) std::uint32_t decodeRunSsse3(const std::uint8_t
         }
         // A table code among the next five: decode them one by one.
         for (int k = 0; k < 5; ++k) {
-            const std::uint8_t code = in[p];
-            if (code <= TDataBytes::kLargestSlot) {
-                std::memcpy(out + q, table + 2 * code, 2);
-                p += 1;
-            } else {
-                std::memcpy(out + q, in + p + 1, 2);
-                p += 3;
-            }
-            q += 2;
+            decodeCode(in, table, out, p, q);
         }
         done += 5;
     }

@@ -53,8 +53,8 @@ bool isBlank(char c)
     return c == ' ' || c == '\t' || c == '\r' || c == '\n';
 }
 
-// An addr-spec without comments and folding blanks; quoted local parts keep
-// their quotes. Empty when it is not usable as an address.
+// The bare address (name@domain) without comments and folding blanks; a
+// quoted name before the "@" keeps its quotes. Empty when it is not usable as an address.
 std::string cleanAddress(std::string_view text)
 {
     std::string out;

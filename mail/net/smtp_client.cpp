@@ -306,7 +306,7 @@ void TSmtpClient::SendPostMessage()
         }
     } catch (const EMailError& e) {
         if (inData) {
-            // Part of the message went out and the server still waits for the
+            // Some of the message went out and the server still waits for the
             // rest: only closing the connection ends that transaction.
             resetCancel();
             closeSocket(true);
