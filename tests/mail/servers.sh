@@ -291,11 +291,13 @@ do_start() {
     if [ $private -eq 1 ]; then
         # The queue folder must belong to root with mode 0711; OpenSMTPD makes
         # its sub-folders itself. unshare and sh exec into smtpd, so $! is its PID.
-        mkdir -p "$work/spool"
+        # The mount point exists only once the packaged service has run, which
+        # a machine whose package scripts may not start services never did.
+        mkdir -p "$work/spool" "$SMTPD_SPOOL"
         chmod 0711 "$work/spool"
         unshare --mount --propagation private sh -c \
-            'mount --bind "$1" /var/spool/smtpd && mount -t tmpfs -o mode=0755 tmpfs /run && exec smtpd -d -f "$2"' \
-            sh "$work/spool" "$work/smtpd.conf" > "$work/smtpd.log" 2>&1 < /dev/null &
+            'mount --bind "$1" "$3" && mount -t tmpfs -o mode=0755 tmpfs /run && exec smtpd -d -f "$2"' \
+            sh "$work/spool" "$work/smtpd.conf" "$SMTPD_SPOOL" > "$work/smtpd.log" 2>&1 < /dev/null &
     else
         local sub
         for sub in queue corrupt incoming offline purge temporary; do
