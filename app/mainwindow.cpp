@@ -500,6 +500,9 @@ void TfrmMemo::buildMenus()
             [this] { runHook(imgBtnCoderenClick); });
     addItem(Bewerken1, Decoderen1, "Decoderen1", QStringLiteral("Decrypt"), QKeySequence(Qt::CTRL | Qt::Key_D),
             [this] { runHook(imgButtonDecoderenClick); });
+    QAction* unsealText = nullptr;
+    addItem(Bewerken1, unsealText, "mnuTekstOntzegelen", QStringLiteral("Unseal text"), QKeySequence(),
+            [this] { UnsealTextCommand(); });
     Bewerken1->addSeparator();
     addItem(Bewerken1, Knippen1, "Knippen1", QStringLiteral("&Cut"), QKeySequence(Qt::CTRL | Qt::Key_X),
             [this] { Memo->cut(); });

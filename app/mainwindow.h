@@ -205,6 +205,10 @@ public:
     // Asks for the passphrase and opens a sealed file into the memo, setting the
     // caption to `caption`. A wrong passphrase or a damaged file changes nothing.
     void OpenSealedFile(const QString& path, const QString& caption);
+    // Edit > "Unseal text": asks for the passphrase and replaces the first
+    // block of sealed text (ASCII armour) in the memo by the text it seals; a
+    // memo without such a block gets a message and stays as it is.
+    void UnsealTextCommand();
     // Key derivation parameters new sealed files get (tests lower them).
     sealed::Params SealParams = sealed::kDefaultParams;
 

@@ -20,6 +20,7 @@
 #include "crypto/crpfile.h"
 #include "crypto/linecipher.h"
 #if TQ_HAVE_SEALED
+#include "crypto/armor.h"
 #include "crypto/sealed.h"
 #endif
 #include "platform/atomicfile.h"
@@ -112,12 +113,16 @@ const char* const kUsage =
     "      TEXTFILE's lines (encrypted first unless it already is cipher text).\n"
     "  crp open --keys K1,K2,K3,K4 CRPFILE\n"
     "      Print the memo text the main window's Open shows for CRPFILE.\n"
-    "  seal [--passphrase-file FILE] [--ops N] [--mem KIB] [--weak] INPUT OUTPUT\n"
+    "  seal [--passphrase-file FILE] [--ops N] [--mem KIB] [--weak] [--armor]\n"
+    "       INPUT OUTPUT\n"
     "      Seal INPUT's bytes into OUTPUT with a passphrase (Argon2id, N passes over\n"
     "      KIB KiB, default 3 and 262144; XChaCha20-Poly1305). Below 2 passes or\n"
-    "      65536 KiB --weak is needed; N times KIB is at most 3145728.\n"
+    "      65536 KiB --weak is needed; N times KIB is at most 3145728. With --armor\n"
+    "      OUTPUT is text: the sealed bytes as ASCII armour (lines of at most 76\n"
+    "      characters between BEGIN and END lines) for a mail or a paste.\n"
     "  unseal [--passphrase-file FILE] INPUT OUTPUT\n"
-    "      Write the memo bytes of the sealed file INPUT to OUTPUT.\n"
+    "      Write the memo bytes of the sealed file INPUT to OUTPUT. INPUT may also\n"
+    "      be a text holding ASCII armour (a saved mail, quoted or not).\n"
     "      The passphrase is asked on the terminal (twice when sealing), or read\n"
     "      from the first line of FILE; never from the command line.\n"
     "  mail compose [--keys K1,K2,K3,K4] [--to ADDR] [--from ADDR] [--name NAME]\n"
@@ -703,7 +708,7 @@ tq::sealed::SecretBytes readPassphrase(const Arguments& a, bool newPassphrase)
 
 int runSeal(const std::vector<std::string>& args)
 {
-    const Arguments a = parseArguments(args, {"--passphrase-file", "--ops", "--mem"}, {"--weak"});
+    const Arguments a = parseArguments(args, {"--passphrase-file", "--ops", "--mem"}, {"--weak", "--armor"});
     if (a.operands.size() != 2) {
         throw UsageError("seal takes INPUT and OUTPUT");
     }
@@ -730,7 +735,15 @@ int runSeal(const std::vector<std::string>& args)
     std::string memo = tq::readWholeText(fsPath(a.operands[0]));
     try {
         const tq::sealed::SecretBytes pass = readPassphrase(a, true);
-        tq::sealed::SealToFile(fsPath(a.operands[1]), memo, pass, params);
+        if (a.has("--armor")) {
+            // The sealed bytes as text lines, for a mail or a paste.
+            const std::string armour = tq::armor::Armor(*tq::sealed::Seal(memo, pass, params), "\n");
+            tq::AtomicFile out(fsPath(a.operands[1]), tq::AtomicFile::Links::Follow, tq::AtomicFile::Mode::Private);
+            out.write(armour.data(), armour.size());
+            out.commit();
+        } else {
+            tq::sealed::SealToFile(fsPath(a.operands[1]), memo, pass, params);
+        }
     } catch (...) {
         tq::sealed::Wipe(memo);
         throw;
@@ -746,8 +759,22 @@ int runUnseal(const std::vector<std::string>& args)
         throw UsageError("unseal takes INPUT and OUTPUT");
     }
     tq::stopCoreDumps();
+    // A sealed file, or a text holding its armour (a saved mail, a pasted
+    // block): the armour is read, and a damaged one refused, before the
+    // passphrase is asked.
+    const std::filesystem::path input = fsPath(a.operands[0]);
+    std::optional<tq::armor::Found> armoured;
+    if (!tq::sealed::IsSealedFile(input) && std::filesystem::is_regular_file(input)) {
+        std::error_code error;
+        const std::uintmax_t size = std::filesystem::file_size(input, error);
+        if (!error && size <= 2 * tq::sealed::kMaxFileSize) {
+            const std::string text = tq::readWholeText(input);
+            armoured = tq::armor::Find(text);
+        }
+    }
     const tq::sealed::SecretBytes pass = readPassphrase(a, false);
-    std::optional<std::string> memo = tq::sealed::UnsealFile(fsPath(a.operands[0]), pass);
+    std::optional<std::string> memo =
+        armoured ? tq::sealed::Unseal(armoured->bytes, pass) : tq::sealed::UnsealFile(input, pass);
     // The memo is wiped whether or not it could be written.
     try {
         tq::AtomicFile out(fsPath(a.operands[1]), tq::AtomicFile::Links::Follow, tq::AtomicFile::Mode::Private);

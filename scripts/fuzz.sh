@@ -21,7 +21,7 @@ source scripts/lib.sh
 
 seconds=${1:-60}
 [ $# -gt 0 ] && shift
-all=(archive decompress crp sealed key_file mail_message attach_coder mail_reply html_text)
+all=(archive decompress crp sealed armor key_file mail_message attach_coder mail_reply html_text)
 targets=("$@")
 [ ${#targets[@]} -eq 0 ] && targets=("${all[@]}")
 parallel=${TQ_FUZZ_JOBS:-1}

@@ -1,6 +1,7 @@
 #include "app/mail/mail_window.h"
 
 #include "app/seams.h"
+#include "app/armor_commands.h"
 #include "app/guard.h"
 #include "app/mail/delattach_window.h"
 #include "app/mail/mail_form.h"
@@ -102,7 +103,23 @@ void TMail::buildControls()
     chkCoderen = new QCheckBox(QStringLiteral("Encrypt before sending"), this);
     chkCoderen->setObjectName(QStringLiteral("chkCoderen"));
     chkCoderen->setToolTip(QStringLiteral("Bericht eerst coderen voor verzending"));
-    chkCoderen->setGeometry(mailform::kFieldX, pnlHeader->height() + 2, kFieldWidth, 20);
+    chkCoderen->setGeometry(mailform::kLabelX, pnlHeader->height() + 2, 184, 20);
+    chkVerzegelen = new QCheckBox(QStringLiteral("Seal before sending"), this);
+    chkVerzegelen->setObjectName(QStringLiteral("chkVerzegelen"));
+    chkVerzegelen->setToolTip(
+        QStringLiteral("Bericht verzegelen met een wachtwoordzin (alleen de tekst; bijlagen gaan zoals ze zijn)"));
+    chkVerzegelen->setGeometry(200, pnlHeader->height() + 2, kWidth - 200 - 8, 20);
+    // Encrypted or sealed: one of the two, or neither.
+    connect(chkCoderen, &QCheckBox::toggled, this, [this](bool on) {
+        if (on) {
+            chkVerzegelen->setChecked(false);
+        }
+    });
+    connect(chkVerzegelen, &QCheckBox::toggled, this, [this](bool on) {
+        if (on) {
+            chkCoderen->setChecked(false);
+        }
+    });
 
     const int buttonY = pnlHeader->height() + 28;
     btnBijlagen = new QPushButton(QStringLiteral("&Attachments"), this);
@@ -322,7 +339,35 @@ void TMail::sendCommand()
                 throw EMailError("The memo was not encrypted, so the message was not sent.");
             }
         }
-        message.Body = memo_.Memo->lines();
+        if (chkVerzegelen->isChecked()) {
+            // The memo sealed, as armour; the memo itself stays as it is.
+            std::string plain = memo_.Memo->text();
+            memo_.AbortRequested = false;
+            sealed::Work work;
+            work.yield = &memo_.yieldPump().hook();
+            work.stop = &memo_.AbortRequested;
+            work.progress = [this](int percent) {
+                showStatus(QStringLiteral("Sealing the memo... %1%").arg(percent));
+            };
+            std::optional<std::string> armour;
+            try {
+                armour = armourcommands::sealAsArmour(this, plain, memo_.SealParams, work);
+            } catch (...) {
+                sealed::Wipe(plain);
+                throw;
+            }
+            sealed::Wipe(plain);
+            if (closedWhileSending_) {
+                throw EAbortError("Sending stopped");
+            }
+            if (!armour) {
+                showStatus(QStringLiteral("Not sent: the memo was not sealed."));
+                return;
+            }
+            message.Body = {*armour};
+        } else {
+            message.Body = memo_.Memo->lines();
+        }
         while (!SmtpClient.Connected() && !SendStopped) {
             memo_.yieldPump().pumpNow();
             showStatus(QStringLiteral("Busy connecting."));

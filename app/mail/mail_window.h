@@ -1,5 +1,11 @@
 // The send-mail window TMail: mails the memo by SMTP, optionally encrypted first
-// with the user's key set, with file attachments.
+// with the user's key set or sealed with a passphrase, with file attachments.
+//
+// "Seal before sending" seals the memo (crypto/sealed.h) under a passphrase
+// asked twice and sends it as ASCII armour (crypto/armor.h): 7-bit us-ascii
+// lines of at most 76 characters that every relay passes unchanged. The memo
+// itself stays as it is. Attachments go as they are. The two boxes exclude
+// each other; neither is stored.
 //
 // Created once at start-up with the other windows and only shown and hidden
 // afterwards. While it is the active window the main window is disabled; closing
@@ -72,6 +78,7 @@ public:
     QDateEdit* mailDateTime = nullptr;
     QLabel* lblOntvanger = nullptr;
     QCheckBox* chkCoderen = nullptr;
+    QCheckBox* chkVerzegelen = nullptr;
     QPushButton* btnVerzenden = nullptr;
     QPushButton* btnAnnuleren = nullptr;
     QPushButton* btnBijlagen = nullptr;

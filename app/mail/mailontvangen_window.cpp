@@ -1,6 +1,7 @@
 #include "app/mail/mailontvangen_window.h"
 
 #include "app/seams.h"
+#include "app/armor_commands.h"
 #include "app/guard.h"
 #include "app/mail/mail_form.h"
 #include "app/mail/mail_settings.h"
@@ -9,6 +10,7 @@
 #include "app/mainwindow.h"
 #include "app/memoview.h"
 #include "app/windowsetup.h"
+#include "crypto/armor.h"
 #include "mail/message_text.h"
 #include "platform/codepage.h"
 #include "platform/desktop/settings.h"
@@ -339,7 +341,33 @@ void TmailOntvangen::listBerichtenDblClick()
         if (!retrieveSelected()) {
             return;
         }
-        memo_.Memo->setText(mail::openText(Pop3Client.MailMessage));
+        std::string text = mail::openText(Pop3Client.MailMessage);
+        if (armor::ContainsArmor(text)) {
+            // A sealed message: its block becomes the memo it seals. A wrong
+            // passphrase, a damaged block or Cancel leave the memo and this
+            // window as they are, for another try.
+            sealed::Work work;
+            work.yield = &memo_.yieldPump().hook();
+            work.stop = &stopRequested_;
+            work.progress = [this](int percent) {
+                showStatus(QStringLiteral("Unsealing the message... %1%").arg(percent));
+            };
+            std::optional<armourcommands::Unsealed> unsealed =
+                armourcommands::unsealArmour(this, text, QStringLiteral("Open sealed message"), work);
+            if (!unsealed) {
+                showStatus(QStringLiteral("The sealed message was not opened."));
+                return;
+            }
+            std::string opened = text.substr(0, unsealed->begin);
+            opened += unsealed->plain;
+            opened += text.substr(unsealed->end);
+            sealed::Wipe(unsealed->plain);
+            text.swap(opened);
+            sealed::Wipe(opened);
+            showStatus(QStringLiteral("Sealed message opened."));
+        }
+        memo_.Memo->setText(text);
+        sealed::Wipe(text);
         memo_.setMemoModified(false);
         handBack();
     });

@@ -9,7 +9,9 @@
 //
 // The listing reads only the headers of the messages (the status bar counts
 // them, "n of N"); a message is read whole, and its attachments decoded, when
-// it is opened or answered. What Open and Reply make of it comes from
+// it is opened or answered. Open of a message holding sealed text (ASCII
+// armour, crypto/armor.h) asks for its passphrase and puts the text it seals
+// in place of the block. What Open and Reply make of it comes from
 // mail/message_text.h, which the command line's `mail read` uses too. Close
 // during a connect or a retrieval stops it and ends the session, without an
 // error box.

@@ -72,6 +72,7 @@ TEST_F(MainWindowLayout, MainMenuHasEveryItemCaptionShortcutAndSeparator)
                              {"-", "", {}},
                              {"Coderen1", "Encrypt", ctrl(Qt::Key_E)},
                              {"Decoderen1", "Decrypt", ctrl(Qt::Key_D)},
+                             {"mnuTekstOntzegelen", "Unseal text", {}},
                              {"-", "", {}},
                              {"Knippen1", "&Cut", ctrl(Qt::Key_X)},
                              {"Kopieren1", "&Copy", ctrl(Qt::Key_C)},

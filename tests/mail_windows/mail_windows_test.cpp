@@ -21,6 +21,7 @@
 #include <QCheckBox>
 #include <QCryptographicHash>
 #include <QDateEdit>
+#include <QDialog>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
@@ -42,6 +43,8 @@
 #include <QTest>
 
 #include <cstdlib>
+#include <functional>
+#include <memory>
 #include <random>
 
 namespace tqtest {
@@ -1054,6 +1057,200 @@ TEST_F(MailWindows, LargeEncryptedMemoSurvivesTheRelay)
     EXPECT_TRUE(tq::LineCipher().DeCodeLinePasses(cipher, keys, 2) == memoText);
     const QByteArray data = readAll(file);
     EXPECT_LE(longestMailLine(data.mid(data.indexOf("\n\n")).toStdString()), 76u) << "quoted-printable body";
+}
+
+// Answers the next passphrase dialog as a user would: types `passphrase` into
+// its field (both fields of a new passphrase) and presses Enter. The dialog's
+// title is added to `titles`.
+void typeWhenAsked(const QString& passphrase, QStringList& titles)
+{
+    auto tries = std::make_shared<int>(0);
+    auto poll = std::make_shared<std::function<void()>>();
+    *poll = [passphrase, &titles, tries, poll] {
+        auto* dialog = qobject_cast<QDialog*>(QApplication::activeModalWidget());
+        auto* first = dialog != nullptr ? dialog->findChild<QLineEdit*>(QStringLiteral("edtPassphrase")) : nullptr;
+        if (first == nullptr) {
+            if (++*tries < 500) {
+                QTimer::singleShot(20, *poll);
+            }
+            return;
+        }
+        titles << dialog->windowTitle();
+        QTest::keyClicks(first, passphrase);
+        QLineEdit* last = first;
+        if (auto* second = dialog->findChild<QLineEdit*>(QStringLiteral("edtPassphraseAgain"))) {
+            QTest::keyClicks(second, passphrase);
+            last = second;
+        }
+        QTest::keyClick(last, Qt::Key_Return);
+        *poll = nullptr;
+    };
+    QTimer::singleShot(0, *poll);
+}
+
+// "Seal before sending": the memo (every byte value it can hold, long lines)
+// crosses the real servers as ASCII armour within 76-character lines and
+// opens in the receive window with its passphrase, typed into the real
+// dialog; a wrong passphrase and a tampered copy are refused with the memo
+// left alone. The same block, quoted in a reply, opens with Edit > "Unseal
+// text", and tarnquill-cli reads the delivered message and writes armour the
+// memo opens.
+TEST_F(MailWindows, SealedMemoCrossesTheServersAsArmour)
+{
+    REQUIRE_SERVERS();
+    std::string memoText;
+    for (int c = 0; c < 256; ++c) {
+        if (c != '\r' && c != '\n') {
+            memoText += static_cast<char>(c);
+        }
+    }
+    memoText += "\r\n.\r\n" + std::string(3000, 'w') + " \xE9\r\n\r\nlast line";
+    const QString pass = QStringLiteral("Zegel van Jan 2026");
+    tq::TfrmMemo& memo = program().frmMemo();
+    memo.SealParams = {1, 8};
+    memo.Memo->setText(memoText);
+    memo.setMemoModified(false);
+    const QString subject = uniqueSubject("sealed");
+    prepareSend(subject, QString::fromStdString(address));
+
+    // One of the two boxes, or neither.
+    mail->chkCoderen->setChecked(true);
+    mail->chkVerzegelen->setChecked(true);
+    EXPECT_FALSE(mail->chkCoderen->isChecked());
+    mail->chkCoderen->setChecked(true);
+    EXPECT_FALSE(mail->chkVerzegelen->isChecked());
+    mail->chkVerzegelen->setChecked(true);
+
+    QStringList titles;
+    typeWhenAsked(pass, titles);
+    mail->btnVerzendenClick();
+    EXPECT_TRUE(errors.empty()) << (errors.empty() ? "" : errors.back().toStdString());
+    EXPECT_EQ(titles, QStringList{"Seal before sending"});
+    EXPECT_FALSE(mail->isVisible()) << "a sent message closes the window";
+    EXPECT_TRUE(memo.Memo->text() == memoText) << "the memo itself stays as it was";
+
+    // On the server: one 7-bit us-ascii text, no line over 76, nothing of the memo.
+    ASSERT_TRUE(receiveUntilListed({subject + QChar(0xA0)}));
+    const QString file = maildirFile(subject);
+    ASSERT_FALSE(file.isEmpty());
+    const QByteArray stored = readAll(file);
+    const QByteArray body = stored.mid(stored.indexOf("\n\n") + 2);
+    EXPECT_LE(longestMailLine(stored.toStdString()), 76u);
+    EXPECT_TRUE(body.trimmed().startsWith("-----BEGIN TARNQUILL SEALED MESSAGE-----\n")) << body.left(60).toStdString();
+    EXPECT_TRUE(body.trimmed().endsWith("-----END TARNQUILL SEALED MESSAGE-----"));
+    EXPECT_FALSE(stored.contains("wwwwwwww"));
+    const QJsonObject seen = inspect(file);
+    EXPECT_TRUE(seen["defects"].toArray().isEmpty()) << QJsonDocument(seen).toJson().toStdString();
+    ASSERT_EQ(seen["parts"].toArray().size(), 1);
+    const QJsonObject text = seen["parts"].toArray()[0].toObject();
+    EXPECT_EQ(text["charset"].toString(), "us-ascii");
+    EXPECT_TRUE(text["cte"].toString().isEmpty() || text["cte"].toString() == "7bit") << text["cte"].toString().toStdString();
+
+    // A tampered copy beside it: one base64 character changed.
+    const QString tamperedSubject = subject + QLatin1Char('0');
+    {
+        const int headerEnd = static_cast<int>(stored.indexOf("\n\n"));
+        QByteArray header = stored.left(headerEnd);
+        const QByteArray number = subject.section(QLatin1Char(' '), -1).toLatin1();
+        header.replace(number, number + '0');
+        QByteArray tampered = header + stored.mid(headerEnd);
+        const int at = static_cast<int>(tampered.indexOf("-----BEGIN")) + 41 + 100;
+        tampered[at] = tampered[at] == 'A' ? 'B' : 'A';
+        const QString maildir = QString::fromStdString(env("TQ_MAILDIR"));
+        const QString name = QStringLiteral("%1.tampered%2.quill").arg(QDateTime::currentSecsSinceEpoch()).arg(number);
+        QFile out(maildir + QStringLiteral("/tmp/") + name);
+        ASSERT_TRUE(out.open(QIODevice::WriteOnly));
+        out.write(tampered);
+        out.close();
+        ASSERT_TRUE(QFile::rename(out.fileName(), maildir + QStringLiteral("/new/") + name));
+    }
+    ASSERT_TRUE(receiveUntilListed({subject + QChar(0xA0), tamperedSubject + QChar(0xA0)}));
+
+    struct Open {
+        QString subject;
+        QString passphrase;
+        bool opens;
+    };
+    for (const Open& o : {Open{subject, QStringLiteral("Zegel van Piet"), false},
+                          Open{tamperedSubject, pass, false}, Open{subject, pass, true}}) {
+        SCOPED_TRACE(o.subject.toStdString() + " with " + o.passphrase.toStdString());
+        memo.Memo->setText("before");
+        memo.setMemoModified(false);
+        errors.clear();
+        titles.clear();
+        select(o.subject + QChar(0xA0));
+        typeWhenAsked(o.passphrase, titles);
+        recv->listBerichtenDblClick();
+        EXPECT_EQ(titles, QStringList{"Open sealed message"});
+        if (o.opens) {
+            EXPECT_TRUE(errors.empty()) << (errors.empty() ? "" : errors.back().toStdString());
+            EXPECT_TRUE(memo.Memo->text() == memoText);
+            EXPECT_FALSE(memo.memoModified());
+            EXPECT_FALSE(recv->isVisible());
+        } else {
+            ASSERT_EQ(errors.size(), 1u);
+            EXPECT_EQ(errors[0], "Wrong passphrase, or the file is damaged.");
+            EXPECT_EQ(memo.Memo->text(), "before");
+            EXPECT_TRUE(recv->isVisible()) << "the window stays for another try";
+            EXPECT_EQ(recv->statusText(), "The sealed message was not opened.");
+        }
+    }
+
+    // The block quoted in a reply, pasted into the memo: Edit > "Unseal text"
+    // puts the memo in its place and keeps the text around it.
+    QAction* unsealText = memo.findChild<QAction*>(QStringLiteral("mnuTekstOntzegelen"));
+    ASSERT_NE(unsealText, nullptr);
+    EXPECT_EQ(unsealText->text(), "Unseal text");
+    errors.clear();
+    memo.Memo->setText("Nothing sealed here.");
+    unsealText->trigger();
+    ASSERT_EQ(errors.size(), 1u);
+    EXPECT_TRUE(errors[0].startsWith("The memo holds no sealed text.")) << errors[0].toStdString();
+    EXPECT_EQ(memo.Memo->text(), "Nothing sealed here.");
+    std::string quoted = "Jan wrote:\r\n";
+    for (const QByteArray& line : body.split('\n')) {
+        quoted += "> " + line.toStdString() + "\r\n";
+    }
+    quoted += "Thanks.";
+    const std::string endLine = "-----END TARNQUILL SEALED MESSAGE-----";
+    const std::string expected = quoted.substr(0, quoted.find("> -----BEGIN")) + memoText +
+                                 quoted.substr(quoted.find(endLine) + endLine.size());
+    errors.clear();
+    titles.clear();
+    memo.Memo->setText(quoted);
+    typeWhenAsked(pass, titles);
+    unsealText->trigger();
+    EXPECT_TRUE(errors.empty()) << (errors.empty() ? "" : errors.back().toStdString());
+    EXPECT_EQ(titles, QStringList{"Unseal text"});
+    EXPECT_TRUE(memo.Memo->text() == expected);
+    EXPECT_EQ(memo.panel(1), "Text unsealed.");
+    memo.Memo->undo();
+    EXPECT_TRUE(memo.Memo->text() == quoted) << "Undo brings the block back";
+
+    // tarnquill-cli opens the delivered message, and its armour opens in the memo.
+    const QString passFile = makeFile(QStringLiteral("pass.txt"), pass.toUtf8() + "\n");
+    const QString memoFile = makeFile(QStringLiteral("memo.txt"), QByteArray::fromStdString(memoText));
+    const QString outFile = dir.filePath(QStringLiteral("unsealed.txt"));
+    const QString armourFile = dir.filePath(QStringLiteral("memo.asc"));
+    EXPECT_EQ(QProcess::execute(QStringLiteral(TQ_CLI_PATH),
+                                {QStringLiteral("unseal"), QStringLiteral("--passphrase-file"), passFile, file, outFile}),
+              0);
+    EXPECT_TRUE(readAll(outFile).toStdString() == memoText);
+    EXPECT_EQ(QProcess::execute(QStringLiteral(TQ_CLI_PATH),
+                                {QStringLiteral("seal"), QStringLiteral("--armor"), QStringLiteral("--weak"),
+                                 QStringLiteral("--ops"), QStringLiteral("1"), QStringLiteral("--mem"),
+                                 QStringLiteral("8"), QStringLiteral("--passphrase-file"), passFile, memoFile,
+                                 armourFile}),
+              0);
+    const QByteArray armour = readAll(armourFile);
+    EXPECT_TRUE(armour.startsWith("-----BEGIN TARNQUILL SEALED MESSAGE-----\n"));
+    EXPECT_LE(longestMailLine(armour.toStdString()), 76u);
+    memo.Memo->setText(armour.toStdString());
+    titles.clear();
+    typeWhenAsked(pass, titles);
+    unsealText->trigger();
+    EXPECT_TRUE(errors.empty()) << (errors.empty() ? "" : errors.back().toStdString());
+    EXPECT_TRUE(memo.Memo->text() == memoText + "\r\n") << "the block's own line break stays";
 }
 
 // A send that fails or is stopped leaves the memo as it was before it was
