@@ -315,8 +315,8 @@ void TDataBytes::BuildTable(std::int32_t skip)
 
     // Every pair gets one slot at its first appearance, so an index over all 65,536
     // pairs finds the slot the ascending search over slots 0..PairCount-1 would find.
+    // The index is all -1 between passes: each pass clears the entries it set.
     std::int32_t* slotOf = buildIndex_.data();
-    std::fill(slotOf, slotOf + kPairSlots, -1);
 
     const std::uint8_t* data = Data.data();
     const std::int64_t length = DataLength;
@@ -340,6 +340,9 @@ void TDataBytes::BuildTable(std::int32_t skip)
     }
     PairCount = pairCount;
     PairTableLength = 2 * pairCount;
+    for (std::int32_t k = 0; k < pairCount; ++k) {
+        slotOf[pairKey(table[2 * k], table[2 * k + 1])] = -1;
+    }
 }
 
 // One scan of the exchange procedure for slot i, step by step.
@@ -363,40 +366,308 @@ void TDataBytes::sortPlainScan(std::int32_t i)
     }
 }
 
+namespace {
+
+// One slot's content while the table is being ordered.
+struct SlotItem {
+    std::uint8_t first;
+    std::uint8_t second;
+    std::int32_t count;
+};
+
+inline SlotItem slotItem(const std::uint8_t* table, const std::int32_t* counts, std::int32_t s)
+{
+    return SlotItem{table[2 * s], table[2 * s + 1], counts[s]};
+}
+
+inline void putSlot(std::uint8_t* table, std::int32_t* counts, std::int32_t s, const SlotItem& item)
+{
+    table[2 * s] = item.first;
+    table[2 * s + 1] = item.second;
+    counts[s] = item.count;
+}
+
+// Up to 256 slot items in descending order of count, kept as a linked list with
+// its runs of equal counts ("classes") indexed, so that putting an item in front
+// of all items of its count or less, and taking the last item, cost no shifting.
+class RankedItems {
+public:
+    std::int32_t size() const { return size_; }
+    std::int32_t lastCount() const { return classes_[classCount_ - 1].count; }
+
+    // Puts the item before the first item whose count is equal or lower (at the
+    // end when there is none).
+    void insertBeforeLowerOrEqual(const SlotItem& item)
+    {
+        const std::int32_t v = item.count;
+        // Classes are in descending order of count: find the first with count <= v.
+        std::int32_t lo = 0;
+        std::int32_t hi = classCount_;
+        while (lo < hi) {
+            const std::int32_t mid = (lo + hi) / 2;
+            if (classes_[mid].count > v) {
+                lo = mid + 1;
+            } else {
+                hi = mid;
+            }
+        }
+        const std::int16_t node = allocate(item);
+        std::int16_t before;
+        if (lo < classCount_ && classes_[lo].count == v) {
+            before = classes_[lo].front;
+            classes_[lo].front = node;
+        } else {
+            before = lo < classCount_ ? classes_[lo].front : kNone;
+            std::memmove(&classes_[lo + 1], &classes_[lo], sizeof(Class) * static_cast<std::size_t>(classCount_ - lo));
+            classes_[lo] = Class{v, node, node};
+            ++classCount_;
+        }
+        linkBefore(node, before);
+    }
+
+    // Appends an item whose count is not above any count held.
+    void append(const SlotItem& item)
+    {
+        const std::int16_t node = allocate(item);
+        if (classCount_ > 0 && classes_[classCount_ - 1].count == item.count) {
+            classes_[classCount_ - 1].back = node;
+        } else {
+            classes_[classCount_++] = Class{item.count, node, node};
+        }
+        linkBefore(node, kNone);
+    }
+
+    SlotItem takeLast()
+    {
+        const std::int16_t node = tail_;
+        Class& last = classes_[classCount_ - 1];
+        if (last.front == node) {
+            --classCount_;
+        } else {
+            last.back = nodes_[node].prev;
+        }
+        tail_ = nodes_[node].prev;
+        if (tail_ == kNone) {
+            head_ = kNone;
+        } else {
+            nodes_[tail_].next = kNone;
+        }
+        nodes_[node].next = free_;
+        free_ = node;
+        --size_;
+        return nodes_[node].item;
+    }
+
+    // Writes the items, in order, into slots 0, 1, ...
+    void writeTo(std::uint8_t* table, std::int32_t* counts) const
+    {
+        std::int32_t s = 0;
+        for (std::int16_t node = head_; node != kNone; node = nodes_[node].next) {
+            putSlot(table, counts, s++, nodes_[node].item);
+        }
+    }
+
+private:
+    static constexpr std::int16_t kNone = -1;
+    static constexpr std::int32_t kCapacity = 256;
+    struct Node {
+        SlotItem item;
+        std::int16_t prev;
+        std::int16_t next;
+    };
+    struct Class {
+        std::int32_t count;
+        std::int16_t front;
+        std::int16_t back;
+    };
+
+    std::int16_t allocate(const SlotItem& item)
+    {
+        std::int16_t node;
+        if (free_ != kNone) {
+            node = free_;
+            free_ = nodes_[node].next;
+        } else {
+            node = static_cast<std::int16_t>(used_++);
+        }
+        nodes_[node].item = item;
+        ++size_;
+        return node;
+    }
+
+    void linkBefore(std::int16_t node, std::int16_t before)
+    {
+        const std::int16_t prev = before == kNone ? tail_ : nodes_[before].prev;
+        nodes_[node].prev = prev;
+        nodes_[node].next = before;
+        if (prev == kNone) {
+            head_ = node;
+        } else {
+            nodes_[prev].next = node;
+        }
+        if (before == kNone) {
+            tail_ = node;
+        } else {
+            nodes_[before].prev = node;
+        }
+    }
+
+    Node nodes_[kCapacity];
+    Class classes_[kCapacity];
+    std::int32_t classCount_ = 0;
+    std::int32_t size_ = 0;
+    std::int32_t used_ = 0;
+    std::int16_t head_ = kNone;
+    std::int16_t tail_ = kNone;
+    std::int16_t free_ = kNone;
+};
+
+} // namespace
+
 // The exchange procedure
 //
 //     for i in 0..PairCount-1: for l in 0..252: if count[l] <= count[i]: exchange(l, i)
 //
-// decides the table layout, ties included. It is simulated here without its
-// 253 comparisons per pair:
+// decides the table layout, ties included. SortTable computes the layout it gives
+// without making its comparisons one by one. Write N = 253 and call slot i's
+// content during scan i the carried item.
 //
-// * Slots 0..252 are scanned in full for every i <= 252 (at most 253 * 253 steps,
-//   done plainly). Exchanging equal counts does not change the count sequence, so
-//   the counts evolve exactly as in the "for i, for j: if A[i] < A[j] swap" sort on
-//   the negated counts, which is known to sort a whole array of n entries when both
-//   indices run over all n. Hence, once i = 0..252 have run uncut, counts 0..252 are
-//   in descending order.
-// * For i > 252 with slots 0..252 descending, call the value in slot i x (the slot
-//   acts as a carried value). Steps l with count[l] > x do nothing. At the first l
-//   with count[l] <= x the exchange puts x into slot l and carries the old count[l];
-//   the next slot is <= that (descending), so it is exchanged too, and so on to 252:
-//   x is inserted before the first count <= x, the rest shift down by one, and the
-//   old slot 252 ends in slot i. When x < count[252] nothing changes. Slots 0..252
-//   stay descending, also when a scan is cut short after k exchanges (the value
-//   removed from the table is then the old count[k] instead of count[252]).
+// * Scan 0 is done as written. It leaves in slot 0 an item of the lowest count m
+//   of slots 0..252 (the carried item only ever takes an equal or lower count).
+// * Before scan i (1 <= i <= 252) slots 0..i-1 are in descending order and slot
+//   i-1 holds count m; m stays the lowest count, as these scans only exchange
+//   slots of the table. Scan i then does this:
+//   - steps l < i: at the first slot whose count is <= that of the carried item x,
+//     and from there on at every step (the slots are descending), an exchange: x
+//     is inserted before the first count <= its own, the items after it move up
+//     one slot, and the old item of slot i-1 (count m) is carried on;
+//   - step l = i exchanges the slot with itself;
+//   - steps l > i exchange exactly where the count is m: the items of count m in
+//     slots i+1..252 move one such slot on, the carried item takes the first of
+//     them and the last of them ends in slot i (the carried item itself when there
+//     are none). So slots 0..i are descending with count m in slot i again.
+//   Slots i+1..252 of another count are never touched before their own scan.
+// * When all 253 scans ran, slots 0..252 are in descending order, and a scan
+//   i >= 253 compares slot i's count x with slots 0..252 only: nothing happens when
+//   x is below count[252]; otherwise x is inserted before the first count <= x,
+//   the rest move down one slot and the old slot 252 ends in slot i.
 //
-// The insertion is done as the very exchanges the procedure makes (so pairs of equal
-// counts move exactly as they would), skipping only the comparisons whose outcome is
-// known. When a cut in the plain phase leaves slots 0..252 out of order, the plain
-// scan is used until they are in order again.
+// So slots 0..i are kept as a list ranked by count in which an item goes before
+// all items of its count or less, and the items of count m beyond slot i as a
+// queue in slot order. The host is called between scans, as often as a tick per
+// step would have called it (a scan beyond the table counts as one step). A scan
+// done so takes well under a microsecond, so none can reach a time limit of 1 ms
+// or more; a limit of 0 ms, which ends every scan after its first step, is left to
+// the step-by-step procedure, as is everything after a host call that sets one.
 void TDataBytes::SortTable()
+{
+    std::int32_t next = 0;
+    if (!(TimeLimitOn && TimeLimitMs == 0)) {
+        next = sortRanked();
+    }
+    if (next >= 0 && !Abort) {
+        sortStepwise(next);
+    }
+    TableChanged();
+}
+
+std::int32_t TDataBytes::sortRanked()
+{
+    std::uint8_t* table = PairTable.data();
+    std::int32_t* counts = PairCounts.data();
+    const std::int32_t pairCount = std::min(PairCount, kPairSlots);
+    const std::int32_t plainEnd = std::min(pairCount, kTableSlots);
+    if (pairCount == 0 || Abort) {
+        return -1;
+    }
+    // False when the host set Abort or a zero time limit: the caller then goes on
+    // step by step (or stops).
+    const auto scanDone = [this](std::uint32_t steps) {
+        return Yield.ticks(steps, Abort) && !(TimeLimitOn && TimeLimitMs == 0);
+    };
+
+    for (std::int32_t l = 0; l < kTableSlots; ++l) {
+        if (counts[l] <= counts[0]) {
+            exchangeSlots(table, counts, l, 0);
+        }
+    }
+    if (!scanDone(kTableSlots)) {
+        return Abort ? -1 : 1;
+    }
+
+    const std::int32_t m = counts[0];
+    RankedItems ranked;
+    ranked.append(slotItem(table, counts, 0));
+    // Slots 1..252 holding count m, and their items as a queue in slot order.
+    bool lowest[kTableSlots];
+    SlotItem queue[256];
+    std::uint32_t front = 0;
+    std::uint32_t queued = 0;
+    for (std::int32_t s = 1; s < kTableSlots; ++s) {
+        lowest[s] = counts[s] == m;
+        if (lowest[s]) {
+            queue[queued++] = slotItem(table, counts, s);
+        }
+    }
+
+    std::int32_t done = 1;
+    bool goOn = true;
+    while (done < plainEnd && goOn) {
+        const std::int32_t i = done;
+        SlotItem x;
+        if (lowest[i]) {
+            x = queue[front];
+            front = (front + 1) & 255u;
+            --queued;
+        } else {
+            x = slotItem(table, counts, i);
+        }
+        ranked.insertBeforeLowerOrEqual(x);
+        SlotItem last = ranked.takeLast();
+        if (queued > 0) {
+            front = (front - 1) & 255u;
+            queue[front] = last;
+            last = queue[(front + queued) & 255u];
+        }
+        ranked.append(last);
+        ++done;
+        goOn = scanDone(kTableSlots);
+    }
+    if (done < kTableSlots) {
+        // Fewer than 253 pairs, or stopped early: slots 0..done-1 from the list,
+        // the queue back into the slots of count m after them.
+        ranked.writeTo(table, counts);
+        for (std::int32_t s = done; s < kTableSlots; ++s) {
+            if (lowest[s]) {
+                putSlot(table, counts, s, queue[front]);
+                front = (front + 1) & 255u;
+            }
+        }
+        return goOn || Abort ? -1 : done;
+    }
+
+    std::int32_t i = kTableSlots;
+    for (; i < pairCount && goOn; ++i) {
+        if (counts[i] >= ranked.lastCount()) {
+            ranked.insertBeforeLowerOrEqual(slotItem(table, counts, i));
+            putSlot(table, counts, i, ranked.takeLast());
+        }
+        goOn = scanDone(1);
+    }
+    ranked.writeTo(table, counts);
+    return goOn || Abort ? -1 : i;
+}
+
+// The exchange procedure from scan `start` on, step by step where a time limit
+// can cut the scans.
+void TDataBytes::sortStepwise(std::int32_t start)
 {
     std::uint8_t* table = PairTable.data();
     std::int32_t* counts = PairCounts.data();
     const std::int32_t pairCount = std::min(PairCount, kPairSlots);
     const std::int32_t plainEnd = std::min(pairCount, kTableSlots);
 
-    for (std::int32_t i = 0; i < plainEnd && !Abort; ++i) {
+    for (std::int32_t i = start; i < plainEnd && !Abort; ++i) {
         sortPlainScan(i);
     }
 
@@ -410,7 +681,7 @@ void TDataBytes::SortTable()
     };
     bool ordered = pairCount > kTableSlots && descending();
 
-    for (std::int32_t i = kTableSlots; i < pairCount && !Abort; ++i) {
+    for (std::int32_t i = std::max(start, kTableSlots); i < pairCount && !Abort; ++i) {
         if (!ordered) {
             sortPlainScan(i);
             ordered = descending();
@@ -450,7 +721,6 @@ void TDataBytes::SortTable()
             }
         }
     }
-    TableChanged();
 }
 
 void TDataBytes::PrependTable()
@@ -505,10 +775,15 @@ void TDataBytes::UnshiftTable(std::uint8_t a, std::uint8_t b)
 
 void TDataBytes::rebuildIndex()
 {
-    std::fill(slotOfPair_.begin(), slotOfPair_.end(), kNoSlot);
+    // Only the entries the previous table set are cleared (the rest are kNoSlot).
+    for (const std::uint16_t key : indexedKeys_) {
+        slotOfPair_[key] = kNoSlot;
+    }
     // Descending, so that the lowest slot of a pair held twice wins.
     for (int s = kLargestSlot; s >= 0; --s) {
-        slotOfPair_[pairKey(PairTable[2 * s], PairTable[2 * s + 1])] = static_cast<std::uint8_t>(s);
+        const unsigned key = pairKey(PairTable[2 * s], PairTable[2 * s + 1]);
+        slotOfPair_[key] = static_cast<std::uint8_t>(s);
+        indexedKeys_[static_cast<std::size_t>(s)] = static_cast<std::uint16_t>(key);
     }
     indexValid_ = true;
 }

@@ -30,6 +30,7 @@
 #include "platform/yield.h"
 
 #include <algorithm>
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -289,12 +290,18 @@ private:
     void resizeBuffers(std::int64_t bytes);
     void rebuildIndex();
     void sortPlainScan(std::int32_t i);
+    // SortTable's parts: the ranked computation returns the scan to go on with step
+    // by step, or -1 when the sort is over (finished or aborted).
+    std::int32_t sortRanked();
+    void sortStepwise(std::int32_t start);
     friend class TCompress;
 
     std::int32_t baseCapacity_ = kBaseCapacity;
     std::int32_t extraCapacity_ = 0;
     // FindPair index: the lowest table slot of every pair, 255 for none.
     std::vector<std::uint8_t> slotOfPair_;
+    // The pairs the index holds a slot for (all kNoSlot entries elsewhere).
+    std::array<std::uint16_t, kTableSlots> indexedKeys_{};
     bool indexValid_ = false;
     // BuildTable's index: the slot of every pair collected so far, -1 for none.
     std::vector<std::int32_t> buildIndex_;
