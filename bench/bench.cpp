@@ -1,5 +1,6 @@
-// tarnquill-bench: speed of the engines beside zlib level 1, measured in the same
-// run on the same data. Prints one table; every figure is the best of several runs.
+// tarnquill-bench: speed of the engines beside a baseline measured in the same run
+// on the same data: zlib level 1, and for decryption the encryption pass of the
+// same text. Prints one table; every figure is the best of several runs.
 //
 //   tarnquill-bench [--quick]
 //
@@ -140,8 +141,8 @@ double mbps(std::size_t bytes, double seconds)
 
 void printHeader()
 {
-    std::printf("%-26s %10s %10s %10s %9s\n", "case", "engine", "zlib-1", "ratio", "size %");
-    std::printf("%-26s %10s %10s %10s %9s\n", "", "MB/s", "MB/s", "eng/zlib", "eng/zlib");
+    std::printf("%-26s %10s %10s %10s %9s\n", "case", "engine", "baseline", "ratio", "size %");
+    std::printf("%-26s %10s %10s %10s %9s\n", "", "MB/s", "MB/s", "eng/base", "eng/zlib");
 }
 
 // Rows whose engine figure stays below the baseline, for the closing line.
@@ -192,12 +193,10 @@ void benchCipher(const std::string& label, const Bytes& input)
     const double te = bestSeconds([&] { coded = cipher.CodeLine(text, keys); });
     const double tz = bestSeconds([&] { zlibDeflate(input); });
     printRow("encrypt " + label, mbps(input.size(), te), mbps(input.size(), tz), 0, 0);
+    // Decryption is held to the encryption pass of the same text in the same run:
+    // undoing a pass must not be slower than making it.
     const double tdc = bestSeconds([&] { cipher.DeCodeLine(coded, keys); });
-    const double ti = bestSeconds([&] {
-        Bytes inflated(input.size());
-        zlibInflate(packed, inflated);
-    });
-    printRow("decrypt " + label, mbps(input.size(), tdc), mbps(input.size(), ti), 0, 0);
+    printRow("decrypt " + label, mbps(input.size(), tdc), mbps(input.size(), te), 0, 0);
 }
 
 void writeFile(const std::filesystem::path& path, const Bytes& bytes)
@@ -344,6 +343,7 @@ int main(int argc, char** argv)
             benchCipher("text " + std::to_string(size / 1000) + " KB", textLike(size, 5));
         }
         benchCipher("text " + largeLabel, textLike(large / 4, 6));
+        std::printf("  (baseline: zlib level 1 on the same data; for decrypt, the encrypt pass of the same text)\n");
         benchContainer(large);
         benchYieldHook("text 150 KB", textLike(150000, 8));
         benchYieldHook("text " + largeLabel, textLike(large, 9));

@@ -29,6 +29,8 @@ namespace tq {
 namespace {
 
 constexpr std::int64_t kMaxBufferBytes = std::numeric_limits<std::int32_t>::max();
+// RemoveFront moves fewer remaining bytes than this; beyond it, it drops the front.
+constexpr std::int32_t kDropFrontFrom = 1 << 20;
 
 inline unsigned pairKey(std::uint8_t first, std::uint8_t second)
 {
@@ -249,9 +251,9 @@ void TDataBytes::ReleaseSpare()
         return;
     }
     const std::size_t size = static_cast<std::size_t>(keep);
-    // Shrinking in place cannot fail for lack of memory.
-    Data.resize(size);
-    Scratch.resize(size);
+    // Only the bytes in use are copied; Scratch carries nothing between passes.
+    Data.resizeKeeping(size, static_cast<std::size_t>(std::max(DataLength, 0)));
+    Scratch.resizeKeeping(size, 0);
     extraCapacity_ = static_cast<std::int32_t>(keep - baseCapacity_);
 }
 
@@ -750,7 +752,13 @@ void TDataBytes::RemoveFront(std::int32_t from, std::int32_t count)
     }
     count = std::min(count, DataLength - from);
     const std::int32_t rest = DataLength - from - count;
-    std::memmove(Data.data() + from, Data.data() + from + count, static_cast<std::size_t>(rest));
+    if (from == 0 && rest >= kDropFrontFrom) {
+        // A large stream after its table: the buffer starts later instead of
+        // moving megabytes down (its size shrinks by `count`, Capacity() with it).
+        Data.dropFront(static_cast<std::size_t>(count));
+    } else {
+        std::memmove(Data.data() + from, Data.data() + from + count, static_cast<std::size_t>(rest));
+    }
     DataLength -= count;
     Yield.tick();
 }

@@ -65,15 +65,16 @@ using CompressFileError = FileError;
 // A heap buffer of plain values with vector-like read access (data(), size(),
 // operator[], begin(), end()). Unlike std::vector it can grow without copying
 // through the system's realloc and without touching new memory, which keeps
-// inputs of tens of megabytes fast. Elements added by growth are uninitialised;
-// allocateZeroed gives zero-filled ones.
+// inputs of tens of megabytes fast, and it can drop elements at its front
+// without moving the rest (the block then simply starts later). Elements added
+// by growth are uninitialised; allocateZeroed gives zero-filled ones.
 template <typename T>
 class RawBuffer {
 public:
     RawBuffer() = default;
     RawBuffer(const RawBuffer&) = delete;
     RawBuffer& operator=(const RawBuffer&) = delete;
-    ~RawBuffer() { std::free(data_); }
+    ~RawBuffer() { std::free(block_); }
 
     T* data() { return data_; }
     const T* data() const { return data_; }
@@ -90,30 +91,33 @@ public:
     {
         release();
         if (n > 0) {
-            data_ = static_cast<T*>(std::calloc(n, sizeof(T)));
-            if (data_ == nullptr) {
-                throw std::bad_alloc();
-            }
+            adopt(static_cast<T*>(std::calloc(n, sizeof(T))), n);
         }
-        size_ = n;
     }
     // Changes the size keeping the first min(old, n) elements. Throws std::bad_alloc
     // (the buffer is then unchanged).
-    void resize(std::size_t n)
+    void resize(std::size_t n) { resizeKeeping(n, n); }
+    // Changes the size keeping at least the first min(old, n, keep) elements (a
+    // shrink copies no more than that). Throws std::bad_alloc (the buffer is then
+    // unchanged).
+    void resizeKeeping(std::size_t n, std::size_t keep)
     {
         if (n == 0) {
             release();
             return;
         }
         if (n < size_) {
-            shrinkTo(n);
+            shrinkTo(n, std::min(n, keep));
             return;
         }
-        T* grown = static_cast<T*>(std::realloc(data_, n * sizeof(T)));
+        // Growing keeps the dropped front: the elements stay where they are.
+        const std::size_t front = static_cast<std::size_t>(data_ - block_);
+        T* grown = static_cast<T*>(std::realloc(block_, (front + n) * sizeof(T)));
         if (grown == nullptr) {
             throw std::bad_alloc();
         }
-        data_ = grown;
+        block_ = grown;
+        data_ = grown + front;
         size_ = n;
     }
     // Replaces the content by n elements of no particular value. Throws std::bad_alloc
@@ -122,46 +126,67 @@ public:
     {
         release();
         if (n > 0) {
-            data_ = static_cast<T*>(std::malloc(n * sizeof(T)));
-            if (data_ == nullptr) {
-                throw std::bad_alloc();
-            }
+            adopt(static_cast<T*>(std::malloc(n * sizeof(T))), n);
         }
-        size_ = n;
+    }
+    // Removes the first n elements (at most size()) without moving the others.
+    void dropFront(std::size_t n)
+    {
+        n = std::min(n, size_);
+        data_ += n;
+        size_ -= n;
     }
     void release()
     {
-        std::free(data_);
+        std::free(block_);
+        block_ = nullptr;
         data_ = nullptr;
         size_ = 0;
     }
     void swap(RawBuffer& other) noexcept
     {
+        std::swap(block_, other.block_);
         std::swap(data_, other.data_);
         std::swap(size_, other.size_);
     }
 
 private:
-    // Shrinking moves the kept bytes into a block of their own and frees the large
-    // one. Shrinking in place would keep the large block mapped as it is, and each
-    // later growth would then map fresh pages and fault on every one of them;
-    // freed, the allocator can hand the same memory out again. Should the new block
-    // not be had, the buffer shrinks in place instead.
-    void shrinkTo(std::size_t n)
+    void adopt(T* block, std::size_t n)
     {
-        T* kept = static_cast<T*>(std::malloc(n * sizeof(T)));
-        if (kept == nullptr) {
-            T* shrunk = static_cast<T*>(std::realloc(data_, n * sizeof(T)));
-            data_ = shrunk != nullptr ? shrunk : data_;
-        } else {
-            std::memcpy(kept, data_, n * sizeof(T));
-            std::free(data_);
-            data_ = kept;
+        if (block == nullptr) {
+            throw std::bad_alloc();
         }
+        block_ = block;
+        data_ = block;
         size_ = n;
     }
 
-    T* data_ = nullptr;
+    // Shrinking moves the kept elements into a block of their own and frees the
+    // large one. Shrinking in place would keep the large block mapped as it is, and
+    // each later growth would then map fresh pages and fault on every one of them;
+    // freed, the allocator can hand the same memory out again. Should the new block
+    // not be had, the buffer shrinks in place instead.
+    void shrinkTo(std::size_t n, std::size_t keep)
+    {
+        T* kept = static_cast<T*>(std::malloc(n * sizeof(T)));
+        if (kept == nullptr) {
+            const std::size_t front = static_cast<std::size_t>(data_ - block_);
+            if (front > 0) {
+                std::memmove(block_, data_, keep * sizeof(T));
+            }
+            T* shrunk = static_cast<T*>(std::realloc(block_, n * sizeof(T)));
+            block_ = shrunk != nullptr ? shrunk : block_;
+        } else {
+            std::memcpy(kept, data_, keep * sizeof(T));
+            std::free(block_);
+            block_ = kept;
+        }
+        data_ = block_;
+        size_ = n;
+    }
+
+    T* block_ = nullptr; // what was allocated
+    T* data_ = nullptr;  // the first element, block_ unless the front was dropped
     std::size_t size_ = 0;
 };
 
