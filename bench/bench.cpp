@@ -110,9 +110,7 @@ Bytes compressWith(tq::TCompress& c, const Bytes& input)
 void decompressWith(tq::TCompress& c, const Bytes& stream)
 {
     c.Reset();
-    c.Bytes.SetData(stream.data(), stream.size());
-    c.Bytes.SplitTable();
-    c.DecompressData();
+    c.DecompressStream(stream.data(), stream.size());
 }
 
 Bytes zlibDeflate(const Bytes& input)

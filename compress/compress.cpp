@@ -948,23 +948,17 @@ bool haveSsse3()
 }
 #endif
 
-} // namespace
-
-void TCompress::DecompressData()
+// Decodes `length` code bytes at `in` into `out` (room for 2 * length bytes),
+// ticking `yield` once per code; returns the number of bytes written.
+std::int64_t decodeCodes(const std::uint8_t* in, std::int64_t length, const std::uint8_t* table, std::uint8_t* out,
+                         YieldHook& yield)
 {
-    TDataBytes& b = Bytes;
-    const std::int64_t length = b.DataLength;
-    b.EnsureCapacity(2 * length);
-
-    const std::uint8_t* in = b.Data.data();
-    std::uint8_t* out = b.Scratch.data();
-    const std::uint8_t* table = b.PairTable.data();
     std::int64_t n = 0;
     std::int64_t i = 0;
 #ifdef TQ_DECODE_SSSE3
     const bool wide = haveSsse3();
 #endif
-    YieldHook::Local ticker(b.Yield);
+    YieldHook::Local ticker(yield);
     while (i < length) {
         // One unit per code; the host is called after the same code as ticking
         // each one would.
@@ -997,7 +991,40 @@ void TCompress::DecompressData()
         }
         ticker.ticks(done);
     }
+    return n;
+}
+
+} // namespace
+
+void TCompress::DecompressData()
+{
+    TDataBytes& b = Bytes;
+    const std::int64_t length = b.DataLength;
+    b.EnsureCapacity(2 * length);
+    const std::int64_t n = decodeCodes(b.Data.data(), length, b.PairTable.data(), b.Scratch.data(), b.Yield);
     b.Data.swap(b.Scratch);
+    b.DataLength = static_cast<std::int32_t>(n);
+    Compressed = false;
+}
+
+void TCompress::DecompressStream(const std::uint8_t* stream, std::size_t count, std::uint8_t unshiftFirst,
+                                 std::uint8_t unshiftSecond)
+{
+    TDataBytes& b = Bytes;
+    if (count > static_cast<std::size_t>(kMaxBufferBytes)) {
+        throw CompressMemoryError(static_cast<std::int64_t>(count));
+    }
+    const std::uint8_t* codes = stream;
+    std::int64_t length = static_cast<std::int64_t>(count);
+    if (length >= TDataBytes::kTableBytes) {
+        std::memcpy(b.PairTable.data(), stream, TDataBytes::kTableBytes);
+        b.UnshiftTable(unshiftFirst, unshiftSecond);
+        codes += TDataBytes::kTableBytes;
+        length -= TDataBytes::kTableBytes;
+    }
+    b.DataLength = 0;
+    b.EnsureCapacity(2 * length);
+    const std::int64_t n = decodeCodes(codes, length, b.PairTable.data(), b.Data.data(), b.Yield);
     b.DataLength = static_cast<std::int32_t>(n);
     Compressed = false;
 }

@@ -373,6 +373,13 @@ public:
     // Codes 253..255 are escapes; an escape cut off by the end of the data gives
     // only the literal bytes present (never reads past DataLength).
     void DecompressData();
+    // SetData(stream), SplitTable, UnshiftTable(unshiftFirst, unshiftSecond) and
+    // DecompressData in one pass that reads the stream where it is: the table is
+    // taken from its first 506 bytes and unshifted (a shorter stream keeps the
+    // previous table as it is and is all codes), and the codes are decoded into
+    // Data. `stream` must not point into this compressor's buffers.
+    void DecompressStream(const std::uint8_t* stream, std::size_t count, std::uint8_t unshiftFirst = 0,
+                          std::uint8_t unshiftSecond = 0);
     // The size estimate of Data as decoded: 2 for every code, where the escape 254
     // takes 3 bytes of Data and any other byte 1. For the codes CompressData writes
     // (never 253 or 255, no cut-off escape) it is the length DecompressData gives.
