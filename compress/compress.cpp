@@ -151,7 +151,7 @@ TDataBytes::TDataBytes()
         PairTable.assign(2 * static_cast<std::size_t>(kPairSlots), 0);
         PairCounts.assign(kPairSlots, 0);
         slotOfPair_.assign(kPairSlots, kNoSlot);
-        buildIndex_.assign(kPairSlots, -1);
+        buildIndex_.assign(kPairSlots, 0);
     } catch (const std::bad_alloc&) {
         throw CompressMemoryError(2 * static_cast<std::int64_t>(kPairSlots) +
                                   static_cast<std::int64_t>(sizeof(std::int32_t)) * kPairSlots);
@@ -317,8 +317,15 @@ void TDataBytes::BuildTable(std::int32_t skip)
 
     // Every pair gets one slot at its first appearance, so an index over all 65,536
     // pairs finds the slot the ascending search over slots 0..PairCount-1 would find.
-    // The index is all -1 between passes: each pass clears the entries it set.
-    std::int32_t* slotOf = buildIndex_.data();
+    // An entry holds the pass's number above its slot (16 bits each); entries of
+    // earlier passes do not count, so the index needs no clearing between passes
+    // (only when the number wraps around).
+    if (++buildPass_ > 0xFFFFu) {
+        std::fill(buildIndex_.begin(), buildIndex_.end(), 0u);
+        buildPass_ = 1;
+    }
+    const std::uint32_t pass = buildPass_ << 16;
+    std::uint32_t* slotOf = buildIndex_.data();
 
     const std::uint8_t* data = Data.data();
     const std::int64_t length = DataLength;
@@ -326,13 +333,14 @@ void TDataBytes::BuildTable(std::int32_t skip)
     YieldHook::Local ticker(Yield);
     for (std::int64_t p = 0; p + step < length && !Abort; p += step) {
         const unsigned key = pairKey(data[p], data[p + 1]);
-        const std::int32_t slot = slotOf[key];
-        if (slot >= 0) {
+        const std::uint32_t entry = slotOf[key];
+        if ((entry & 0xFFFF0000u) == pass) {
+            const std::uint32_t slot = entry & 0xFFFFu;
             if (counts[slot] < kCountCap) {
                 ++counts[slot];
             }
         } else {
-            slotOf[key] = pairCount;
+            slotOf[key] = pass | static_cast<std::uint32_t>(pairCount);
             table[2 * pairCount] = data[p];
             table[2 * pairCount + 1] = data[p + 1];
             counts[pairCount] = 1;
@@ -342,9 +350,6 @@ void TDataBytes::BuildTable(std::int32_t skip)
     }
     PairCount = pairCount;
     PairTableLength = 2 * pairCount;
-    for (std::int32_t k = 0; k < pairCount; ++k) {
-        slotOf[pairKey(table[2 * k], table[2 * k + 1])] = -1;
-    }
 }
 
 // One scan of the exchange procedure for slot i, step by step.
@@ -458,6 +463,36 @@ public:
         free_ = node;
         --size_;
         return nodes_[node].item;
+    }
+
+    // insertBeforeLowerOrEqual(item) followed by takeLast() for an item of the
+    // lowest count held: the last node takes the item and moves to the front of
+    // its class. Returns the item the last node held.
+    SlotItem replaceLast(const SlotItem& item)
+    {
+        const std::int16_t node = tail_;
+        const SlotItem old = nodes_[node].item;
+        nodes_[node].item = item;
+        Class& last = classes_[classCount_ - 1];
+        if (last.front != node) {
+            // Unlink from the end, link in before the class's first node.
+            const std::int16_t prev = nodes_[node].prev;
+            nodes_[prev].next = kNone;
+            tail_ = prev;
+            last.back = prev;
+            const std::int16_t before = last.front;
+            const std::int16_t beforePrev = nodes_[before].prev;
+            nodes_[node].prev = beforePrev;
+            nodes_[node].next = before;
+            nodes_[before].prev = node;
+            if (beforePrev == kNone) {
+                head_ = node;
+            } else {
+                nodes_[beforePrev].next = node;
+            }
+            last.front = node;
+        }
+        return old;
     }
 
     // Writes the items, in order, into slots 0, 1, ...
@@ -624,8 +659,13 @@ std::int32_t TDataBytes::sortRanked()
         } else {
             x = slotItem(table, counts, i);
         }
-        ranked.insertBeforeLowerOrEqual(x);
-        SlotItem last = ranked.takeLast();
+        SlotItem last;
+        if (x.count == m) {
+            last = ranked.replaceLast(x);
+        } else {
+            ranked.insertBeforeLowerOrEqual(x);
+            last = ranked.takeLast();
+        }
         if (queued > 0) {
             front = (front - 1) & 255u;
             queue[front] = last;
@@ -650,7 +690,10 @@ std::int32_t TDataBytes::sortRanked()
 
     std::int32_t i = kTableSlots;
     for (; i < pairCount && goOn; ++i) {
-        if (counts[i] >= ranked.lastCount()) {
+        const std::int32_t floorCount = ranked.lastCount();
+        if (counts[i] == floorCount) {
+            putSlot(table, counts, i, ranked.replaceLast(slotItem(table, counts, i)));
+        } else if (counts[i] > floorCount) {
             ranked.insertBeforeLowerOrEqual(slotItem(table, counts, i));
             putSlot(table, counts, i, ranked.takeLast());
         }

@@ -328,8 +328,9 @@ private:
     // The pairs the index holds a slot for (all kNoSlot entries elsewhere).
     std::array<std::uint16_t, kTableSlots> indexedKeys_{};
     bool indexValid_ = false;
-    // BuildTable's index: the slot of every pair collected so far, -1 for none.
-    std::vector<std::int32_t> buildIndex_;
+    // BuildTable's index: the pass number and slot of every pair collected so far.
+    std::vector<std::uint32_t> buildIndex_;
+    std::uint32_t buildPass_ = 0;
 };
 
 // The compressor: owns a TDataBytes and adds file input/output and the coding passes.
