@@ -180,19 +180,22 @@ void decodeEntry(const XFileFrame& frame, TCompress& compressor, std::int32_t n,
     }
     compressor.Reset();
     report(progress, archive_status::kRead);
-    compressor.Bytes.SetData(frame.GetEntryPayload(n), static_cast<std::size_t>(size));
-    reportStep(progress, index, count, 1);
     if (kind == kKindCompressed) {
+        // The payload is decoded where it lies in the container: splitting off and
+        // unshifting the table and decoding the codes happen in one pass, without
+        // copying the payload into the compressor first.
+        reportStep(progress, index, count, 1);
         report(progress, archive_status::kSplitTable);
-        compressor.Bytes.SplitTable();
-        compressor.Bytes.UnshiftTable(keys.key1, keys.key2);
         reportStep(progress, index, count, 2);
         report(progress, archive_status::kDecompress);
-        compressor.DecompressData();
+        compressor.DecompressStream(frame.GetEntryPayload(n), static_cast<std::size_t>(size), keys.key1,
+                                    keys.key2);
         if (dropsPaddingByte(frame, n) && compressor.Bytes.DataLength > 0) {
             compressor.Bytes.SetLength(compressor.Bytes.DataLength - 1);
         }
     } else {
+        compressor.Bytes.SetData(frame.GetEntryPayload(n), static_cast<std::size_t>(size));
+        reportStep(progress, index, count, 1);
         // Stored bytes are no code stream; a save must not add a trailer.
         compressor.Compressed = false;
     }

@@ -29,6 +29,8 @@ namespace tq {
 namespace {
 
 constexpr std::int64_t kMaxBufferBytes = std::numeric_limits<std::int32_t>::max();
+// RemoveFront moves fewer remaining bytes than this; beyond it, it drops the front.
+constexpr std::int32_t kDropFrontFrom = 1 << 20;
 
 inline unsigned pairKey(std::uint8_t first, std::uint8_t second)
 {
@@ -149,7 +151,7 @@ TDataBytes::TDataBytes()
         PairTable.assign(2 * static_cast<std::size_t>(kPairSlots), 0);
         PairCounts.assign(kPairSlots, 0);
         slotOfPair_.assign(kPairSlots, kNoSlot);
-        buildIndex_.assign(kPairSlots, -1);
+        buildIndex_.assign(kPairSlots, 0);
     } catch (const std::bad_alloc&) {
         throw CompressMemoryError(2 * static_cast<std::int64_t>(kPairSlots) +
                                   static_cast<std::int64_t>(sizeof(std::int32_t)) * kPairSlots);
@@ -249,9 +251,9 @@ void TDataBytes::ReleaseSpare()
         return;
     }
     const std::size_t size = static_cast<std::size_t>(keep);
-    // Shrinking in place cannot fail for lack of memory.
-    Data.resize(size);
-    Scratch.resize(size);
+    // Only the bytes in use are copied; Scratch carries nothing between passes.
+    Data.resizeKeeping(size, static_cast<std::size_t>(std::max(DataLength, 0)));
+    Scratch.resizeKeeping(size, 0);
     extraCapacity_ = static_cast<std::int32_t>(keep - baseCapacity_);
 }
 
@@ -315,8 +317,15 @@ void TDataBytes::BuildTable(std::int32_t skip)
 
     // Every pair gets one slot at its first appearance, so an index over all 65,536
     // pairs finds the slot the ascending search over slots 0..PairCount-1 would find.
-    std::int32_t* slotOf = buildIndex_.data();
-    std::fill(slotOf, slotOf + kPairSlots, -1);
+    // An entry holds the pass's number above its slot (16 bits each); entries of
+    // earlier passes do not count, so the index needs no clearing between passes
+    // (only when the number wraps around).
+    if (++buildPass_ > 0xFFFFu) {
+        std::fill(buildIndex_.begin(), buildIndex_.end(), 0u);
+        buildPass_ = 1;
+    }
+    const std::uint32_t pass = buildPass_ << 16;
+    std::uint32_t* slotOf = buildIndex_.data();
 
     const std::uint8_t* data = Data.data();
     const std::int64_t length = DataLength;
@@ -324,13 +333,14 @@ void TDataBytes::BuildTable(std::int32_t skip)
     YieldHook::Local ticker(Yield);
     for (std::int64_t p = 0; p + step < length && !Abort; p += step) {
         const unsigned key = pairKey(data[p], data[p + 1]);
-        const std::int32_t slot = slotOf[key];
-        if (slot >= 0) {
+        const std::uint32_t entry = slotOf[key];
+        if ((entry & 0xFFFF0000u) == pass) {
+            const std::uint32_t slot = entry & 0xFFFFu;
             if (counts[slot] < kCountCap) {
                 ++counts[slot];
             }
         } else {
-            slotOf[key] = pairCount;
+            slotOf[key] = pass | static_cast<std::uint32_t>(pairCount);
             table[2 * pairCount] = data[p];
             table[2 * pairCount + 1] = data[p + 1];
             counts[pairCount] = 1;
@@ -363,40 +373,346 @@ void TDataBytes::sortPlainScan(std::int32_t i)
     }
 }
 
+namespace {
+
+// One slot's content while the table is being ordered.
+struct SlotItem {
+    std::uint8_t first;
+    std::uint8_t second;
+    std::int32_t count;
+};
+
+inline SlotItem slotItem(const std::uint8_t* table, const std::int32_t* counts, std::int32_t s)
+{
+    return SlotItem{table[2 * s], table[2 * s + 1], counts[s]};
+}
+
+inline void putSlot(std::uint8_t* table, std::int32_t* counts, std::int32_t s, const SlotItem& item)
+{
+    table[2 * s] = item.first;
+    table[2 * s + 1] = item.second;
+    counts[s] = item.count;
+}
+
+// Up to 256 slot items in descending order of count, kept as a linked list with
+// its runs of equal counts ("classes") indexed, so that putting an item in front
+// of all items of its count or less, and taking the last item, cost no shifting.
+class RankedItems {
+public:
+    std::int32_t size() const { return size_; }
+    std::int32_t lastCount() const { return classes_[classCount_ - 1].count; }
+
+    // Puts the item before the first item whose count is equal or lower (at the
+    // end when there is none).
+    void insertBeforeLowerOrEqual(const SlotItem& item)
+    {
+        const std::int32_t v = item.count;
+        // Classes are in descending order of count: find the first with count <= v.
+        std::int32_t lo = 0;
+        std::int32_t hi = classCount_;
+        while (lo < hi) {
+            const std::int32_t mid = (lo + hi) / 2;
+            if (classes_[mid].count > v) {
+                lo = mid + 1;
+            } else {
+                hi = mid;
+            }
+        }
+        const std::int16_t node = allocate(item);
+        std::int16_t before;
+        if (lo < classCount_ && classes_[lo].count == v) {
+            before = classes_[lo].front;
+            classes_[lo].front = node;
+        } else {
+            before = lo < classCount_ ? classes_[lo].front : kNone;
+            std::memmove(&classes_[lo + 1], &classes_[lo], sizeof(Class) * static_cast<std::size_t>(classCount_ - lo));
+            classes_[lo] = Class{v, node, node};
+            ++classCount_;
+        }
+        linkBefore(node, before);
+    }
+
+    // Appends an item whose count is not above any count held.
+    void append(const SlotItem& item)
+    {
+        const std::int16_t node = allocate(item);
+        if (classCount_ > 0 && classes_[classCount_ - 1].count == item.count) {
+            classes_[classCount_ - 1].back = node;
+        } else {
+            classes_[classCount_++] = Class{item.count, node, node};
+        }
+        linkBefore(node, kNone);
+    }
+
+    SlotItem takeLast()
+    {
+        const std::int16_t node = tail_;
+        Class& last = classes_[classCount_ - 1];
+        if (last.front == node) {
+            --classCount_;
+        } else {
+            last.back = nodes_[node].prev;
+        }
+        tail_ = nodes_[node].prev;
+        if (tail_ == kNone) {
+            head_ = kNone;
+        } else {
+            nodes_[tail_].next = kNone;
+        }
+        nodes_[node].next = free_;
+        free_ = node;
+        --size_;
+        return nodes_[node].item;
+    }
+
+    // insertBeforeLowerOrEqual(item) followed by takeLast() for an item of the
+    // lowest count held: the last node takes the item and moves to the front of
+    // its class. Returns the item the last node held.
+    SlotItem replaceLast(const SlotItem& item)
+    {
+        const std::int16_t node = tail_;
+        const SlotItem old = nodes_[node].item;
+        nodes_[node].item = item;
+        Class& last = classes_[classCount_ - 1];
+        if (last.front != node) {
+            // Unlink from the end, link in before the class's first node.
+            const std::int16_t prev = nodes_[node].prev;
+            nodes_[prev].next = kNone;
+            tail_ = prev;
+            last.back = prev;
+            const std::int16_t before = last.front;
+            const std::int16_t beforePrev = nodes_[before].prev;
+            nodes_[node].prev = beforePrev;
+            nodes_[node].next = before;
+            nodes_[before].prev = node;
+            if (beforePrev == kNone) {
+                head_ = node;
+            } else {
+                nodes_[beforePrev].next = node;
+            }
+            last.front = node;
+        }
+        return old;
+    }
+
+    // Writes the items, in order, into slots 0, 1, ...
+    void writeTo(std::uint8_t* table, std::int32_t* counts) const
+    {
+        std::int32_t s = 0;
+        for (std::int16_t node = head_; node != kNone; node = nodes_[node].next) {
+            putSlot(table, counts, s++, nodes_[node].item);
+        }
+    }
+
+private:
+    static constexpr std::int16_t kNone = -1;
+    static constexpr std::int32_t kCapacity = 256;
+    struct Node {
+        SlotItem item;
+        std::int16_t prev;
+        std::int16_t next;
+    };
+    struct Class {
+        std::int32_t count;
+        std::int16_t front;
+        std::int16_t back;
+    };
+
+    std::int16_t allocate(const SlotItem& item)
+    {
+        std::int16_t node;
+        if (free_ != kNone) {
+            node = free_;
+            free_ = nodes_[node].next;
+        } else {
+            node = static_cast<std::int16_t>(used_++);
+        }
+        nodes_[node].item = item;
+        ++size_;
+        return node;
+    }
+
+    void linkBefore(std::int16_t node, std::int16_t before)
+    {
+        const std::int16_t prev = before == kNone ? tail_ : nodes_[before].prev;
+        nodes_[node].prev = prev;
+        nodes_[node].next = before;
+        if (prev == kNone) {
+            head_ = node;
+        } else {
+            nodes_[prev].next = node;
+        }
+        if (before == kNone) {
+            tail_ = node;
+        } else {
+            nodes_[before].prev = node;
+        }
+    }
+
+    Node nodes_[kCapacity];
+    Class classes_[kCapacity];
+    std::int32_t classCount_ = 0;
+    std::int32_t size_ = 0;
+    std::int32_t used_ = 0;
+    std::int16_t head_ = kNone;
+    std::int16_t tail_ = kNone;
+    std::int16_t free_ = kNone;
+};
+
+} // namespace
+
 // The exchange procedure
 //
 //     for i in 0..PairCount-1: for l in 0..252: if count[l] <= count[i]: exchange(l, i)
 //
-// decides the table layout, ties included. It is simulated here without its
-// 253 comparisons per pair:
+// decides the table layout, ties included. SortTable computes the layout it gives
+// without making its comparisons one by one. Write N = 253 and call slot i's
+// content during scan i the carried item.
 //
-// * Slots 0..252 are scanned in full for every i <= 252 (at most 253 * 253 steps,
-//   done plainly). Exchanging equal counts does not change the count sequence, so
-//   the counts evolve exactly as in the "for i, for j: if A[i] < A[j] swap" sort on
-//   the negated counts, which is known to sort a whole array of n entries when both
-//   indices run over all n. Hence, once i = 0..252 have run uncut, counts 0..252 are
-//   in descending order.
-// * For i > 252 with slots 0..252 descending, call the value in slot i x (the slot
-//   acts as a carried value). Steps l with count[l] > x do nothing. At the first l
-//   with count[l] <= x the exchange puts x into slot l and carries the old count[l];
-//   the next slot is <= that (descending), so it is exchanged too, and so on to 252:
-//   x is inserted before the first count <= x, the rest shift down by one, and the
-//   old slot 252 ends in slot i. When x < count[252] nothing changes. Slots 0..252
-//   stay descending, also when a scan is cut short after k exchanges (the value
-//   removed from the table is then the old count[k] instead of count[252]).
+// * Scan 0 is done as written. It leaves in slot 0 an item of the lowest count m
+//   of slots 0..252 (the carried item only ever takes an equal or lower count).
+// * Before scan i (1 <= i <= 252) slots 0..i-1 are in descending order and slot
+//   i-1 holds count m; m stays the lowest count, as these scans only exchange
+//   slots of the table. Scan i then does this:
+//   - steps l < i: at the first slot whose count is <= that of the carried item x,
+//     and from there on at every step (the slots are descending), an exchange: x
+//     is inserted before the first count <= its own, the items after it move up
+//     one slot, and the old item of slot i-1 (count m) is carried on;
+//   - step l = i exchanges the slot with itself;
+//   - steps l > i exchange exactly where the count is m: the items of count m in
+//     slots i+1..252 move one such slot on, the carried item takes the first of
+//     them and the last of them ends in slot i (the carried item itself when there
+//     are none). So slots 0..i are descending with count m in slot i again.
+//   Slots i+1..252 of another count are never touched before their own scan.
+// * When all 253 scans ran, slots 0..252 are in descending order, and a scan
+//   i >= 253 compares slot i's count x with slots 0..252 only: nothing happens when
+//   x is below count[252]; otherwise x is inserted before the first count <= x,
+//   the rest move down one slot and the old slot 252 ends in slot i.
 //
-// The insertion is done as the very exchanges the procedure makes (so pairs of equal
-// counts move exactly as they would), skipping only the comparisons whose outcome is
-// known. When a cut in the plain phase leaves slots 0..252 out of order, the plain
-// scan is used until they are in order again.
+// So slots 0..i are kept as a list ranked by count in which an item goes before
+// all items of its count or less, and the items of count m beyond slot i as a
+// queue in slot order. The host is called between scans, as often as a tick per
+// step would have called it (a scan beyond the table counts as one step). A scan
+// done so takes well under a microsecond, so none can reach a time limit of 1 ms
+// or more; a limit of 0 ms, which ends every scan after its first step, is left to
+// the step-by-step procedure, as is everything after a host call that sets one.
 void TDataBytes::SortTable()
+{
+    std::int32_t next = 0;
+    if (!(TimeLimitOn && TimeLimitMs == 0)) {
+        next = sortRanked();
+    }
+    if (next >= 0 && !Abort) {
+        sortStepwise(next);
+    }
+    TableChanged();
+}
+
+std::int32_t TDataBytes::sortRanked()
+{
+    std::uint8_t* table = PairTable.data();
+    std::int32_t* counts = PairCounts.data();
+    const std::int32_t pairCount = std::min(PairCount, kPairSlots);
+    const std::int32_t plainEnd = std::min(pairCount, kTableSlots);
+    if (pairCount == 0 || Abort) {
+        return -1;
+    }
+    // False when the host set Abort or a zero time limit: the caller then goes on
+    // step by step (or stops).
+    const auto scanDone = [this](std::uint32_t steps) {
+        return Yield.ticks(steps, Abort) && !(TimeLimitOn && TimeLimitMs == 0);
+    };
+
+    for (std::int32_t l = 0; l < kTableSlots; ++l) {
+        if (counts[l] <= counts[0]) {
+            exchangeSlots(table, counts, l, 0);
+        }
+    }
+    if (!scanDone(kTableSlots)) {
+        return Abort ? -1 : 1;
+    }
+
+    const std::int32_t m = counts[0];
+    RankedItems ranked;
+    ranked.append(slotItem(table, counts, 0));
+    // Slots 1..252 holding count m, and their items as a queue in slot order.
+    bool lowest[kTableSlots];
+    SlotItem queue[256];
+    std::uint32_t front = 0;
+    std::uint32_t queued = 0;
+    for (std::int32_t s = 1; s < kTableSlots; ++s) {
+        lowest[s] = counts[s] == m;
+        if (lowest[s]) {
+            queue[queued++] = slotItem(table, counts, s);
+        }
+    }
+
+    std::int32_t done = 1;
+    bool goOn = true;
+    while (done < plainEnd && goOn) {
+        const std::int32_t i = done;
+        SlotItem x;
+        if (lowest[i]) {
+            x = queue[front];
+            front = (front + 1) & 255u;
+            --queued;
+        } else {
+            x = slotItem(table, counts, i);
+        }
+        SlotItem last;
+        if (x.count == m) {
+            last = ranked.replaceLast(x);
+        } else {
+            ranked.insertBeforeLowerOrEqual(x);
+            last = ranked.takeLast();
+        }
+        if (queued > 0) {
+            front = (front - 1) & 255u;
+            queue[front] = last;
+            last = queue[(front + queued) & 255u];
+        }
+        ranked.append(last);
+        ++done;
+        goOn = scanDone(kTableSlots);
+    }
+    if (done < kTableSlots) {
+        // Fewer than 253 pairs, or stopped early: slots 0..done-1 from the list,
+        // the queue back into the slots of count m after them.
+        ranked.writeTo(table, counts);
+        for (std::int32_t s = done; s < kTableSlots; ++s) {
+            if (lowest[s]) {
+                putSlot(table, counts, s, queue[front]);
+                front = (front + 1) & 255u;
+            }
+        }
+        return goOn || Abort ? -1 : done;
+    }
+
+    std::int32_t i = kTableSlots;
+    for (; i < pairCount && goOn; ++i) {
+        const std::int32_t floorCount = ranked.lastCount();
+        if (counts[i] == floorCount) {
+            putSlot(table, counts, i, ranked.replaceLast(slotItem(table, counts, i)));
+        } else if (counts[i] > floorCount) {
+            ranked.insertBeforeLowerOrEqual(slotItem(table, counts, i));
+            putSlot(table, counts, i, ranked.takeLast());
+        }
+        goOn = scanDone(1);
+    }
+    ranked.writeTo(table, counts);
+    return goOn || Abort ? -1 : i;
+}
+
+// The exchange procedure from scan `start` on, step by step where a time limit
+// can cut the scans.
+void TDataBytes::sortStepwise(std::int32_t start)
 {
     std::uint8_t* table = PairTable.data();
     std::int32_t* counts = PairCounts.data();
     const std::int32_t pairCount = std::min(PairCount, kPairSlots);
     const std::int32_t plainEnd = std::min(pairCount, kTableSlots);
 
-    for (std::int32_t i = 0; i < plainEnd && !Abort; ++i) {
+    for (std::int32_t i = start; i < plainEnd && !Abort; ++i) {
         sortPlainScan(i);
     }
 
@@ -410,7 +726,7 @@ void TDataBytes::SortTable()
     };
     bool ordered = pairCount > kTableSlots && descending();
 
-    for (std::int32_t i = kTableSlots; i < pairCount && !Abort; ++i) {
+    for (std::int32_t i = std::max(start, kTableSlots); i < pairCount && !Abort; ++i) {
         if (!ordered) {
             sortPlainScan(i);
             ordered = descending();
@@ -450,7 +766,6 @@ void TDataBytes::SortTable()
             }
         }
     }
-    TableChanged();
 }
 
 void TDataBytes::PrependTable()
@@ -480,7 +795,13 @@ void TDataBytes::RemoveFront(std::int32_t from, std::int32_t count)
     }
     count = std::min(count, DataLength - from);
     const std::int32_t rest = DataLength - from - count;
-    std::memmove(Data.data() + from, Data.data() + from + count, static_cast<std::size_t>(rest));
+    if (from == 0 && rest >= kDropFrontFrom) {
+        // A large stream after its table: the buffer starts later instead of
+        // moving megabytes down (its size shrinks by `count`, Capacity() with it).
+        Data.dropFront(static_cast<std::size_t>(count));
+    } else {
+        std::memmove(Data.data() + from, Data.data() + from + count, static_cast<std::size_t>(rest));
+    }
     DataLength -= count;
     Yield.tick();
 }
@@ -505,10 +826,15 @@ void TDataBytes::UnshiftTable(std::uint8_t a, std::uint8_t b)
 
 void TDataBytes::rebuildIndex()
 {
-    std::fill(slotOfPair_.begin(), slotOfPair_.end(), kNoSlot);
+    // Only the entries the previous table set are cleared (the rest are kNoSlot).
+    for (const std::uint16_t key : indexedKeys_) {
+        slotOfPair_[key] = kNoSlot;
+    }
     // Descending, so that the lowest slot of a pair held twice wins.
     for (int s = kLargestSlot; s >= 0; --s) {
-        slotOfPair_[pairKey(PairTable[2 * s], PairTable[2 * s + 1])] = static_cast<std::uint8_t>(s);
+        const unsigned key = pairKey(PairTable[2 * s], PairTable[2 * s + 1]);
+        slotOfPair_[key] = static_cast<std::uint8_t>(s);
+        indexedKeys_[static_cast<std::size_t>(s)] = static_cast<std::uint16_t>(key);
     }
     indexValid_ = true;
 }
@@ -665,23 +991,17 @@ bool haveSsse3()
 }
 #endif
 
-} // namespace
-
-void TCompress::DecompressData()
+// Decodes `length` code bytes at `in` into `out` (room for 2 * length bytes),
+// ticking `yield` once per code; returns the number of bytes written.
+std::int64_t decodeCodes(const std::uint8_t* in, std::int64_t length, const std::uint8_t* table, std::uint8_t* out,
+                         YieldHook& yield)
 {
-    TDataBytes& b = Bytes;
-    const std::int64_t length = b.DataLength;
-    b.EnsureCapacity(2 * length);
-
-    const std::uint8_t* in = b.Data.data();
-    std::uint8_t* out = b.Scratch.data();
-    const std::uint8_t* table = b.PairTable.data();
     std::int64_t n = 0;
     std::int64_t i = 0;
 #ifdef TQ_DECODE_SSSE3
     const bool wide = haveSsse3();
 #endif
-    YieldHook::Local ticker(b.Yield);
+    YieldHook::Local ticker(yield);
     while (i < length) {
         // One unit per code; the host is called after the same code as ticking
         // each one would.
@@ -714,7 +1034,40 @@ void TCompress::DecompressData()
         }
         ticker.ticks(done);
     }
+    return n;
+}
+
+} // namespace
+
+void TCompress::DecompressData()
+{
+    TDataBytes& b = Bytes;
+    const std::int64_t length = b.DataLength;
+    b.EnsureCapacity(2 * length);
+    const std::int64_t n = decodeCodes(b.Data.data(), length, b.PairTable.data(), b.Scratch.data(), b.Yield);
     b.Data.swap(b.Scratch);
+    b.DataLength = static_cast<std::int32_t>(n);
+    Compressed = false;
+}
+
+void TCompress::DecompressStream(const std::uint8_t* stream, std::size_t count, std::uint8_t unshiftFirst,
+                                 std::uint8_t unshiftSecond)
+{
+    TDataBytes& b = Bytes;
+    if (count > static_cast<std::size_t>(kMaxBufferBytes)) {
+        throw CompressMemoryError(static_cast<std::int64_t>(count));
+    }
+    const std::uint8_t* codes = stream;
+    std::int64_t length = static_cast<std::int64_t>(count);
+    if (length >= TDataBytes::kTableBytes) {
+        std::memcpy(b.PairTable.data(), stream, TDataBytes::kTableBytes);
+        b.UnshiftTable(unshiftFirst, unshiftSecond);
+        codes += TDataBytes::kTableBytes;
+        length -= TDataBytes::kTableBytes;
+    }
+    b.DataLength = 0;
+    b.EnsureCapacity(2 * length);
+    const std::int64_t n = decodeCodes(codes, length, b.PairTable.data(), b.Data.data(), b.Yield);
     b.DataLength = static_cast<std::int32_t>(n);
     Compressed = false;
 }

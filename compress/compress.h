@@ -30,6 +30,7 @@
 #include "platform/yield.h"
 
 #include <algorithm>
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -64,15 +65,16 @@ using CompressFileError = FileError;
 // A heap buffer of plain values with vector-like read access (data(), size(),
 // operator[], begin(), end()). Unlike std::vector it can grow without copying
 // through the system's realloc and without touching new memory, which keeps
-// inputs of tens of megabytes fast. Elements added by growth are uninitialised;
-// allocateZeroed gives zero-filled ones.
+// inputs of tens of megabytes fast, and it can drop elements at its front
+// without moving the rest (the block then simply starts later). Elements added
+// by growth are uninitialised; allocateZeroed gives zero-filled ones.
 template <typename T>
 class RawBuffer {
 public:
     RawBuffer() = default;
     RawBuffer(const RawBuffer&) = delete;
     RawBuffer& operator=(const RawBuffer&) = delete;
-    ~RawBuffer() { std::free(data_); }
+    ~RawBuffer() { std::free(block_); }
 
     T* data() { return data_; }
     const T* data() const { return data_; }
@@ -89,30 +91,33 @@ public:
     {
         release();
         if (n > 0) {
-            data_ = static_cast<T*>(std::calloc(n, sizeof(T)));
-            if (data_ == nullptr) {
-                throw std::bad_alloc();
-            }
+            adopt(static_cast<T*>(std::calloc(n, sizeof(T))), n);
         }
-        size_ = n;
     }
     // Changes the size keeping the first min(old, n) elements. Throws std::bad_alloc
     // (the buffer is then unchanged).
-    void resize(std::size_t n)
+    void resize(std::size_t n) { resizeKeeping(n, n); }
+    // Changes the size keeping at least the first min(old, n, keep) elements (a
+    // shrink copies no more than that). Throws std::bad_alloc (the buffer is then
+    // unchanged).
+    void resizeKeeping(std::size_t n, std::size_t keep)
     {
         if (n == 0) {
             release();
             return;
         }
         if (n < size_) {
-            shrinkTo(n);
+            shrinkTo(n, std::min(n, keep));
             return;
         }
-        T* grown = static_cast<T*>(std::realloc(data_, n * sizeof(T)));
+        // Growing keeps the dropped front: the elements stay where they are.
+        const std::size_t front = static_cast<std::size_t>(data_ - block_);
+        T* grown = static_cast<T*>(std::realloc(block_, (front + n) * sizeof(T)));
         if (grown == nullptr) {
             throw std::bad_alloc();
         }
-        data_ = grown;
+        block_ = grown;
+        data_ = grown + front;
         size_ = n;
     }
     // Replaces the content by n elements of no particular value. Throws std::bad_alloc
@@ -121,46 +126,67 @@ public:
     {
         release();
         if (n > 0) {
-            data_ = static_cast<T*>(std::malloc(n * sizeof(T)));
-            if (data_ == nullptr) {
-                throw std::bad_alloc();
-            }
+            adopt(static_cast<T*>(std::malloc(n * sizeof(T))), n);
         }
-        size_ = n;
+    }
+    // Removes the first n elements (at most size()) without moving the others.
+    void dropFront(std::size_t n)
+    {
+        n = std::min(n, size_);
+        data_ += n;
+        size_ -= n;
     }
     void release()
     {
-        std::free(data_);
+        std::free(block_);
+        block_ = nullptr;
         data_ = nullptr;
         size_ = 0;
     }
     void swap(RawBuffer& other) noexcept
     {
+        std::swap(block_, other.block_);
         std::swap(data_, other.data_);
         std::swap(size_, other.size_);
     }
 
 private:
-    // Shrinking moves the kept bytes into a block of their own and frees the large
-    // one. Shrinking in place would keep the large block mapped as it is, and each
-    // later growth would then map fresh pages and fault on every one of them;
-    // freed, the allocator can hand the same memory out again. Should the new block
-    // not be had, the buffer shrinks in place instead.
-    void shrinkTo(std::size_t n)
+    void adopt(T* block, std::size_t n)
     {
-        T* kept = static_cast<T*>(std::malloc(n * sizeof(T)));
-        if (kept == nullptr) {
-            T* shrunk = static_cast<T*>(std::realloc(data_, n * sizeof(T)));
-            data_ = shrunk != nullptr ? shrunk : data_;
-        } else {
-            std::memcpy(kept, data_, n * sizeof(T));
-            std::free(data_);
-            data_ = kept;
+        if (block == nullptr) {
+            throw std::bad_alloc();
         }
+        block_ = block;
+        data_ = block;
         size_ = n;
     }
 
-    T* data_ = nullptr;
+    // Shrinking moves the kept elements into a block of their own and frees the
+    // large one. Shrinking in place would keep the large block mapped as it is, and
+    // each later growth would then map fresh pages and fault on every one of them;
+    // freed, the allocator can hand the same memory out again. Should the new block
+    // not be had, the buffer shrinks in place instead.
+    void shrinkTo(std::size_t n, std::size_t keep)
+    {
+        T* kept = static_cast<T*>(std::malloc(n * sizeof(T)));
+        if (kept == nullptr) {
+            const std::size_t front = static_cast<std::size_t>(data_ - block_);
+            if (front > 0) {
+                std::memmove(block_, data_, keep * sizeof(T));
+            }
+            T* shrunk = static_cast<T*>(std::realloc(block_, n * sizeof(T)));
+            block_ = shrunk != nullptr ? shrunk : block_;
+        } else {
+            std::memcpy(kept, data_, keep * sizeof(T));
+            std::free(block_);
+            block_ = kept;
+        }
+        data_ = block_;
+        size_ = n;
+    }
+
+    T* block_ = nullptr; // what was allocated
+    T* data_ = nullptr;  // the first element, block_ unless the front was dropped
     std::size_t size_ = 0;
 };
 
@@ -289,15 +315,22 @@ private:
     void resizeBuffers(std::int64_t bytes);
     void rebuildIndex();
     void sortPlainScan(std::int32_t i);
+    // SortTable's parts: the ranked computation returns the scan to go on with step
+    // by step, or -1 when the sort is over (finished or aborted).
+    std::int32_t sortRanked();
+    void sortStepwise(std::int32_t start);
     friend class TCompress;
 
     std::int32_t baseCapacity_ = kBaseCapacity;
     std::int32_t extraCapacity_ = 0;
     // FindPair index: the lowest table slot of every pair, 255 for none.
     std::vector<std::uint8_t> slotOfPair_;
+    // The pairs the index holds a slot for (all kNoSlot entries elsewhere).
+    std::array<std::uint16_t, kTableSlots> indexedKeys_{};
     bool indexValid_ = false;
-    // BuildTable's index: the slot of every pair collected so far, -1 for none.
-    std::vector<std::int32_t> buildIndex_;
+    // BuildTable's index: the pass number and slot of every pair collected so far.
+    std::vector<std::uint32_t> buildIndex_;
+    std::uint32_t buildPass_ = 0;
 };
 
 // The compressor: owns a TDataBytes and adds file input/output and the coding passes.
@@ -341,6 +374,13 @@ public:
     // Codes 253..255 are escapes; an escape cut off by the end of the data gives
     // only the literal bytes present (never reads past DataLength).
     void DecompressData();
+    // SetData(stream), SplitTable, UnshiftTable(unshiftFirst, unshiftSecond) and
+    // DecompressData in one pass that reads the stream where it is: the table is
+    // taken from its first 506 bytes and unshifted (a shorter stream keeps the
+    // previous table as it is and is all codes), and the codes are decoded into
+    // Data. `stream` must not point into this compressor's buffers.
+    void DecompressStream(const std::uint8_t* stream, std::size_t count, std::uint8_t unshiftFirst = 0,
+                          std::uint8_t unshiftSecond = 0);
     // The size estimate of Data as decoded: 2 for every code, where the escape 254
     // takes 3 bytes of Data and any other byte 1. For the codes CompressData writes
     // (never 253 or 255, no cut-off escape) it is the length DecompressData gives.

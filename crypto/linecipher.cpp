@@ -1,5 +1,6 @@
 #include "crypto/linecipher.h"
 
+#include <algorithm>
 #include <chrono>
 #include <new>
 #include <string>
@@ -328,21 +329,36 @@ bool LineCipher::decodePass(std::string_view in, const CipherKeys& keys, std::st
     const auto spaceCode = static_cast<std::uint8_t>(32u - shift);
     const double step = n > 0 ? 400.0 / static_cast<double>(n) : 0.0;
     char* dst = out.data();
-    for (std::size_t g = 0; g < groups; ++g) {
-        if (abortRequested()) {
+    const bool noStop = false;
+    const bool& stop = abortFlag_ != nullptr ? *abortFlag_ : noStop;
+    // The groups up to the hook's next call to the host are decoded in one run:
+    // only the host can set the abort flag, so reading it once per run is reading
+    // it before every group. The host sees the progress of every group up to its
+    // call, as with one tick per group.
+    for (std::size_t g = 0; g < groups;) {
+        if (stop) {
             return false;
         }
-        progressPercent_ += step;
-        tick();
-        const std::size_t p = g * 4;
-        const auto c1 = static_cast<std::uint8_t>(in[p]);
-        const auto c2 = static_cast<std::uint8_t>(in[p + 1]);
-        const auto c3 = p + 2 < n ? static_cast<std::uint8_t>(in[p + 2]) : toCode(32);
-        const bool spacePair = c2 == kSpacePairCode && c3 == kSpacePairCode;
-        const auto plain = static_cast<std::uint8_t>(part1[c1] + part2[c2] + part3[c3]);
-        dst[g] = static_cast<char>(spacePair ? spaceCode : plain);
+        std::size_t run = groups - g;
+        if (hook_ != nullptr) {
+            run = std::min<std::size_t>(run, hook_->ticksUntilCall());
+        }
+        const std::size_t end = g + run;
+        for (; g < end; ++g) {
+            const std::size_t p = g * 4;
+            const auto c1 = static_cast<std::uint8_t>(in[p]);
+            const auto c2 = static_cast<std::uint8_t>(in[p + 1]);
+            const auto c3 = p + 2 < n ? static_cast<std::uint8_t>(in[p + 2]) : toCode(32);
+            const bool spacePair = c2 == kSpacePairCode && c3 == kSpacePairCode;
+            const auto plain = static_cast<std::uint8_t>(part1[c1] + part2[c2] + part3[c3]);
+            dst[g] = static_cast<char>(spacePair ? spaceCode : plain);
+        }
+        progressPercent_ = step * static_cast<double>(end);
+        if (hook_ != nullptr) {
+            hook_->ticks(static_cast<std::uint32_t>(run), stop);
+        }
     }
-    return !abortRequested();
+    return !stop;
 }
 
 template <typename Pass>

@@ -53,6 +53,26 @@ public:
 
     bool active() const { return callback_ != nullptr; }
 
+    // Counts `units` ticks at once, for an engine that does a larger piece of work
+    // in one go: the host is called as often as single ticks would have called it,
+    // but no more once `stop` is set (the remaining ticks are dropped). Returns
+    // false when `stop` was set by one of the calls.
+    bool ticks(std::uint32_t units, const bool& stop)
+    {
+        if (callback_ == nullptr) {
+            return true;
+        }
+        while (units >= countdown_) {
+            units -= countdown_;
+            fire();
+            if (stop) {
+                return false;
+            }
+        }
+        countdown_ -= units;
+        return true;
+    }
+
     // How many ticks may still come before one calls the host (at least 1). An
     // engine that does several units at once stays exact by never doing more.
     std::uint32_t ticksUntilCall() const { return callback_ != nullptr ? countdown_ : UINT32_MAX; }

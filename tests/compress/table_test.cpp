@@ -220,6 +220,31 @@ TEST(SortTable, MatchesTheExchangeProcedureOnRandomTables)
     }
 }
 
+TEST(SortTable, AHostCalledDuringTheSortLeavesTheSameLayout)
+{
+    // The program's hook calls the host every few hundred steps and sorts with a
+    // time limit of 255 ms; neither may change the layout of the exchange procedure.
+    std::mt19937 random(31);
+    const std::pair<int, int> shapes[] = {{120, 2}, {253, 1}, {700, 3}, {2500, 1}, {6000, 300}};
+    for (const std::uint32_t interval : {1u, 5u, 253u, 256u, 100000u}) {
+        for (const auto& [pairs, maxCount] : shapes) {
+            RefTable t = randomTable(random, pairs, maxCount);
+            tq::TDataBytes b;
+            loadTable(b, t);
+            b.TimeLimitOn = true;
+            b.TimeLimitMs = 255;
+            std::uint64_t calls = 0;
+            b.Yield.set([](void* p) { ++*static_cast<std::uint64_t*>(p); }, &calls, interval);
+            b.SortTable();
+            refSort(t);
+            const std::string what = "interval " + std::to_string(interval) + " pairs " + std::to_string(pairs);
+            expectSameSlots(b, t, std::max(pairs, 253), what);
+            // At least one call per `interval` steps of the 253 full scans of the table.
+            EXPECT_GE(calls, std::min(pairs, 253) * 253u / interval) << what;
+        }
+    }
+}
+
 TEST(SortTable, MatchesTheProcedureOnAscendingAndDescendingCounts)
 {
     // Ascending counts make every later pair enter the table at the top.
