@@ -92,6 +92,7 @@ public:
         Refused,       // wrong passphrase or damaged file: what() is kRefusedText
         NewerVersion,  // written by a newer program (a higher format version)
         Failed,        // no memory for the derivation, bad parameters, libsodium missing
+        OtherContent,  // an archive where a memo was asked for
     };
     SealedError(Kind kind, const std::string& message) : std::runtime_error(message), kind_(kind) {}
     Kind kind() const { return kind_; }
@@ -153,6 +154,31 @@ struct Work {
 
 // --- Sealing and opening -----------------------------------------------------------
 
+// What a sealed file holds: a memo's bytes, or the bytes of an archive (.X).
+enum class Content { Memo, Archive };
+
+// A key derived from a passphrase, with the salt and parameters it was derived with, in locked
+// memory. Sealing with it needs no derivation; a file sealed with it opens with the passphrase.
+// A window that opened or saved a sealed file keeps one to seal again without asking. Move-only;
+// the key is wiped when it is freed.
+class SealKey {
+public:
+    SealKey() = default;
+    SealKey(SealKey&&) noexcept = default;
+    SealKey& operator=(SealKey&&) noexcept = default;
+    SealKey(const SealKey&) = delete;
+    SealKey& operator=(const SealKey&) = delete;
+
+    const Params& params() const { return params_; }
+    bool empty() const { return key_.empty(); }
+
+private:
+    friend struct SealKeyAccess;
+    SecretBytes key_;
+    unsigned char salt_[kSaltSize] = {};
+    Params params_;
+};
+
 // True when `head` begins with the magic.
 bool IsSealed(std::string_view head);
 // True when the file at `path` begins with the magic (false when it cannot be read).
@@ -163,10 +189,27 @@ bool IsSealedFile(const std::filesystem::path& path);
 std::optional<std::string> Seal(std::string_view plain, const SecretBytes& passphrase, const Params& params,
                                 const Work& work = {});
 
+// Derives a key with a fresh random salt; nullopt when stopped. Throws SealedError
+// (Failed) for parameters out of bounds or no memory.
+std::optional<SealKey> DeriveKey(const SecretBytes& passphrase, const Params& params, const Work& work = {});
+
+// The file bytes for `plain` sealed with a held key (fresh stream header, the key's salt and
+// parameters in the header), as a memo or an archive; nullopt when stopped. Throws
+// SealedError (Failed) for an empty key.
+std::optional<std::string> SealWithKey(std::string_view plain, const SealKey& key, Content content = Content::Memo,
+                                       const Work& work = {});
+
 // The memo bytes of a sealed file's bytes; nullopt when stopped. Throws
 // SealedError: Refused for a wrong passphrase or any damage, NewerVersion for a
 // later format, Failed for a file above kMaxFileSize.
-std::optional<std::string> Unseal(std::string_view file, const SecretBytes& passphrase, const Work& work = {});
+// `opened`, when given, receives the key that opened the file (its salt and
+// parameters), to seal again without a new derivation; it is set only when the
+// whole file has been authenticated. `holds`, when given, receives what the file
+// holds and any content is returned; without it only a memo is returned and a
+// sealed archive is refused (SealedError OtherContent), so a memo caller never
+// shows archive bytes as a memo.
+std::optional<std::string> Unseal(std::string_view file, const SecretBytes& passphrase, const Work& work = {},
+                                  SealKey* opened = nullptr, Content* holds = nullptr);
 
 // The stored parameters of a sealed file's bytes (Refused when the header is
 // damaged or out of bounds).
@@ -176,9 +219,12 @@ Params StoredParams(std::string_view file);
 // complete; a new file is made 0600). Returns false when stopped (nothing written). Throws FileError too.
 bool SealToFile(const std::filesystem::path& path, std::string_view plain, const SecretBytes& passphrase,
                 const Params& params, const Work& work = {});
+// SealWithKey() written atomically to `path`, as SealToFile().
+bool SealWithKeyToFile(const std::filesystem::path& path, std::string_view plain, const SealKey& key,
+                       Content content = Content::Memo, const Work& work = {});
 // Unseal() of the file at `path`, read chunk by chunk (the file is refused by
 // its size before it is read). Throws FileError when it cannot be read.
 std::optional<std::string> UnsealFile(const std::filesystem::path& path, const SecretBytes& passphrase,
-                                      const Work& work = {});
+                                      const Work& work = {}, SealKey* opened = nullptr, Content* holds = nullptr);
 
 } // namespace tq::sealed

@@ -55,7 +55,7 @@ std::string randomBytes(std::size_t size, unsigned seed)
     return s;
 }
 
-TEST(Sealed, MemosOfEveryByteValueAndChunkBoundaryComeBackExactly)
+TEST(Sealed, MemosOfEveryByteValueAndChunkBoundaryComeBackExactlyAlsoWithAHeldKey)
 {
     std::string all;
     for (int i = 0; i < 256; ++i) {
@@ -74,10 +74,30 @@ TEST(Sealed, MemosOfEveryByteValueAndChunkBoundaryComeBackExactly)
         if (memo.size() >= 16) {
             EXPECT_EQ(file.find(memo.substr(0, 16)), std::string::npos);
         }
-        const auto back = tq::sealed::Unseal(file, SecretBytes::copyOf("p\xC3\xA4ss phrase"));
+        tq::sealed::SealKey opened;
+        const auto back = tq::sealed::Unseal(file, SecretBytes::copyOf("p\xC3\xA4ss phrase"), {}, &opened);
         ASSERT_TRUE(back.has_value());
         EXPECT_TRUE(*back == memo);
+        // The key that opened the file seals again without a derivation, and
+        // what it seals opens with the passphrase alone.
+        ASSERT_FALSE(opened.empty());
+        EXPECT_EQ(opened.params(), kFast);
+        const auto again = tq::sealed::SealWithKey(memo, opened);
+        ASSERT_TRUE(again.has_value());
+        EXPECT_NE(*again, file); // a fresh stream header
+        EXPECT_EQ(again->size(), file.size());
+        const auto reopened = tq::sealed::Unseal(*again, SecretBytes::copyOf("p\xC3\xA4ss phrase"));
+        ASSERT_TRUE(reopened.has_value());
+        EXPECT_TRUE(*reopened == memo);
+        EXPECT_EQ(outcome(*again, "p\xC3\xA4ss phrasf"), "refused");
     }
+    // A key derived on its own seals memos that open with its passphrase.
+    const auto held = tq::sealed::DeriveKey(SecretBytes::copyOf("held"), Params{2, 16});
+    ASSERT_TRUE(held.has_value());
+    const std::string withHeld = *tq::sealed::SealWithKey(all, *held);
+    EXPECT_EQ(tq::sealed::StoredParams(withHeld), (Params{2, 16}));
+    EXPECT_TRUE(*tq::sealed::Unseal(withHeld, SecretBytes::copyOf("held")) == all);
+    EXPECT_THROW(tq::sealed::SealWithKey(all, tq::sealed::SealKey{}), SealedError);
     // A fresh salt and stream header every time: the same memo never seals the same.
     EXPECT_NE(sealText(all, "x"), sealText(all, "x"));
 }
