@@ -304,8 +304,9 @@ bool IsSealedFile(const std::filesystem::path& path)
 
 namespace {
 
-// The parameters of a complete header (Refused when damaged or out of bounds).
-Params headerParams(const unsigned char* h)
+// The size of the header that begins at `h` (its first kHeaderSize bytes are
+// there): version 1 has no content byte, version 2 has one. Refused when damaged.
+std::size_t headerSize(const unsigned char* h)
 {
     if (std::memcmp(h, kMagic, kMagicSize) != 0) {
         refuse();
@@ -313,10 +314,39 @@ Params headerParams(const unsigned char* h)
     if (h[kOffVersion] > kVersion) {
         throw SealedError(SealedError::Kind::NewerVersion,
                           "This sealed file was written by a newer version of Tarnquill (format version " +
-                              std::to_string(h[kOffVersion]) + "); this version reads format " +
+                              std::to_string(h[kOffVersion]) + "); this version reads formats 1 to " +
                               std::to_string(kVersion) + ".");
     }
-    if (h[kOffVersion] != kVersion || h[kOffAlgorithm] != kAlgorithmArgon2id13) {
+    if (h[kOffVersion] == kMemoVersion) {
+        return kHeaderSize;
+    }
+    if (h[kOffVersion] == kContentVersion) {
+        return kContentHeaderSize;
+    }
+    refuse();
+}
+
+// What a complete header says the file holds (Refused for an unknown content byte).
+Content headerContent(const unsigned char* h)
+{
+    if (headerSize(h) == kHeaderSize) {
+        return Content::Memo;
+    }
+    switch (h[kHeaderSize]) {
+    case kContentMemo:
+        return Content::Memo;
+    case kContentArchive:
+        return Content::Archive;
+    default:
+        refuse();
+    }
+}
+
+// The parameters of a complete header (Refused when damaged or out of bounds).
+Params headerParams(const unsigned char* h)
+{
+    headerSize(h);
+    if (h[kOffAlgorithm] != kAlgorithmArgon2id13) {
         refuse();
     }
     Params params;
@@ -336,7 +366,7 @@ Params headerParams(const unsigned char* h)
 
 [[noreturn]] void tooLarge()
 {
-    throw SealedError(SealedError::Kind::Failed, "A sealed memo may have at most " +
+    throw SealedError(SealedError::Kind::Failed, "A sealed file may hold at most " +
                                                      std::to_string(kMaxFileSize / (1024 * 1024)) +
                                                      " MiB; this one is larger.");
 }
@@ -357,10 +387,19 @@ std::optional<std::string> openSealed(std::uint64_t fileSize, const ReadBytes& r
     if (fileSize < kHeaderSize + kChunkOverhead) {
         refuse();
     }
-    unsigned char h[kHeaderSize];
+    unsigned char h[kContentHeaderSize];
     read(h, kHeaderSize);
+    const std::size_t hsize = headerSize(h);
+    if (fileSize < hsize + kChunkOverhead) {
+        refuse();
+    }
+    if (hsize > kHeaderSize) {
+        read(h + kHeaderSize, hsize - kHeaderSize);
+    }
     const Params params = headerParams(h);
-    const Content content = Content::Memo;
+    // The content byte is taken at its word only for the question below; it is
+    // part of the associated data of every chunk, so a changed byte fails.
+    const Content content = headerContent(h);
     if (holds == nullptr && content != Content::Memo) {
         otherContent();
     }
@@ -376,11 +415,11 @@ std::optional<std::string> openSealed(std::uint64_t fileSize, const ReadBytes& r
     // the one tagged FINAL. A file cut at a chunk boundary ends on a MESSAGE tag,
     // bytes after the FINAL chunk leave data over, a swapped chunk fails its MAC.
     const auto size = static_cast<std::size_t>(fileSize);
-    const std::size_t total = size - kHeaderSize;
+    const std::size_t total = size - hsize;
     std::vector<unsigned char> chunk(std::min(total, kChunkSize + kChunkOverhead));
     std::string plain;
     plain.reserve(total);
-    std::size_t pos = kHeaderSize;
+    std::size_t pos = hsize;
     bool finished = false;
     auto wipeAll = [&] {
         sodium_memzero(&state, sizeof state);
@@ -403,7 +442,7 @@ std::optional<std::string> openSealed(std::uint64_t fileSize, const ReadBytes& r
         unsigned long long got = 0;
         unsigned char tag = 0;
         if (crypto_secretstream_xchacha20poly1305_pull(&state, reinterpret_cast<unsigned char*>(plain.data()) + at,
-                                                       &got, &tag, chunk.data(), length, h, kHeaderSize) != 0) {
+                                                       &got, &tag, chunk.data(), length, h, hsize) != 0) {
             wipeAll();
             refuse();
         }
@@ -418,7 +457,7 @@ std::optional<std::string> openSealed(std::uint64_t fileSize, const ReadBytes& r
             wipeAll();
             refuse();
         }
-        afterChunk(work, kDerivationShare, pos - kHeaderSize, total);
+        afterChunk(work, kDerivationShare, pos - hsize, total);
         if (stopped(work)) {
             wipeAll();
             return std::nullopt;
@@ -439,10 +478,16 @@ std::size_t chunkCount(std::string_view plain)
     return plain.empty() ? 1 : (plain.size() + kChunkSize - 1) / kChunkSize;
 }
 
-// The size of `plain` sealed; refuses one above kMaxFileSize.
-std::uint64_t sealedSize(std::string_view plain)
+// Memos keep the version-1 header; other content takes version 2.
+std::size_t headerSizeFor(Content content)
 {
-    const std::uint64_t size = kHeaderSize + plain.size() + std::uint64_t{chunkCount(plain)} * kChunkOverhead;
+    return content == Content::Memo ? kHeaderSize : kContentHeaderSize;
+}
+
+// The size of `plain` sealed; refuses one above kMaxFileSize.
+std::uint64_t sealedSize(std::string_view plain, Content content)
+{
+    const std::uint64_t size = headerSizeFor(content) + plain.size() + std::uint64_t{chunkCount(plain)} * kChunkOverhead;
     if (size > kMaxFileSize) {
         tooLarge();
     }
@@ -454,31 +499,32 @@ std::uint64_t sealedSize(std::string_view plain)
 std::optional<std::string> sealWith(std::string_view plain, const SecretBytes& key, const unsigned char* salt,
                                     const Params& params, Content content, int from, const Work& work)
 {
-    if (content != Content::Memo) {
-        throw SealedError(SealedError::Kind::Failed, "Only memos can be sealed.");
-    }
     const std::size_t chunks = chunkCount(plain);
-    const std::uint64_t fileSize = sealedSize(plain);
+    const std::uint64_t fileSize = sealedSize(plain, content);
+    const std::size_t hsize = headerSizeFor(content);
     std::string out(static_cast<std::size_t>(fileSize), '\0');
     auto* h = reinterpret_cast<unsigned char*>(out.data());
     std::memcpy(h, kMagic, kMagicSize);
-    h[kOffVersion] = kVersion;
+    h[kOffVersion] = content == Content::Memo ? kMemoVersion : kContentVersion;
     h[kOffAlgorithm] = kAlgorithmArgon2id13;
     putLe32(h + kOffOpslimit, params.opslimit);
     putLe32(h + kOffMemlimit, params.memlimitKiB);
     std::memcpy(h + kOffSalt, salt, kSaltSize);
+    if (hsize > kHeaderSize) {
+        h[kHeaderSize] = kContentArchive;
+    }
 
     crypto_secretstream_xchacha20poly1305_state state;
     crypto_secretstream_xchacha20poly1305_init_push(&state, h + kOffStreamHeader, key.data());
     // The header is complete now; every chunk carries it as associated data.
-    unsigned char* c = h + kHeaderSize;
+    unsigned char* c = h + hsize;
     for (std::size_t n = 0; n < chunks; ++n) {
         const std::size_t at = n * kChunkSize;
         const std::size_t length = std::min(kChunkSize, plain.size() - at);
         const bool last = n + 1 == chunks;
         unsigned long long written = 0;
         crypto_secretstream_xchacha20poly1305_push(
-            &state, c, &written, bytesOf(plain) + at, length, h, kHeaderSize,
+            &state, c, &written, bytesOf(plain) + at, length, h, hsize,
             last ? crypto_secretstream_xchacha20poly1305_TAG_FINAL : crypto_secretstream_xchacha20poly1305_TAG_MESSAGE);
         c += written;
         afterChunk(work, from, n + 1, chunks);
@@ -506,6 +552,27 @@ Params StoredParams(std::string_view file)
         refuse();
     }
     return headerParams(bytesOf(file));
+}
+
+Content StoredContent(std::string_view file)
+{
+    if (file.size() < kHeaderSize + kChunkOverhead || !IsSealed(file)) {
+        refuse();
+    }
+    if (headerSize(bytesOf(file)) > file.size() - kChunkOverhead) {
+        refuse();
+    }
+    headerParams(bytesOf(file));
+    return headerContent(bytesOf(file));
+}
+
+Content StoredFileContent(const std::filesystem::path& path)
+{
+    InputFile in(path);
+    std::string head(static_cast<std::size_t>(std::min<std::uint64_t>(in.size(), kContentHeaderSize + kChunkOverhead)),
+                     '\0');
+    in.read(reinterpret_cast<std::uint8_t*>(head.data()), head.size());
+    return StoredContent(head);
 }
 
 std::optional<SealKey> DeriveKey(const SecretBytes& passphrase, const Params& params, const Work& work)
@@ -536,7 +603,7 @@ std::optional<std::string> Seal(std::string_view plain, const SecretBytes& passp
                                 const Work& work)
 {
     initSodium();
-    sealedSize(plain); // a memo too large is refused before the derivation
+    sealedSize(plain, Content::Memo); // a memo too large is refused before the derivation
     const std::optional<SealKey> key = DeriveKey(passphrase, params, work);
     if (!key) {
         return std::nullopt;

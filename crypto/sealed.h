@@ -1,8 +1,10 @@
-// Sealed memo files: passphrase-protected, authenticated encryption of a memo's
-// bytes with libsodium (docs/sealed-format.md describes the file byte by byte).
+// Sealed files: passphrase-protected, authenticated encryption of a memo's bytes
+// or of a .X archive's bytes with libsodium (docs/sealed-format.md describes the
+// file byte by byte).
 //
-//   header   magic, version, Argon2id parameters and salt, secretstream header
-//   chunks   the memo in 64 KiB pieces, XChaCha20-Poly1305 (crypto_secretstream),
+//   header   magic, version, Argon2id parameters and salt, secretstream header,
+//            and (version 2, archives) a content byte
+//   chunks   the bytes in 64 KiB pieces, XChaCha20-Poly1305 (crypto_secretstream),
 //            the last one tagged FINAL; every chunk carries the header as
 //            associated data
 //
@@ -38,13 +40,25 @@ constexpr std::size_t kMagicSize = 8;
 // "\x89TQSEAL\n": the high byte and the line feed expose a file mangled by a
 // text-mode transfer.
 constexpr unsigned char kMagic[kMagicSize] = {0x89, 'T', 'Q', 'S', 'E', 'A', 'L', 0x0A};
-constexpr std::uint8_t kVersion = 1;
+// Format versions: 1 holds a memo (the header has no content field); 2 adds a
+// content byte after the stream header and holds an archive. Memos are still
+// written as version 1, so every program that reads sealed memos reads them; a
+// program that knows only version 1 calls a sealed archive "written by a newer
+// version" instead of showing its bytes as a memo. kVersion is the highest read.
+constexpr std::uint8_t kMemoVersion = 1;
+constexpr std::uint8_t kContentVersion = 2;
+constexpr std::uint8_t kVersion = kContentVersion;
+// The content byte of a version-2 header.
+constexpr std::uint8_t kContentMemo = 0;
+constexpr std::uint8_t kContentArchive = 1;
 // Key derivation algorithm byte: Argon2id v1.3 (libsodium's crypto_pwhash_ALG_ARGON2ID13).
 constexpr std::uint8_t kAlgorithmArgon2id13 = 2;
 constexpr std::size_t kSaltSize = 16;
 constexpr std::size_t kStreamHeaderSize = 24;
 // magic, version, algorithm, opslimit (4), memlimit in KiB (4), salt, stream header
 constexpr std::size_t kHeaderSize = kMagicSize + 1 + 1 + 4 + 4 + kSaltSize + kStreamHeaderSize;
+// Version 2: the same, then the content byte.
+constexpr std::size_t kContentHeaderSize = kHeaderSize + 1;
 // Memo bytes per chunk, and the bytes each chunk adds (tag and MAC).
 constexpr std::size_t kChunkSize = 64 * 1024;
 constexpr std::size_t kChunkOverhead = 17;
@@ -79,7 +93,7 @@ constexpr std::uint32_t kWeakMemlimitKiB = 64 * 1024;
 
 bool ParamsInBounds(const Params& params);
 
-// The largest sealed file read or written (256 MiB of memo): a larger file is
+// The largest sealed file read or written (256 MiB): a larger file is
 // refused before it is read. Opening needs at most the file's size plus one
 // chunk of memory besides the derivation.
 constexpr std::uint64_t kMaxFileSize = 256ull * 1024 * 1024;
@@ -214,6 +228,13 @@ std::optional<std::string> Unseal(std::string_view file, const SecretBytes& pass
 // The stored parameters of a sealed file's bytes (Refused when the header is
 // damaged or out of bounds).
 Params StoredParams(std::string_view file);
+// What a sealed file's header says it holds, before anything is derived, so a
+// caller can route the file to the right window before asking the passphrase
+// (Refused or NewerVersion as Unseal). Opening authenticates it.
+Content StoredContent(std::string_view file);
+// StoredContent() of the file at `path` (reads its header only). Throws FileError
+// when it cannot be read.
+Content StoredFileContent(const std::filesystem::path& path);
 
 // Seal() written atomically to `path` (the old file stays until the new one is
 // complete; a new file is made 0600). Returns false when stopped (nothing written). Throws FileError too.
