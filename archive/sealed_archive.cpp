@@ -16,15 +16,20 @@ bool IsSealed(const std::string& path)
     }
 }
 
+void RequireArchive(const std::string& path)
+{
+    if (sealed::StoredFileContent(archive_io::toPath(path)) != sealed::Content::Archive) {
+        throw sealed::SealedError(sealed::SealedError::Kind::OtherContent,
+                                  "\"" + path + "\" holds a sealed memo, not an archive; open it in the main window.");
+    }
+}
+
 std::optional<sealed::SealKey> Open(XFileFrame& frame, const std::string& path,
                                     const sealed::SecretBytes& passphrase, const sealed::Work& work)
 {
     const std::filesystem::path file = archive_io::toPath(path);
     // A memo is refused by its header, before the derivation.
-    if (sealed::StoredFileContent(file) != sealed::Content::Archive) {
-        throw sealed::SealedError(sealed::SealedError::Kind::OtherContent,
-                                  "\"" + path + "\" holds a sealed memo, not an archive; open it in the main window.");
-    }
+    RequireArchive(path);
     sealed::SealKey key;
     sealed::Content holds = sealed::Content::Memo;
     std::optional<std::string> bytes = sealed::UnsealFile(file, passphrase, work, &key, &holds);

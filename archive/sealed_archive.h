@@ -25,7 +25,12 @@ namespace tq::sealed_archive {
 // cannot be read).
 bool IsSealed(const std::string& path);
 
-// Opens the sealed archive at `path` into `frame` and returns the key that
+// Throws SealedError (OtherContent, saying what it holds) when the sealed file at
+// `path` holds a memo, or as Unseal for a damaged header, before any derivation:
+// a window checks this before it asks the passphrase.
+void RequireArchive(const std::string& path);
+
+// Opens the sealed archive at `path` into `frame` (RequireArchive first) and returns the key that
 // opened it, to save it again without asking; nullopt when stopped (the
 // container unchanged).
 std::optional<sealed::SealKey> Open(XFileFrame& frame, const std::string& path,

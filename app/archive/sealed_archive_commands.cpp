@@ -52,6 +52,8 @@ void TfrmCompressie::endSealedWork()
 
 bool TfrmCompressie::loadSealedArchive(const QString& path)
 {
+    // A sealed memo is refused before its passphrase is asked.
+    sealed_archive::RequireArchive(utf8Path(path));
     prompts::PassphraseRequest ask;
     ask.title = QStringLiteral("Verzegeld archief openen");
     ask.text = QStringLiteral("Wachtwoordzin van \"%1\":").arg(QFileInfo(path).fileName());
