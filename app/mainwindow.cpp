@@ -941,6 +941,14 @@ bool TfrmMemo::openArgument(const QString& path)
     }
     if (sealed::IsSealedFile(toFsPath(path))) {
         // A sealed memo (whatever its name) opens in the memo after its passphrase.
+        // The start's delayed clear is done now: fired later, it would empty the
+        // memo the file has just filled.
+        if (delayedClear->isActive()) {
+            delayedClear->stop();
+            Memo->clear();
+            memoModified_ = false;
+        }
+        AbortRequested = false;
         OpenTarnFile(path);
         return true;
     }
