@@ -377,6 +377,15 @@ void TfrmMemo::OpenCommand()
 void TfrmMemo::OpenTarnFile(const QString& path)
 {
     if (sealed::IsSealedFile(toFsPath(path))) {
+        try {
+            // A sealed archive belongs in the archive window, which asks its passphrase.
+            if (sealed::StoredFileContent(toFsPath(path)) == sealed::Content::Archive) {
+                openArgument(path);
+                return;
+            }
+        } catch (const std::exception&) {
+            // A damaged header: the memo's opening reports it.
+        }
         OpenSealedFile(path, QStringLiteral("Tarnquill - ") + asciiLowerName(path));
         return;
     }

@@ -7,6 +7,8 @@
 #include "app/printing.h"
 #include "app/program.h"
 #include "app/seams.h"
+#include "app/userfolders.h"
+#include "crypto/sealed.h"
 #include "memo/search.h"
 #include "app/archive/compressie_window.h"
 #include "compress/compress.h"
@@ -70,6 +72,19 @@ bool namesExistingFile(const QString& path)
     }
     const QFileInfo info(path);
     return info.exists() && info.isFile();
+}
+
+// Whether `path` names a sealed file whose header says it holds an archive.
+bool namesSealedArchive(const QString& path)
+{
+    if (!namesExistingFile(path)) {
+        return false;
+    }
+    try {
+        return sealed::StoredFileContent(toFsPath(path)) == sealed::Content::Archive;
+    } catch (const std::exception&) {
+        return false; // not sealed, unreadable or damaged: not routed as an archive
+    }
 }
 
 } // namespace
@@ -178,7 +193,8 @@ void TfrmMemo::FormCreate()
     //    that only the archive window is seen. An argument naming no existing
     //    file opens no archive window, so the main window is shown as usual:
     //    an invisible window alone would leave a process nobody can reach.
-    if (upperExtension(argument_) == QStringLiteral(".X") && namesExistingFile(argument_)) {
+    if ((upperExtension(argument_) == QStringLiteral(".X") || namesSealedArchive(argument_)) &&
+        namesExistingFile(argument_)) {
         invisible_ = true;
         setWindowFlag(Qt::FramelessWindowHint, true);
         resize(0, 0);
@@ -246,6 +262,7 @@ void TfrmMemo::registerFileTypes()
         desktop::Integration& integration = desktop::systemIntegration();
         integration.RegisterFileType("x", programPath());
         integration.RegisterFileType("crp", programPath());
+        integration.RegisterFileType("tqs", programPath());
     } catch (const std::exception& e) {
         reportRegistrationFailure(e.what());
     }
@@ -914,7 +931,7 @@ bool TfrmMemo::openArgument(const QString& path)
         return false;
     }
     const QString ext = upperExtension(path);
-    if (ext == QStringLiteral(".X")) {
+    if (ext == QStringLiteral(".X") || namesSealedArchive(path)) {
         TfrmCompressie& archive = program_.frmCompressie();
         archive.setWindowFlag(Qt::WindowStaysOnTopHint, true);
         archive.show();
@@ -923,6 +940,19 @@ bool TfrmMemo::openArgument(const QString& path)
         archive.show(); // changing the flag hides a window; show it again
         archive.raise();
         archive.activateWindow();
+        return true;
+    }
+    if (sealed::IsSealedFile(toFsPath(path))) {
+        // A sealed memo (whatever its name) opens in the memo after its passphrase.
+        // The start's delayed clear is done now: fired later, it would empty the
+        // memo the file has just filled.
+        if (delayedClear->isActive()) {
+            delayedClear->stop();
+            Memo->clear();
+            memoModified_ = false;
+        }
+        AbortRequested = false;
+        OpenTarnFile(path);
         return true;
     }
     if (ext == QStringLiteral(".CRP")) {

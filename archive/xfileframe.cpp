@@ -342,14 +342,31 @@ void XFileFrame::SaveToFile(const std::string& path) const
 void XFileFrame::LoadFromFile(const std::string& path)
 {
     archive_io::InputFile in(path);
-    const std::uint64_t fileSize = in.size();
+    load(in.size(), [&](std::uint8_t* out, std::size_t count) { in.read(out, count, &Yield); }, path);
+}
+
+void XFileFrame::LoadFromBytes(const std::uint8_t* bytes, std::size_t size, const std::string& path)
+{
+    std::size_t at = 0;
+    load(size,
+         [&](std::uint8_t* out, std::size_t count) {
+             std::memcpy(out, bytes + at, count);
+             at += count;
+             Yield.tick();
+         },
+         path);
+}
+
+void XFileFrame::load(std::uint64_t fileSize, const std::function<void(std::uint8_t*, std::size_t)>& read,
+                      const std::string& path)
+{
     if (fileSize < 4) {
         Clear();
         return;
     }
 
     std::uint8_t header[2];
-    in.read(header, 2);
+    read(header, 2);
     const std::int32_t dirLength = readPair(header);
     if (dirLength > kMaxPairValue) {
         throw invalidArchive(path, "its directory length (" + std::to_string(dirLength) +
@@ -371,12 +388,12 @@ void XFileFrame::LoadFromFile(const std::string& path)
     }
 
     std::vector<std::uint8_t> directory(static_cast<std::size_t>(dirLength));
-    in.read(directory.data(), directory.size(), &Yield);
+    read(directory.data(), directory.size());
     std::vector<std::uint8_t> data;
     reserveFor(data, std::max<std::size_t>(kInitialDataCapacity, static_cast<std::size_t>(dataLength)),
                "data");
     data.resize(static_cast<std::size_t>(dataLength));
-    in.read(data.data(), data.size(), &Yield);
+    read(data.data(), data.size());
 
     // Walk the records the way every lookup reads them, checking that each one
     // lies inside the directory and its payload inside the data area.

@@ -43,6 +43,7 @@
 #include "platform/yield.h"
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -133,6 +134,11 @@ public:
     // a valid archive throws ArchiveError and leaves the container unchanged.
     void LoadFromFile(const std::string& path);
 
+    // LoadFromFile() of an archive's bytes held in memory (a sealed archive,
+    // opened without its bytes ever touching the disk); `path` names the file in
+    // error messages.
+    void LoadFromBytes(const std::uint8_t* bytes, std::size_t size, const std::string& path);
+
     // The bytes SaveToFile writes.
     std::vector<std::uint8_t> ToBytes() const;
 
@@ -156,6 +162,8 @@ private:
         std::int32_t payloadOffset; // start of the payload in the data area
     };
 
+    void load(std::uint64_t fileSize, const std::function<void(std::uint8_t*, std::size_t)>& read,
+              const std::string& path);
     void checkNumber(std::int32_t n) const;
     void writeCount();
     void rebuildNameIndex();

@@ -20,6 +20,7 @@
 #include "crypto/crpfile.h"
 #include "crypto/linecipher.h"
 #if TQ_HAVE_SEALED
+#include "archive/sealed_archive.h"
 #include "crypto/armor.h"
 #include "crypto/sealed.h"
 #endif
@@ -92,18 +93,21 @@ const char* const kUsage =
     "      write the stream with its trailer to OUTPUT. N defaults to 2.\n"
     "  decompress INPUT OUTPUT\n"
     "      Remove the trailer (the last 0xFF byte on), decode, write OUTPUT.\n"
-    "  x add [--keys K1,K2] [--skip N] ARCHIVE PATH...\n"
+    "  x add [--keys K1,K2] [--skip N] [--passphrase-file FILE] ARCHIVE PATH...\n"
     "      Add files (under their bare names) and folders (their files under the\n"
-    "      path relative to the folder's parent) to ARCHIVE, creating it if needed.\n"
-    "  x list ARCHIVE\n"
+    "      path relative to the folder's parent) to ARCHIVE, creating it if needed\n"
+    "      (sealed with the passphrase when --passphrase-file is given).\n"
+    "  x list [--passphrase-file FILE] ARCHIVE\n"
     "      One line per entry: kind, a tab, size, a tab, name.\n"
-    "  x extract [--keys K1,K2] [--overwrite] ARCHIVE FOLDER [NAME...]\n"
+    "  x extract [--keys K1,K2] [--overwrite] [--passphrase-file FILE] ARCHIVE FOLDER [NAME...]\n"
     "      Extract the named entries (first match, letter case ignored; a name given\n"
     "      again takes the next entry of that name), or all. An existing file is\n"
     "      named and kept (exit status 1) unless --overwrite is given; hidden files\n"
     "      (a name part beginning with a dot) are named on standard error.\n"
-    "  x delete ARCHIVE NAME...\n"
+    "  x delete [--passphrase-file FILE] ARCHIVE NAME...\n"
     "      Delete the named entries (first match, letter case ignored).\n"
+    "      A sealed archive (entry names and all, inside a sealed file) needs\n"
+    "      --passphrase-file for every x command, and stays sealed when changed.\n"
     "  encrypt --keys K1,K2,K3,K4 [--passes N]\n"
     "  decrypt --keys K1,K2,K3,K4 [--passes N]\n"
     "      Line cipher from standard input to standard output, K4 + 1 passes (or N).\n"
@@ -240,14 +244,65 @@ std::string entryNameFromArgument(const std::string& arg)
     return name;
 }
 
-void loadArchive(tq::XFileFrame& frame, const std::string& path, bool createWhenMissing)
+#if TQ_HAVE_SEALED
+tq::sealed::SecretBytes readPassphrase(const Arguments& a, bool newPassphrase);
+#endif
+
+// How an archive file is kept: in the clear, or sealed with the key that opened
+// it (or that a new sealed archive was made with).
+struct ArchiveFile {
+    std::string path;
+#if TQ_HAVE_SEALED
+    std::optional<tq::sealed::SealKey> key;
+#endif
+};
+
+// Loads the archive at `path` (sealed ones with --passphrase-file). With
+// `createWhenMissing` a missing archive is a new one, sealed when
+// --passphrase-file is given.
+ArchiveFile loadArchive(tq::XFileFrame& frame, const std::string& path, const Arguments& a, bool createWhenMissing)
 {
     frame.Clear();
+    ArchiveFile file;
+    file.path = path;
+    const bool withPassphrase = a.value("--passphrase-file").has_value();
     std::error_code ec;
     if (createWhenMissing && !std::filesystem::exists(fsPath(path), ec)) {
-        return;
+#if TQ_HAVE_SEALED
+        if (withPassphrase) {
+            tq::stopCoreDumps();
+            file.key = tq::sealed::DeriveKey(readPassphrase(a, true), tq::sealed::kDefaultParams);
+        }
+#endif
+        return file;
+    }
+#if TQ_HAVE_SEALED
+    if (tq::sealed_archive::IsSealed(path)) {
+        if (!withPassphrase) {
+            throw CliError("\"" + path + "\" is sealed; give --passphrase-file FILE");
+        }
+        tq::stopCoreDumps();
+        file.key = tq::sealed_archive::Open(frame, path, readPassphrase(a, false));
+        return file;
+    }
+#endif
+    if (withPassphrase) {
+        throw CliError("\"" + path + "\" is not sealed; leave out --passphrase-file");
     }
     frame.LoadFromFile(path);
+    return file;
+}
+
+// Writes the archive back as it was kept (a sealed one with its key, no new question).
+void saveArchive(const tq::XFileFrame& frame, const ArchiveFile& file)
+{
+#if TQ_HAVE_SEALED
+    if (file.key) {
+        tq::sealed_archive::Save(frame, file.path, *file.key);
+        return;
+    }
+#endif
+    frame.SaveToFile(file.path);
 }
 
 bool isSeparator(char c)
@@ -310,7 +365,7 @@ std::string withoutTrailingSlashes(std::string path)
 
 int runArchiveAdd(const std::vector<std::string>& args)
 {
-    const Arguments a = parseArguments(args, {"--keys", "--keys-file", "--skip"});
+    const Arguments a = parseArguments(args, {"--keys", "--keys-file", "--skip", "--passphrase-file"});
     if (a.operands.size() < 2) {
         throw UsageError("x add takes ARCHIVE and at least one PATH");
     }
@@ -322,7 +377,7 @@ int runArchiveAdd(const std::vector<std::string>& args)
 
     const std::string& archive = a.operands[0];
     tq::XFileFrame frame;
-    loadArchive(frame, archive, true);
+    const ArchiveFile kept = loadArchive(frame, archive, a, true);
 
     std::vector<tq::FileToAdd> files;
     for (std::size_t i = 1; i < a.operands.size(); ++i) {
@@ -349,18 +404,18 @@ int runArchiveAdd(const std::vector<std::string>& args)
         TerminalProgress progress(tq::addShare(files.size()));
         tq::addFilesToArchive(frame, compressor, files, options, progress.callbacks());
     }
-    frame.SaveToFile(archive);
+    saveArchive(frame, kept);
     return 0;
 }
 
 int runArchiveList(const std::vector<std::string>& args)
 {
-    const Arguments a = parseArguments(args, {});
+    const Arguments a = parseArguments(args, {"--passphrase-file"});
     if (a.operands.size() != 1) {
         throw UsageError("x list takes ARCHIVE");
     }
     tq::XFileFrame frame;
-    loadArchive(frame, a.operands[0], false);
+    loadArchive(frame, a.operands[0], a, false);
     std::string out;
     for (std::int32_t n = 1; n <= frame.EntryCount(); ++n) {
         out += std::to_string(frame.GetEntryKind(n));
@@ -376,13 +431,13 @@ int runArchiveList(const std::vector<std::string>& args)
 
 int runArchiveExtract(const std::vector<std::string>& args)
 {
-    const Arguments a = parseArguments(args, {"--keys", "--keys-file"}, {"--overwrite"});
+    const Arguments a = parseArguments(args, {"--keys", "--keys-file", "--passphrase-file"}, {"--overwrite"});
     if (a.operands.size() < 2) {
         throw UsageError("x extract takes ARCHIVE, FOLDER and optional entry names");
     }
     const tq::ArchiveKeys keys = parseArchiveKeys(a);
     tq::XFileFrame frame;
-    loadArchive(frame, a.operands[0], false);
+    loadArchive(frame, a.operands[0], a, false);
     const std::string target = a.operands[1];
 
     std::vector<std::int32_t> entries;
@@ -437,13 +492,13 @@ int runArchiveExtract(const std::vector<std::string>& args)
 
 int runArchiveDelete(const std::vector<std::string>& args)
 {
-    const Arguments a = parseArguments(args, {});
+    const Arguments a = parseArguments(args, {"--passphrase-file"});
     if (a.operands.size() < 2) {
         throw UsageError("x delete takes ARCHIVE and at least one entry name");
     }
     const std::string& archive = a.operands[0];
     tq::XFileFrame frame;
-    loadArchive(frame, archive, false);
+    const ArchiveFile kept = loadArchive(frame, archive, a, false);
     for (std::size_t i = 1; i < a.operands.size(); ++i) {
         const std::int32_t n = frame.IndexOfName(entryNameFromArgument(a.operands[i]));
         if (n == 0) {
@@ -451,7 +506,7 @@ int runArchiveDelete(const std::vector<std::string>& args)
         }
         frame.DeleteEntry(n);
     }
-    frame.SaveToFile(archive);
+    saveArchive(frame, kept);
     return 0;
 }
 

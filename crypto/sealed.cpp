@@ -160,25 +160,39 @@ std::optional<SecretBytes> deriveKey(const SecretBytes& passphrase, const unsign
     return SecretBytes::copyOf(job->key.view());
 }
 
-// Chunk progress: the part after the derivation.
-int chunkPercent(std::size_t done, std::size_t total)
+// Chunk progress: the part after the derivation (`from` is where the chunks'
+// share of the bar begins: after the derivation, or at 0 with a held key).
+int chunkPercent(int from, std::size_t done, std::size_t total)
 {
     if (total == 0) {
         return kLastPercent;
     }
-    return kDerivationShare + static_cast<int>((kLastPercent - kDerivationShare) * static_cast<double>(done) /
-                                               static_cast<double>(total));
+    return from + static_cast<int>((kLastPercent - from) * static_cast<double>(done) / static_cast<double>(total));
 }
 
-void afterChunk(const Work& work, std::size_t done, std::size_t total)
+void afterChunk(const Work& work, int from, std::size_t done, std::size_t total)
 {
-    report(work, chunkPercent(done, total));
+    report(work, chunkPercent(from, done, total));
     if (work.yield != nullptr) {
         work.yield->fire();
     }
 }
 
 } // namespace
+
+// The engine's access to a held key's parts.
+struct SealKeyAccess {
+    static SealKey make(SecretBytes key, const unsigned char* salt, const Params& params)
+    {
+        SealKey k;
+        k.key_ = std::move(key);
+        std::memcpy(k.salt_, salt, kSaltSize);
+        k.params_ = params;
+        return k;
+    }
+    static const SecretBytes& key(const SealKey& k) { return k.key_; }
+    static const unsigned char* salt(const SealKey& k) { return k.salt_; }
+};
 
 bool ParamsInBounds(const Params& params)
 {
@@ -290,8 +304,9 @@ bool IsSealedFile(const std::filesystem::path& path)
 
 namespace {
 
-// The parameters of a complete header (Refused when damaged or out of bounds).
-Params headerParams(const unsigned char* h)
+// The size of the header that begins at `h` (its first kHeaderSize bytes are
+// there): version 1 has no content byte, version 2 has one. Refused when damaged.
+std::size_t headerSize(const unsigned char* h)
 {
     if (std::memcmp(h, kMagic, kMagicSize) != 0) {
         refuse();
@@ -299,10 +314,39 @@ Params headerParams(const unsigned char* h)
     if (h[kOffVersion] > kVersion) {
         throw SealedError(SealedError::Kind::NewerVersion,
                           "This sealed file was written by a newer version of Tarnquill (format version " +
-                              std::to_string(h[kOffVersion]) + "); this version reads format " +
+                              std::to_string(h[kOffVersion]) + "); this version reads formats 1 to " +
                               std::to_string(kVersion) + ".");
     }
-    if (h[kOffVersion] != kVersion || h[kOffAlgorithm] != kAlgorithmArgon2id13) {
+    if (h[kOffVersion] == kMemoVersion) {
+        return kHeaderSize;
+    }
+    if (h[kOffVersion] == kContentVersion) {
+        return kContentHeaderSize;
+    }
+    refuse();
+}
+
+// What a complete header says the file holds (Refused for an unknown content byte).
+Content headerContent(const unsigned char* h)
+{
+    if (headerSize(h) == kHeaderSize) {
+        return Content::Memo;
+    }
+    switch (h[kHeaderSize]) {
+    case kContentMemo:
+        return Content::Memo;
+    case kContentArchive:
+        return Content::Archive;
+    default:
+        refuse();
+    }
+}
+
+// The parameters of a complete header (Refused when damaged or out of bounds).
+Params headerParams(const unsigned char* h)
+{
+    headerSize(h);
+    if (h[kOffAlgorithm] != kAlgorithmArgon2id13) {
         refuse();
     }
     Params params;
@@ -314,9 +358,15 @@ Params headerParams(const unsigned char* h)
     return params;
 }
 
+[[noreturn]] void otherContent()
+{
+    throw SealedError(SealedError::Kind::OtherContent,
+                      "This sealed file holds an archive, not a memo; open it in the archive window.");
+}
+
 [[noreturn]] void tooLarge()
 {
-    throw SealedError(SealedError::Kind::Failed, "A sealed memo may have at most " +
+    throw SealedError(SealedError::Kind::Failed, "A sealed file may hold at most " +
                                                      std::to_string(kMaxFileSize / (1024 * 1024)) +
                                                      " MiB; this one is larger.");
 }
@@ -328,7 +378,7 @@ using ReadBytes = std::function<void(unsigned char* out, std::size_t count)>;
 // derivation, then one chunk at a time, so that besides the memo only one chunk
 // of the file is held.
 std::optional<std::string> openSealed(std::uint64_t fileSize, const ReadBytes& read, const SecretBytes& passphrase,
-                                      const Work& work)
+                                      const Work& work, SealKey* opened, Content* holds)
 {
     initSodium();
     if (fileSize > kMaxFileSize) {
@@ -337,10 +387,23 @@ std::optional<std::string> openSealed(std::uint64_t fileSize, const ReadBytes& r
     if (fileSize < kHeaderSize + kChunkOverhead) {
         refuse();
     }
-    unsigned char h[kHeaderSize];
+    unsigned char h[kContentHeaderSize];
     read(h, kHeaderSize);
+    const std::size_t hsize = headerSize(h);
+    if (fileSize < hsize + kChunkOverhead) {
+        refuse();
+    }
+    if (hsize > kHeaderSize) {
+        read(h + kHeaderSize, hsize - kHeaderSize);
+    }
     const Params params = headerParams(h);
-    const std::optional<SecretBytes> key = deriveKey(passphrase, h + kOffSalt, params, work);
+    // The content byte is taken at its word only for the question below; it is
+    // part of the associated data of every chunk, so a changed byte fails.
+    const Content content = headerContent(h);
+    if (holds == nullptr && content != Content::Memo) {
+        otherContent();
+    }
+    std::optional<SecretBytes> key = deriveKey(passphrase, h + kOffSalt, params, work);
     if (!key) {
         return std::nullopt;
     }
@@ -352,11 +415,11 @@ std::optional<std::string> openSealed(std::uint64_t fileSize, const ReadBytes& r
     // the one tagged FINAL. A file cut at a chunk boundary ends on a MESSAGE tag,
     // bytes after the FINAL chunk leave data over, a swapped chunk fails its MAC.
     const auto size = static_cast<std::size_t>(fileSize);
-    const std::size_t total = size - kHeaderSize;
+    const std::size_t total = size - hsize;
     std::vector<unsigned char> chunk(std::min(total, kChunkSize + kChunkOverhead));
     std::string plain;
     plain.reserve(total);
-    std::size_t pos = kHeaderSize;
+    std::size_t pos = hsize;
     bool finished = false;
     auto wipeAll = [&] {
         sodium_memzero(&state, sizeof state);
@@ -379,7 +442,7 @@ std::optional<std::string> openSealed(std::uint64_t fileSize, const ReadBytes& r
         unsigned long long got = 0;
         unsigned char tag = 0;
         if (crypto_secretstream_xchacha20poly1305_pull(&state, reinterpret_cast<unsigned char*>(plain.data()) + at,
-                                                       &got, &tag, chunk.data(), length, h, kHeaderSize) != 0) {
+                                                       &got, &tag, chunk.data(), length, h, hsize) != 0) {
             wipeAll();
             refuse();
         }
@@ -394,14 +457,91 @@ std::optional<std::string> openSealed(std::uint64_t fileSize, const ReadBytes& r
             wipeAll();
             refuse();
         }
-        afterChunk(work, pos - kHeaderSize, total);
+        afterChunk(work, kDerivationShare, pos - hsize, total);
         if (stopped(work)) {
             wipeAll();
             return std::nullopt;
         }
     }
     sodium_memzero(&state, sizeof state);
+    if (opened != nullptr) {
+        *opened = SealKeyAccess::make(std::move(*key), h + kOffSalt, params);
+    }
+    if (holds != nullptr) {
+        *holds = content;
+    }
     return plain;
+}
+
+std::size_t chunkCount(std::string_view plain)
+{
+    return plain.empty() ? 1 : (plain.size() + kChunkSize - 1) / kChunkSize;
+}
+
+// Memos keep the version-1 header; other content takes version 2.
+std::size_t headerSizeFor(Content content)
+{
+    return content == Content::Memo ? kHeaderSize : kContentHeaderSize;
+}
+
+// The size of `plain` sealed; refuses one above kMaxFileSize.
+std::uint64_t sealedSize(std::string_view plain, Content content)
+{
+    const std::uint64_t size = headerSizeFor(content) + plain.size() + std::uint64_t{chunkCount(plain)} * kChunkOverhead;
+    if (size > kMaxFileSize) {
+        tooLarge();
+    }
+    return size;
+}
+
+// The file bytes for `plain` sealed with `key` derived with `salt` and `params`;
+// the chunks' share of the bar begins at `from`.
+std::optional<std::string> sealWith(std::string_view plain, const SecretBytes& key, const unsigned char* salt,
+                                    const Params& params, Content content, int from, const Work& work)
+{
+    const std::size_t chunks = chunkCount(plain);
+    const std::uint64_t fileSize = sealedSize(plain, content);
+    const std::size_t hsize = headerSizeFor(content);
+    std::string out(static_cast<std::size_t>(fileSize), '\0');
+    auto* h = reinterpret_cast<unsigned char*>(out.data());
+    std::memcpy(h, kMagic, kMagicSize);
+    h[kOffVersion] = content == Content::Memo ? kMemoVersion : kContentVersion;
+    h[kOffAlgorithm] = kAlgorithmArgon2id13;
+    putLe32(h + kOffOpslimit, params.opslimit);
+    putLe32(h + kOffMemlimit, params.memlimitKiB);
+    std::memcpy(h + kOffSalt, salt, kSaltSize);
+    if (hsize > kHeaderSize) {
+        h[kHeaderSize] = kContentArchive;
+    }
+
+    crypto_secretstream_xchacha20poly1305_state state;
+    crypto_secretstream_xchacha20poly1305_init_push(&state, h + kOffStreamHeader, key.data());
+    // The header is complete now; every chunk carries it as associated data.
+    unsigned char* c = h + hsize;
+    for (std::size_t n = 0; n < chunks; ++n) {
+        const std::size_t at = n * kChunkSize;
+        const std::size_t length = std::min(kChunkSize, plain.size() - at);
+        const bool last = n + 1 == chunks;
+        unsigned long long written = 0;
+        crypto_secretstream_xchacha20poly1305_push(
+            &state, c, &written, bytesOf(plain) + at, length, h, hsize,
+            last ? crypto_secretstream_xchacha20poly1305_TAG_FINAL : crypto_secretstream_xchacha20poly1305_TAG_MESSAGE);
+        c += written;
+        afterChunk(work, from, n + 1, chunks);
+        if (stopped(work)) {
+            sodium_memzero(&state, sizeof state);
+            return std::nullopt;
+        }
+    }
+    sodium_memzero(&state, sizeof state);
+    return out;
+}
+
+void writeAtomically(const std::filesystem::path& path, const std::string& bytes)
+{
+    AtomicFile file(path, AtomicFile::Links::Follow, AtomicFile::Mode::Private);
+    file.write(bytes.data(), bytes.size());
+    file.commit();
 }
 
 } // namespace
@@ -414,55 +554,66 @@ Params StoredParams(std::string_view file)
     return headerParams(bytesOf(file));
 }
 
-std::optional<std::string> Seal(std::string_view plain, const SecretBytes& passphrase, const Params& params,
-                                const Work& work)
+Content StoredContent(std::string_view file)
+{
+    if (file.size() < kHeaderSize + kChunkOverhead || !IsSealed(file)) {
+        refuse();
+    }
+    if (headerSize(bytesOf(file)) > file.size() - kChunkOverhead) {
+        refuse();
+    }
+    headerParams(bytesOf(file));
+    return headerContent(bytesOf(file));
+}
+
+Content StoredFileContent(const std::filesystem::path& path)
+{
+    InputFile in(path);
+    std::string head(static_cast<std::size_t>(std::min<std::uint64_t>(in.size(), kContentHeaderSize + kChunkOverhead)),
+                     '\0');
+    in.read(reinterpret_cast<std::uint8_t*>(head.data()), head.size());
+    return StoredContent(head);
+}
+
+std::optional<SealKey> DeriveKey(const SecretBytes& passphrase, const Params& params, const Work& work)
 {
     initSodium();
     if (!ParamsInBounds(params)) {
         throw SealedError(SealedError::Kind::Failed, "The key derivation parameters are out of bounds.");
     }
-    const std::size_t chunks = plain.empty() ? 1 : (plain.size() + kChunkSize - 1) / kChunkSize;
-    const std::uint64_t fileSize = kHeaderSize + plain.size() + std::uint64_t{chunks} * kChunkOverhead;
-    if (fileSize > kMaxFileSize) {
-        tooLarge();
-    }
-    std::string out(static_cast<std::size_t>(fileSize), '\0');
-    auto* h = reinterpret_cast<unsigned char*>(out.data());
-    std::memcpy(h, kMagic, kMagicSize);
-    h[kOffVersion] = kVersion;
-    h[kOffAlgorithm] = kAlgorithmArgon2id13;
-    putLe32(h + kOffOpslimit, params.opslimit);
-    putLe32(h + kOffMemlimit, params.memlimitKiB);
-    randombytes_buf(h + kOffSalt, kSaltSize);
-
-    const std::optional<SecretBytes> key = deriveKey(passphrase, h + kOffSalt, params, work);
+    unsigned char salt[kSaltSize];
+    randombytes_buf(salt, kSaltSize);
+    std::optional<SecretBytes> key = deriveKey(passphrase, salt, params, work);
     if (!key) {
         return std::nullopt;
     }
-    crypto_secretstream_xchacha20poly1305_state state;
-    crypto_secretstream_xchacha20poly1305_init_push(&state, h + kOffStreamHeader, key->data());
-    // The header is complete now; every chunk carries it as associated data.
-    unsigned char* c = h + kHeaderSize;
-    for (std::size_t n = 0; n < chunks; ++n) {
-        const std::size_t from = n * kChunkSize;
-        const std::size_t length = std::min(kChunkSize, plain.size() - from);
-        const bool last = n + 1 == chunks;
-        unsigned long long written = 0;
-        crypto_secretstream_xchacha20poly1305_push(
-            &state, c, &written, bytesOf(plain) + from, length, h, kHeaderSize,
-            last ? crypto_secretstream_xchacha20poly1305_TAG_FINAL : crypto_secretstream_xchacha20poly1305_TAG_MESSAGE);
-        c += written;
-        afterChunk(work, n + 1, chunks);
-        if (stopped(work)) {
-            sodium_memzero(&state, sizeof state);
-            return std::nullopt;
-        }
-    }
-    sodium_memzero(&state, sizeof state);
-    return out;
+    return SealKeyAccess::make(std::move(*key), salt, params);
 }
 
-std::optional<std::string> Unseal(std::string_view file, const SecretBytes& passphrase, const Work& work)
+std::optional<std::string> SealWithKey(std::string_view plain, const SealKey& key, Content content, const Work& work)
+{
+    initSodium();
+    if (key.empty()) {
+        throw SealedError(SealedError::Kind::Failed, "No key is held to seal with.");
+    }
+    return sealWith(plain, SealKeyAccess::key(key), SealKeyAccess::salt(key), key.params(), content, 0, work);
+}
+
+std::optional<std::string> Seal(std::string_view plain, const SecretBytes& passphrase, const Params& params,
+                                const Work& work)
+{
+    initSodium();
+    sealedSize(plain, Content::Memo); // a memo too large is refused before the derivation
+    const std::optional<SealKey> key = DeriveKey(passphrase, params, work);
+    if (!key) {
+        return std::nullopt;
+    }
+    return sealWith(plain, SealKeyAccess::key(*key), SealKeyAccess::salt(*key), params, Content::Memo,
+                    kDerivationShare, work);
+}
+
+std::optional<std::string> Unseal(std::string_view file, const SecretBytes& passphrase, const Work& work,
+                                  SealKey* opened, Content* holds)
 {
     std::size_t pos = 0;
     return openSealed(
@@ -471,7 +622,7 @@ std::optional<std::string> Unseal(std::string_view file, const SecretBytes& pass
             std::memcpy(out, file.data() + pos, count);
             pos += count;
         },
-        passphrase, work);
+        passphrase, work, opened, holds);
 }
 
 // --- Files ------------------------------------------------------------------------
@@ -479,25 +630,35 @@ std::optional<std::string> Unseal(std::string_view file, const SecretBytes& pass
 bool SealToFile(const std::filesystem::path& path, std::string_view plain, const SecretBytes& passphrase,
                 const Params& params, const Work& work)
 {
-    std::optional<std::string> bytes = Seal(plain, passphrase, params, work);
+    const std::optional<std::string> bytes = Seal(plain, passphrase, params, work);
     if (!bytes) {
         return false;
     }
-    AtomicFile file(path, AtomicFile::Links::Follow, AtomicFile::Mode::Private);
-    file.write(bytes->data(), bytes->size());
-    file.commit();
+    writeAtomically(path, *bytes);
+    return true;
+}
+
+bool SealWithKeyToFile(const std::filesystem::path& path, std::string_view plain, const SealKey& key, Content content,
+                       const Work& work)
+{
+    const std::optional<std::string> bytes = SealWithKey(plain, key, content, work);
+    if (!bytes) {
+        return false;
+    }
+    writeAtomically(path, *bytes);
     return true;
 }
 
 std::optional<std::string> UnsealFile(const std::filesystem::path& path, const SecretBytes& passphrase,
-                                      const Work& work)
+                                      const Work& work, SealKey* opened, Content* holds)
 {
     InputFile in(path);
     if (in.size() > kMaxFileSize) {
         tooLarge();
     }
     return openSealed(
-        in.size(), [&](unsigned char* out, std::size_t count) { in.read(out, count); }, passphrase, work);
+        in.size(), [&](unsigned char* out, std::size_t count) { in.read(out, count); }, passphrase, work, opened,
+        holds);
 }
 
 } // namespace tq::sealed

@@ -2,7 +2,7 @@
 // freedesktop.org desktops, from the program's own artwork and texts:
 //
 //   DIR/applications/tarnquill.desktop      the desktop entry (Exec=tarnquill %f)
-//   DIR/mime/packages/tarnquill.xml         the .x and .crp file types
+//   DIR/mime/packages/tarnquill.xml         the .x, .crp and .tqs file types
 //   DIR/icons/hicolor/NxN/apps/tarnquill.png   the icon in several sizes
 //
 // Usage: tarnquill-desktop-files DIR

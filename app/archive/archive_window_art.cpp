@@ -295,6 +295,22 @@ QPixmap archiveToolPixmap(ArchiveTool tool)
         p.drawEllipse(c, 2.5, 2.5);
         break;
     }
+    case ArchiveTool::SaveSealed: {
+        // A padlock: the shackle, then the body with its keyhole.
+        p.setPen(QPen(QColor(90, 90, 100), 2.2));
+        p.setBrush(Qt::NoBrush);
+        p.drawArc(QRectF(6, 2.5, 10, 12), 0, 180 * 16);
+        p.drawLine(QPointF(6, 8.5), QPointF(6, 10.5));
+        p.drawLine(QPointF(16, 8.5), QPointF(16, 10.5));
+        p.setPen(QPen(QColor(120, 80, 10), 1));
+        p.setBrush(QColor(230, 180, 40));
+        p.drawRoundedRect(QRectF(3.5, 10.5, 15, 10), 1.5, 1.5);
+        p.setPen(Qt::NoPen);
+        p.setBrush(QColor(70, 45, 5));
+        p.drawEllipse(QPointF(11, 14.5), 1.6, 1.6);
+        p.drawRect(QRectF(10.3, 15, 1.4, 3.5));
+        break;
+    }
     }
     p.end();
     return pixmap;

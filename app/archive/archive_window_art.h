@@ -29,6 +29,7 @@ enum class ArchiveTool {
     Extract,
     Deselect,
     Settings,
+    SaveSealed,
 };
 
 // The colour image of one of the archive window's own tools (22 x 22).

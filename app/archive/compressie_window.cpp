@@ -6,6 +6,7 @@
 #include "app/windowsetup.h"
 #include "archive/archive_paths.h"
 #include "archive/archive_plan.h"
+#include "archive/sealed_archive.h"
 #include "app/archive/archive_window_art.h"
 #include "app/archive/compresskey_window.h"
 #include "app/archive/pathdialog_window.h"
@@ -190,6 +191,8 @@ void TfrmCompressie::buildToolBar()
          &TfrmCompressie::btnOpenenClick);
     make(btnOpslaan, "btnOpslaan", toolPixmap(ToolArt::Save), QStringLiteral("Opslaan"),
          &TfrmCompressie::btnOpslaanClick);
+    make(btnVerzegeldOpslaan, "btnVerzegeldOpslaan", archiveToolPixmap(ArchiveTool::SaveSealed),
+         QStringLiteral("Verzegeld opslaan"), &TfrmCompressie::btnVerzegeldOpslaanClick);
     ToolBar->addSeparator();
     make(btnToevoegen, "btnToevoegen", archiveToolPixmap(ArchiveTool::AddFiles), QStringLiteral("Toevoegen"),
          &TfrmCompressie::btnToevoegenClick);
@@ -210,6 +213,7 @@ void TfrmCompressie::buildToolBar()
     make(btnKeys, "btnKeys", toolPixmap(ToolArt::OpenKeys), QString(), &TfrmCompressie::btnKeysClick);
 
     btnOpslaan->setEnabled(false);
+    btnVerzegeldOpslaan->setEnabled(false);
     btnVerwijderen->setEnabled(false);
     btnDecomprimeren->setEnabled(false);
     btnStop->setEnabled(false);
@@ -349,8 +353,8 @@ void TfrmCompressie::DisableAll()
 {
     Idle = false;
     TreeView->setEnabled(false);
-    for (QToolButton* b : {btnNieuw, btnOpenen, btnOpslaan, btnToevoegen, btnVerwijderen, btnAddFolder,
-                           btnDecomprimeren, btnDeSelect, btnStop, btnInstellingen, btnKeys}) {
+    for (QToolButton* b : {btnNieuw, btnOpenen, btnOpslaan, btnVerzegeldOpslaan, btnToevoegen, btnVerwijderen,
+                           btnAddFolder, btnDecomprimeren, btnDeSelect, btnStop, btnInstellingen, btnKeys}) {
         b->setEnabled(false);
     }
     for (QAction* a : {Decomprimeren1, Maptoevoegen1, Toevoegen1, Verwijderen1}) {
@@ -364,8 +368,8 @@ void TfrmCompressie::EnableAll()
 {
     Idle = true;
     TreeView->setEnabled(true);
-    for (QToolButton* b : {btnNieuw, btnOpenen, btnOpslaan, btnToevoegen, btnVerwijderen, btnAddFolder,
-                           btnDecomprimeren, btnDeSelect, btnStop, btnInstellingen, btnKeys}) {
+    for (QToolButton* b : {btnNieuw, btnOpenen, btnOpslaan, btnVerzegeldOpslaan, btnToevoegen, btnVerwijderen,
+                           btnAddFolder, btnDecomprimeren, btnDeSelect, btnStop, btnInstellingen, btnKeys}) {
         b->setEnabled(true);
     }
     Maptoevoegen1->setEnabled(true);
@@ -386,7 +390,7 @@ void TfrmCompressie::EnableAll()
 
 std::vector<QWidget*> TfrmCompressie::stateRefreshButtons() const
 {
-    return {btnDeSelect, btnVerwijderen, btnOpslaan, btnDecomprimeren};
+    return {btnDeSelect, btnVerwijderen, btnOpslaan, btnVerzegeldOpslaan, btnDecomprimeren};
 }
 
 TfrmCompressie::RefreshView TfrmCompressie::refreshView() const
@@ -435,6 +439,7 @@ void TfrmCompressie::refreshState()
         frame_.ReleaseSpare();
     }
     btnOpslaan->setEnabled(!empty);
+    btnVerzegeldOpslaan->setEnabled(!empty);
     btnDecomprimeren->setEnabled(!empty);
 }
 
@@ -706,12 +711,14 @@ void TfrmCompressie::btnNieuwClick()
         }
         setWindowTitle(QStringLiteral("Compressie"));
         btnOpslaan->setEnabled(false);
+        btnVerzegeldOpslaan->setEnabled(false);
         btnVerwijderen->setEnabled(false);
         btnDecomprimeren->setEnabled(false);
         frame_.ReleaseSpare();
         frame_.Clear();
         compressor_.Reset();
         clearList();
+        sealKey_.reset(); // a new archive is not sealed until it is saved sealed
         Saved = false;
     });
 }
@@ -727,6 +734,9 @@ void TfrmCompressie::btnOpenenClick()
         request.title = QStringLiteral("Openen");
         request.fileName = QStringLiteral("*.X");
         request.filter = QStringLiteral("*.X|*.X");
+        // Sealed archives open through the same command (recognised by their content).
+        request.moreFilters = QStringList{QStringLiteral("Verzegelde archieven|*.tqs"),
+                                          QStringLiteral("Alle bestanden|*")};
         const QStringList chosen = runFileDialog(this, request);
         if (!chosen.isEmpty()) {
             loadArchive(chosen.first(), true);
@@ -747,9 +757,16 @@ void TfrmCompressie::ReadFile(const QString& path)
 
 void TfrmCompressie::loadArchive(const QString& path, bool withProgress)
 {
-    // The archive is read first: a file that cannot be opened leaves the
-    // current archive as it is.
-    frame_.LoadFromFile(toUtf8(path));
+    // The archive is read first: a file that cannot be opened (or a sealed one
+    // whose passphrase is not given) leaves the current archive as it is.
+    if (sealed_archive::IsSealed(toUtf8(path))) {
+        if (!loadSealedArchive(path)) {
+            return;
+        }
+    } else {
+        frame_.LoadFromFile(toUtf8(path));
+        sealKey_.reset();
+    }
     setCaptionFor(path);
     compressor_.Reset();
     rebuildList(withProgress);
@@ -766,13 +783,30 @@ void TfrmCompressie::btnOpslaanClick()
         request.filter = QStringLiteral("*.X|*.X");
         request.defaultSuffix = QStringLiteral("X");
         request.confirmOverwrite = true;
+        if (sealKey_) {
+            // A sealed archive stays sealed, with the key it was opened or saved with.
+            request.fileName = QStringLiteral("*.tqs");
+            request.filter = QStringLiteral("Verzegelde archieven|*.tqs");
+            request.defaultSuffix = QStringLiteral("tqs");
+        }
         const QStringList chosen = runFileDialog(this, request);
         if (!chosen.isEmpty()) {
-            frame_.SaveToFile(toUtf8(chosen.first()));
+            if (sealKey_) {
+                if (!saveSealedArchive(chosen.first(), *sealKey_)) {
+                    return;
+                }
+            } else {
+                frame_.SaveToFile(toUtf8(chosen.first()));
+            }
             setCaptionFor(chosen.first());
             Saved = true;
         }
     });
+}
+
+void TfrmCompressie::btnVerzegeldOpslaanClick()
+{
+    runBusyCommand([this] { saveSealedCommand(); });
 }
 
 void TfrmCompressie::btnToevoegenClick()

@@ -15,6 +15,13 @@
 // Settings are read at the moment a command runs: the archive keys from the key
 // dialog, the skip value and the sort time limit from the compression settings
 // window.
+//
+// Sealed archives: "Verzegeld opslaan" writes the archive, entry names included,
+// inside a sealed file under a passphrase asked twice. Open and ReadFile
+// recognise a sealed file by its content and ask its passphrase; the archive is
+// loaded from memory, never written to disk in the clear. While the archive
+// comes from (or was saved to) a sealed file the window holds its key, and Save
+// writes it sealed again without asking.
 #pragma once
 
 #include "app/restingtimer.h"
@@ -23,6 +30,7 @@
 #include "archive/archive_ops.h"
 #include "archive/xfileframe.h"
 #include "compress/compress.h"
+#include "crypto/sealed.h"
 
 #include <QString>
 #include <QStringList>
@@ -31,6 +39,7 @@
 #include <array>
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -70,6 +79,8 @@ public:
     void btnNieuwClick();
     void btnOpenenClick();
     void btnOpslaanClick();
+    // Save sealed: a file name, a new passphrase (twice), then the archive sealed.
+    void btnVerzegeldOpslaanClick();
     void btnToevoegenClick();
     void btnVerwijderenClick();
     void btnAddFolderClick();
@@ -117,12 +128,17 @@ public:
     bool StopRequested = false;
     double Progress = 0;
     bool ProgressVisible = false;
+    // Whether the archive came from, or was last saved to, a sealed file (its key is held).
+    bool sealedArchive() const { return sealKey_.has_value(); }
+    // The derivation parameters of new sealed archives.
+    sealed::Params SealParams = sealed::kDefaultParams;
 
     // Controls.
     QToolBar* ToolBar = nullptr;
     QToolButton* btnNieuw = nullptr;
     QToolButton* btnOpenen = nullptr;
     QToolButton* btnOpslaan = nullptr;
+    QToolButton* btnVerzegeldOpslaan = nullptr;
     QToolButton* btnToevoegen = nullptr;
     QToolButton* btnVerwijderen = nullptr;
     QToolButton* btnAddFolder = nullptr;
@@ -201,8 +217,21 @@ private:
     void addFiles(const std::vector<FileToAdd>& files, bool folderMode);
     // Replaces the list by the container's entries (the container is loaded).
     void rebuildList(bool withProgress);
-    // Reads the archive at `path` into the window (the list rebuilt, saved state).
+    // Reads the archive at `path` into the window (the list rebuilt, saved state);
+    // a sealed file asks its passphrase first.
     void loadArchive(const QString& path, bool withProgress);
+    // Opens the sealed archive at `path` into the container (asking the
+    // passphrase); false when cancelled or stopped, the container unchanged.
+    bool loadSealedArchive(const QString& path);
+    // Writes the archive sealed with `key` to `path`; false when stopped.
+    bool saveSealedArchive(const QString& path, const sealed::SealKey& key);
+    // The body of btnVerzegeldOpslaanClick (the window is busy).
+    void saveSealedCommand();
+    // The sealed engine's work: this window's pump, Stop and bar.
+    sealed::Work sealedWork();
+    // Shows and hides the bar around sealed work.
+    void beginSealedWork();
+    void endSealedWork();
     void clearList();
     QTreeWidgetItem* addNode(const std::string& entryName);
     // The selected nodes, in the order they were selected.
@@ -214,6 +243,8 @@ private:
 
     XFileFrame frame_;
     TCompress compressor_;
+    // The key of the sealed file the archive belongs to (see the top of this file).
+    std::optional<sealed::SealKey> sealKey_;
     UiYield yield_;
     TPathDialog* pathDialog_ = nullptr;
     TfrmCompressKey* keyDialog_ = nullptr;

@@ -78,6 +78,7 @@ const std::vector<FileType>& fileTypes()
     static const std::vector<FileType> types = {
         {"x", "application/x-tarnquill-archive", "Tarnquill archive"},
         {"crp", "application/x-tarnquill-memo", "Tarnquill encrypted memo"},
+        {"tqs", "application/x-tarnquill-sealed", "Tarnquill sealed memo or archive"},
     };
     return types;
 }

@@ -1,6 +1,6 @@
 // The program's files for freedesktop.org desktops (Linux and friends): the
 // desktop entry that file managers and menus use, the shared-mime-info package
-// that names the .crp and .X file types, and the default-application list.
+// that names the .crp, .X and .tqs file types, and the default-application list.
 //
 // These functions only build and parse texts; integration.h writes them into
 // the user's folders, and the build writes the system-wide copies for the
@@ -24,8 +24,8 @@ struct FileType {
     std::string comment;
 };
 
-// The file types the program opens, in registration order: .x archives, then
-// .crp encrypted memos.
+// The file types the program opens, in registration order: .x archives, .crp
+// encrypted memos, then .tqs sealed memos and archives.
 const std::vector<FileType>& fileTypes();
 
 // The file type of an extension (any letter case, without the dot); an

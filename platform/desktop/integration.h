@@ -14,7 +14,7 @@
 //
 // freedesktop.org desktops, in the user's own folders:
 //   $XDG_DATA_HOME/applications/tarnquill.desktop  (Exec=<P> %f, MimeType=)
-//   $XDG_DATA_HOME/mime/packages/tarnquill.xml     (globs *.x and *.crp)
+//   $XDG_DATA_HOME/mime/packages/tarnquill.xml     (globs *.X, *.crp and *.tqs)
 //   update-mime-database and update-desktop-database when installed (only when
 //   a file changed, started by the caller through startDatabaseUpdates), and the
 //   default application of each type in $XDG_CONFIG_HOME/mimeapps.list where

@@ -5,6 +5,9 @@
 #include "app/help_window.h"
 #include "app/info_window.h"
 #include "app/archive/compressie_window.h"
+#include "app/memoview.h"
+#include "app/seams.h"
+#include "archive/sealed_archive.h"
 #include "compress/compress.h"
 #include "app/keys/sleutel_window.h"
 #include "app/mail/mail_window.h"
@@ -122,6 +125,46 @@ TEST_F(MainWindowStart, AMissingArchiveOpensNothingAndShowsTheMainWindowNormally
     EXPECT_EQ(w.size(), QSize(711, 492));
     EXPECT_FALSE(program().frmCompressie().isVisible());
     EXPECT_EQ(w.focusWidget(), w.Memo);
+}
+
+// A sealed file is known by its content: an archive opens in the archive window
+// alone after its passphrase, a memo in the main window.
+TEST_F(MainWindowStart, ASealedArchiveOpensInTheArchiveWindowAndASealedMemoInTheMemo)
+{
+    const auto key = tq::sealed::DeriveKey(tq::sealed::SecretBytes::copyOf("pw"), {1, 8});
+    ASSERT_TRUE(key);
+    tq::XFileFrame frame;
+    const std::string entry = "geheim\\brief.txt";
+    frame.AppendPayload(reinterpret_cast<const std::uint8_t*>("brief"), 5);
+    frame.AddEntry(5, entry, 2);
+    const QString archivePath = makeFile("kluis.tqs");
+    ASSERT_TRUE(tq::sealed_archive::Save(frame, archivePath.toStdString(), *key));
+    const QString memoPath = makeFile("memo.bin", QByteArray::fromStdString(*tq::sealed::SealWithKey("de memo", *key)));
+    int asked = 0;
+    tq::prompts::setPassphraseHandler([&asked](QWidget*, const tq::prompts::PassphraseRequest&,
+                                               tq::sealed::SecretBytes& out) {
+        ++asked;
+        out = tq::sealed::SecretBytes::copyOf("pw");
+        return true;
+    });
+
+    auto& w = start({archivePath});
+    EXPECT_TRUE(w.invisibleMode());
+    auto& archive = program().frmCompressie();
+    EXPECT_TRUE(archive.isVisible());
+    EXPECT_EQ(archive.windowTitle(), QStringLiteral("Compressie - kluis.tqs"));
+    EXPECT_EQ(archive.nodeNames(), std::vector<std::string>{entry});
+    EXPECT_TRUE(archive.sealedArchive());
+    EXPECT_EQ(asked, 1);
+
+    auto& m = start({memoPath});
+    EXPECT_FALSE(m.invisibleMode());
+    EXPECT_TRUE(m.isVisible());
+    EXPECT_FALSE(program().frmCompressie().isVisible());
+    EXPECT_TRUE(errors.empty()) << errors.front().toStdString();
+    EXPECT_EQ(m.Memo->text(), "de memo");
+    EXPECT_EQ(asked, 2);
+    tq::prompts::setPassphraseHandler({});
 }
 
 TEST_F(MainWindowStart, AnEncryptedMemoFileShowsTheKeyDialogFirst)

@@ -57,12 +57,13 @@ TEST_F(ArchiveWindowTest, StartStateAndControls)
     EXPECT_FALSE(window->StopRequested);
     EXPECT_FALSE(window->ProgressVisible);
     EXPECT_FALSE(window->btnOpslaan->isEnabled());
+    EXPECT_FALSE(window->btnVerzegeldOpslaan->isEnabled());
     EXPECT_FALSE(window->btnVerwijderen->isEnabled());
     EXPECT_FALSE(window->btnDecomprimeren->isEnabled());
     EXPECT_FALSE(window->btnStop->isEnabled());
     EXPECT_TRUE(window->btnToevoegen->isEnabled());
 
-    // Hints in toolbar order, separators after New, Save, Add folder, Deselect, Stop.
+    // Hints in toolbar order, separators after New, Save (and Save sealed), Add folder, Deselect, Stop.
     QStringList layout;
     for (QAction* a : window->ToolBar->actions()) {
         if (a->isSeparator()) {
@@ -72,7 +73,7 @@ TEST_F(ArchiveWindowTest, StartStateAndControls)
         }
     }
     EXPECT_EQ(layout.join(QLatin1Char(',')),
-              QStringLiteral("Nieuw,|,Openen,Opslaan,|,Toevoegen,Verwijderen,Map toevoegen,|,Decomprimeren,"
+              QStringLiteral("Nieuw,|,Openen,Opslaan,Verzegeld opslaan,|,Toevoegen,Verwijderen,Map toevoegen,|,Decomprimeren,"
                              "Deselecteren,|,Stoppen,|,Instellingen,"));
 
     QStringList menu;

@@ -613,3 +613,101 @@ TEST_F(CliTest, FilesTooShortForTheirFormatAreRefused)
     }
     EXPECT_FALSE(fs::exists(dir_ / "six.out"));
 }
+
+#if TQ_HAVE_SEALED
+// A sealed archive: every x command takes the passphrase file, the archive stays
+// sealed when changed, nothing of it (names included) is readable in the file,
+// and a wrong passphrase or a changed byte gives nothing at all.
+TEST_F(CliTest, SealedArchiveRoundTripsHidesItsNamesAndGivesNothingWithoutThePassphrase)
+{
+    const Bytes small = textBytes(700);
+    const Bytes compressed = textBytes(40001);
+    const Bytes large = randomBytes(300000, 8);
+    write(dir_ / "data/Geheimmap/notulen.txt", small);
+    write(dir_ / "data/Geheimmap/diep/begroting.csv", compressed);
+    write(dir_ / "data/Geheimmap/diep/foto.raw", large);
+    write(dir_ / "losbrief.log", std::string("one line"));
+    write(dir_ / "pass", std::string("correct horse battery\r\n"));
+    write(dir_ / "wrong", std::string("correct horse battery \n"));
+    const std::vector<std::string> sources = {path("data/Geheimmap"), path("losbrief.log")};
+    auto withArgs = [](std::vector<std::string> head, const std::vector<std::string>& tail) {
+        head.insert(head.end(), tail.begin(), tail.end());
+        return head;
+    };
+
+    const Result add = run(withArgs({"x", "add", "--passphrase-file", path("pass"), path("s.X")}, sources));
+    ASSERT_EQ(add.status, 0) << add.err;
+    ASSERT_EQ(run(withArgs({"x", "add", path("plain.X")}, sources)).status, 0);
+    const Bytes sealedBytes = read(dir_ / "s.X");
+    ASSERT_GT(sealedBytes.size(), 8u);
+    EXPECT_EQ(std::string(sealedBytes.begin(), sealedBytes.begin() + 8), "\x89TQSEAL\n");
+    const std::string raw(sealedBytes.begin(), sealedBytes.end());
+    for (const char* name : {"Geheimmap", "notulen", "begroting", "foto.raw", "losbrief", "diep\\", "quick brown"}) {
+        EXPECT_EQ(raw.find(name), std::string::npos) << name << " is readable in the sealed file";
+    }
+
+    // The same entries as the archive in the clear, every byte back.
+    const Result list = run({"x", "list", "--passphrase-file", path("pass"), path("s.X")});
+    ASSERT_EQ(list.status, 0) << list.err;
+    EXPECT_EQ(list.out, run({"x", "list", path("plain.X")}).out);
+    EXPECT_NE(list.out.find("Geheimmap\\diep\\foto.raw"), std::string::npos) << list.out;
+    ASSERT_EQ(run({"x", "extract", "--passphrase-file", path("pass"), path("s.X"), path("out")}).status, 0);
+    EXPECT_EQ(read(dir_ / "out/Geheimmap/notulen.txt"), small);
+    EXPECT_EQ(read(dir_ / "out/Geheimmap/diep/begroting.csv"), compressed);
+    EXPECT_EQ(read(dir_ / "out/Geheimmap/diep/foto.raw"), large);
+    EXPECT_EQ(read(dir_ / "out/losbrief.log"), Bytes({'o', 'n', 'e', ' ', 'l', 'i', 'n', 'e'}));
+
+    // Without the option, with it on an archive in the clear, on a sealed memo,
+    // with the wrong passphrase and with one changed byte: refused, nothing
+    // listed, nothing extracted, the archive untouched.
+    Bytes damaged = sealedBytes;
+    damaged[damaged.size() / 2] ^= 0x20;
+    write(dir_ / "damaged.X", damaged);
+    write(dir_ / "memo.txt", std::string("a memo"));
+    ASSERT_EQ(run({"seal", "--passphrase-file", path("pass"), "--ops", "1", "--mem", "64", "--weak", path("memo.txt"),
+                   path("memo.tqs")})
+                  .status,
+              0);
+    struct Refusal {
+        std::vector<std::string> args; // the command, the archive, the passphrase option last
+        const char* message;
+    };
+    const Refusal refusals[] = {
+        {{"s.X"}, "s.X\" is sealed; give --passphrase-file FILE"},
+        {{"plain.X", "--passphrase-file", path("pass")}, "is not sealed; leave out --passphrase-file"},
+        {{"memo.tqs", "--passphrase-file", path("pass")}, "holds a sealed memo, not an archive"},
+        {{"s.X", "--passphrase-file", path("wrong")}, "Wrong passphrase, or the file is damaged."},
+        {{"damaged.X", "--passphrase-file", path("pass")}, "Wrong passphrase, or the file is damaged."},
+    };
+    for (const Refusal& r : refusals) {
+        std::vector<std::string> option(r.args.begin() + 1, r.args.end());
+        const std::string archive = path(r.args[0]);
+        const Bytes before = read(archive);
+        for (const std::vector<std::string>& command :
+             {withArgs(withArgs({"x", "list"}, option), {archive}),
+              withArgs(withArgs({"x", "extract"}, option), {archive, path("refused")}),
+              withArgs(withArgs({"x", "add"}, option), {archive, path("losbrief.log")}),
+              withArgs(withArgs({"x", "delete"}, option), {archive, "losbrief.log"})}) {
+            SCOPED_TRACE(command[1] + " " + r.args[0] + (option.empty() ? "" : " " + option[1]));
+            const Result result = run(command);
+            EXPECT_EQ(result.status, 1);
+            EXPECT_TRUE(result.out.empty()) << result.out;
+            EXPECT_NE(result.err.find(r.message), std::string::npos) << result.err;
+            EXPECT_FALSE(fs::exists(dir_ / "refused"));
+            EXPECT_EQ(read(archive), before);
+        }
+    }
+
+    // Changed with the passphrase, it stays sealed and keeps its other entries.
+    ASSERT_EQ(run({"x", "delete", "--passphrase-file", path("pass"), path("s.X"), "losbrief.log"}).status, 0);
+    write(dir_ / "later.txt", std::string("added later"));
+    ASSERT_EQ(run({"x", "add", "--passphrase-file", path("pass"), path("s.X"), path("later.txt")}).status, 0);
+    const Bytes changed = read(dir_ / "s.X");
+    EXPECT_EQ(std::string(changed.begin(), changed.begin() + 8), "\x89TQSEAL\n");
+    EXPECT_EQ(std::string(changed.begin(), changed.end()).find("later.txt"), std::string::npos);
+    const std::string after = run({"x", "list", "--passphrase-file", path("pass"), path("s.X")}).out;
+    EXPECT_EQ(after.find("losbrief.log"), std::string::npos) << after;
+    EXPECT_NE(after.find("2\t11\tlater.txt\n"), std::string::npos) << after;
+    EXPECT_NE(after.find("Geheimmap\\notulen.txt"), std::string::npos) << after;
+}
+#endif

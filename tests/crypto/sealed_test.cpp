@@ -31,11 +31,13 @@ std::string sealText(std::string_view plain, std::string_view pass, const Params
     return *tq::sealed::Seal(plain, SecretBytes::copyOf(pass), params);
 }
 
-// The kind of error Unseal throws for `file`, or "opened" when it opens.
+// The kind of error Unseal throws for `file`, or "opened" when it opens (as a
+// memo or an archive).
 std::string outcome(std::string_view file, std::string_view pass)
 {
     try {
-        tq::sealed::Unseal(file, SecretBytes::copyOf(pass));
+        tq::sealed::Content holds = tq::sealed::Content::Memo;
+        tq::sealed::Unseal(file, SecretBytes::copyOf(pass), {}, nullptr, &holds);
         return "opened";
     } catch (const SealedError& e) {
         if (e.kind() == SealedError::Kind::Refused) {
@@ -55,7 +57,7 @@ std::string randomBytes(std::size_t size, unsigned seed)
     return s;
 }
 
-TEST(Sealed, MemosOfEveryByteValueAndChunkBoundaryComeBackExactly)
+TEST(Sealed, MemosOfEveryByteValueAndChunkBoundaryComeBackExactlyAlsoWithAHeldKey)
 {
     std::string all;
     for (int i = 0; i < 256; ++i) {
@@ -74,10 +76,30 @@ TEST(Sealed, MemosOfEveryByteValueAndChunkBoundaryComeBackExactly)
         if (memo.size() >= 16) {
             EXPECT_EQ(file.find(memo.substr(0, 16)), std::string::npos);
         }
-        const auto back = tq::sealed::Unseal(file, SecretBytes::copyOf("p\xC3\xA4ss phrase"));
+        tq::sealed::SealKey opened;
+        const auto back = tq::sealed::Unseal(file, SecretBytes::copyOf("p\xC3\xA4ss phrase"), {}, &opened);
         ASSERT_TRUE(back.has_value());
         EXPECT_TRUE(*back == memo);
+        // The key that opened the file seals again without a derivation, and
+        // what it seals opens with the passphrase alone.
+        ASSERT_FALSE(opened.empty());
+        EXPECT_EQ(opened.params(), kFast);
+        const auto again = tq::sealed::SealWithKey(memo, opened);
+        ASSERT_TRUE(again.has_value());
+        EXPECT_NE(*again, file); // a fresh stream header
+        EXPECT_EQ(again->size(), file.size());
+        const auto reopened = tq::sealed::Unseal(*again, SecretBytes::copyOf("p\xC3\xA4ss phrase"));
+        ASSERT_TRUE(reopened.has_value());
+        EXPECT_TRUE(*reopened == memo);
+        EXPECT_EQ(outcome(*again, "p\xC3\xA4ss phrasf"), "refused");
     }
+    // A key derived on its own seals memos that open with its passphrase.
+    const auto held = tq::sealed::DeriveKey(SecretBytes::copyOf("held"), Params{2, 16});
+    ASSERT_TRUE(held.has_value());
+    const std::string withHeld = *tq::sealed::SealWithKey(all, *held);
+    EXPECT_EQ(tq::sealed::StoredParams(withHeld), (Params{2, 16}));
+    EXPECT_TRUE(*tq::sealed::Unseal(withHeld, SecretBytes::copyOf("held")) == all);
+    EXPECT_THROW(tq::sealed::SealWithKey(all, tq::sealed::SealKey{}), SealedError);
     // A fresh salt and stream header every time: the same memo never seals the same.
     EXPECT_NE(sealText(all, "x"), sealText(all, "x"));
 }
@@ -91,10 +113,62 @@ TEST(Sealed, WrongPassphrasesAreRefusedWithTheOneMessage)
     }
 }
 
+// Archives are sealed in the version-2 header with the content byte; memos keep
+// version 1. The content byte is authenticated, and a memo caller never gets
+// archive bytes.
+TEST(Sealed, ArchivesAreRecordedAsArchivesAndNeverOpenAsMemos)
+{
+    using tq::sealed::Content;
+    const auto key = tq::sealed::DeriveKey(SecretBytes::copyOf("pw"), kFast);
+    ASSERT_TRUE(key.has_value());
+    const std::string bytes = randomBytes(tq::sealed::kChunkSize + 7, 11);
+    const std::string archive = *tq::sealed::SealWithKey(bytes, *key, Content::Archive);
+    const std::string memo = *tq::sealed::SealWithKey(bytes, *key, Content::Memo);
+    EXPECT_EQ(static_cast<unsigned char>(archive[tq::sealed::kMagicSize]), tq::sealed::kContentVersion);
+    EXPECT_EQ(static_cast<unsigned char>(memo[tq::sealed::kMagicSize]), tq::sealed::kMemoVersion);
+    EXPECT_EQ(archive.size(), memo.size() + 1);
+    EXPECT_EQ(tq::sealed::StoredContent(archive), Content::Archive);
+    EXPECT_EQ(tq::sealed::StoredContent(memo), Content::Memo);
+    EXPECT_EQ(tq::sealed::StoredParams(archive), kFast);
+    for (const auto& [file, expected] : {std::pair{archive, Content::Archive}, std::pair{memo, Content::Memo}}) {
+        Content holds = expected == Content::Memo ? Content::Archive : Content::Memo;
+        tq::sealed::SealKey opened;
+        const auto back = tq::sealed::Unseal(file, SecretBytes::copyOf("pw"), {}, &opened, &holds);
+        ASSERT_TRUE(back.has_value());
+        EXPECT_TRUE(*back == bytes);
+        EXPECT_EQ(holds, expected);
+        EXPECT_FALSE(opened.empty());
+    }
+    // Where only a memo is taken, an archive is refused with its own message,
+    // before anything is derived.
+    int reports = 0;
+    tq::sealed::Work work;
+    work.progress = [&](int) { ++reports; };
+    try {
+        tq::sealed::Unseal(archive, SecretBytes::copyOf("pw"), work);
+        ADD_FAILURE() << "an archive opened as a memo";
+    } catch (const SealedError& e) {
+        EXPECT_EQ(e.kind(), SealedError::Kind::OtherContent);
+        EXPECT_NE(std::string(e.what()).find("archive"), std::string::npos) << e.what();
+    }
+    EXPECT_EQ(reports, 0);
+    // The content byte changed to "memo" fails authentication; unknown bytes are damage.
+    for (unsigned char content : {tq::sealed::kContentMemo, std::uint8_t{2}, std::uint8_t{0xFF}}) {
+        std::string changed = archive;
+        changed[tq::sealed::kHeaderSize] = static_cast<char>(content);
+        EXPECT_EQ(outcome(changed, "pw"), "refused") << int(content);
+    }
+}
+
 TEST(Sealed, EveryByteChangeEveryTruncationAndAppendedBytesAreRefused)
 {
     const std::string pass = "pw";
-    const std::string file = sealText("A small memo of forty bytes, exactly..", pass);
+    const auto key = tq::sealed::DeriveKey(SecretBytes::copyOf(pass), kFast);
+    ASSERT_TRUE(key.has_value());
+    for (const std::string& file :
+         {sealText("A small memo of forty bytes, exactly..", pass),
+          *tq::sealed::SealWithKey("A small archive of forty bytes..", *key, tq::sealed::Content::Archive)}) {
+    SCOPED_TRACE(file[tq::sealed::kMagicSize] == 1 ? "memo" : "archive");
     ASSERT_EQ(outcome(file, pass), "opened");
     for (std::size_t at = 0; at < file.size(); ++at) {
         for (int flip : {0x01, 0x80, 0xFF}) {
@@ -111,6 +185,7 @@ TEST(Sealed, EveryByteChangeEveryTruncationAndAppendedBytesAreRefused)
     }
     for (int extra : {0x00, 0x41, 0xFF}) {
         EXPECT_EQ(outcome(file + static_cast<char>(extra), pass), "refused") << "appended " << extra;
+    }
     }
 }
 

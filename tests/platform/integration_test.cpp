@@ -148,13 +148,15 @@ TEST_F(Freedesktop, RegistersDesktopEntryMimePackageAndDefaultsInTheUsersFolders
     const std::string program = dir.filePath("my programs/tarnquill").toStdString();
     desktop->RegisterFileType("x", program);
     desktop->RegisterFileType("crp", program);
+    desktop->RegisterFileType("tqs", program);
 
     const QByteArray entry = readAll(desktopFile());
     EXPECT_TRUE(entry.startsWith("[Desktop Entry]\n"));
     for (const QByteArray& line :
          {QByteArray("Type=Application"), QByteArray("Name=Tarnquill"),
           "Exec=\"" + QByteArray::fromStdString(program) + "\" %f",
-          QByteArray("MimeType=application/x-tarnquill-archive;application/x-tarnquill-memo;"),
+          QByteArray("MimeType=application/x-tarnquill-archive;application/x-tarnquill-memo;"
+                     "application/x-tarnquill-sealed;"),
           QByteArray("Icon=tarnquill"), QByteArray("Terminal=false")}) {
         EXPECT_TRUE(entry.contains("\n" + line + "\n")) << line.constData() << "\n" << entry.constData();
     }
@@ -165,6 +167,8 @@ TEST_F(Freedesktop, RegistersDesktopEntryMimePackageAndDefaultsInTheUsersFolders
     EXPECT_TRUE(package.contains("<glob pattern=\"*.crp\"/>"));
     EXPECT_TRUE(package.contains("<mime-type type=\"application/x-tarnquill-archive\">"));
     EXPECT_TRUE(package.contains("<glob pattern=\"*.X\" case-sensitive=\"true\"/>"));
+    EXPECT_TRUE(package.contains("<mime-type type=\"application/x-tarnquill-sealed\">"));
+    EXPECT_TRUE(package.contains("<glob pattern=\"*.tqs\"/>"));
 
     // The database tools run on the user's folders when asked to.
     bool updated = false;
@@ -193,7 +197,8 @@ TEST_F(Freedesktop, RegistersDesktopEntryMimePackageAndDefaultsInTheUsersFolders
     // The user's default for .crp stays; .X had none.
     EXPECT_EQ(list, "[Added Associations]\ntext/plain=gedit.desktop;\n\n[Default Applications]\n"
                     "text/html=firefox.desktop\napplication/x-tarnquill-memo=old.desktop\n"
-                    "application/x-tarnquill-archive=tarnquill.desktop\n");
+                    "application/x-tarnquill-archive=tarnquill.desktop\n"
+                    "application/x-tarnquill-sealed=tarnquill.desktop\n");
 
     // A second start changes nothing; a moved program is named again.
     const QDateTime written = QFileInfo(desktopFile()).lastModified();
