@@ -176,6 +176,9 @@ TfrmMemo::TfrmMemo(TProgram& program, const QString& argument)
 
 TfrmMemo::~TfrmMemo()
 {
+    // A secret copy goes with the program (while the window still answers the
+    // clipboard's change notice).
+    Lock->clipboard().clearOwn();
     setGuardRecovery({});
 }
 
