@@ -79,12 +79,14 @@ MemoLock::~MemoLock()
 
 void MemoLock::addOptions(QMenu* options)
 {
-    options->addSeparator();
-    mnuLockIdle = options->addAction(QString());
+    options_ = options;
+    optionsSeparator_ = new QAction(this);
+    optionsSeparator_->setSeparator(true);
+    mnuLockIdle = new QAction(this);
     mnuLockIdle->setObjectName(QStringLiteral("mnuLockIdle"));
     mnuLockIdle->setCheckable(true);
     connect(mnuLockIdle, &QAction::triggered, this, [this] { window_.runCommand([this] { lockIdleClick(); }); });
-    mnuLockMinimized = options->addAction(QStringLiteral("Lock when minimized"));
+    mnuLockMinimized = new QAction(QStringLiteral("Lock when minimized"), this);
     mnuLockMinimized->setObjectName(QStringLiteral("mnuLockMinimized"));
     mnuLockMinimized->setCheckable(true);
     connect(mnuLockMinimized, &QAction::triggered, this,
@@ -102,10 +104,19 @@ void MemoLock::updateOptions()
                                     : QStringLiteral("Lock after %1 minutes without input...").arg(shown));
     mnuLockIdle->setChecked(minutes_ > 0);
     mnuLockMinimized->setChecked(onMinimize_);
-    // The options belong to a memo of a sealed file.
+    // The options belong to a memo of a sealed file: they are in the menu only
+    // while there is one.
     const bool offered = holdsKey() || locked_;
-    mnuLockIdle->setVisible(offered);
-    mnuLockMinimized->setVisible(offered);
+    const bool inMenu = options_->actions().contains(mnuLockIdle);
+    if (offered && !inMenu) {
+        mnuLockIdle->setEnabled(window_.ControlsEnabled);
+        mnuLockMinimized->setEnabled(window_.ControlsEnabled);
+        options_->addActions({optionsSeparator_, mnuLockIdle, mnuLockMinimized});
+    } else if (!offered && inMenu) {
+        for (QAction* a : {optionsSeparator_, mnuLockIdle, mnuLockMinimized}) {
+            options_->removeAction(a);
+        }
+    }
 }
 
 void MemoLock::lockIdleClick()

@@ -64,7 +64,8 @@ public:
     SecretClipboard& clipboard() { return clipboard_; }
     desktop::ScreenLockWatcher* screenLockWatcher() const { return watcher_; }
 
-    // Adds the two lock options to the Options menu.
+    // Gives the Options menu, which holds the two lock options while the memo
+    // belongs to a sealed file (added then, taken out again when it no longer does).
     void addOptions(QMenu* options);
     QAction* mnuLockIdle = nullptr;
     QAction* mnuLockMinimized = nullptr;
@@ -107,6 +108,8 @@ private:
     int intervalMs() const;
 
     TfrmMemo& window_;
+    QMenu* options_ = nullptr;
+    QAction* optionsSeparator_ = nullptr;
     LockedPanel* panel_ = nullptr;
     desktop::ScreenLockWatcher* watcher_ = nullptr;
     SecretClipboard clipboard_;
