@@ -979,6 +979,12 @@ bool TfrmMemo::hasUnsavedChanges() const
 
 bool TfrmMemo::confirmDiscard(QWidget* parent)
 {
+    if (Lock->locked()) {
+        // Its text would come back over whatever replaced it.
+        prompts::showError(parent != nullptr ? parent : this, QStringLiteral("Tarnquill"),
+                           QStringLiteral("The memo is locked. Unlock it first."));
+        return false;
+    }
     if (!hasUnsavedChanges()) {
         return true;
     }

@@ -9,6 +9,9 @@
 #include "app/lock/memo_lock.h"
 #include "app/seams.h"
 #include "app/memoview.h"
+#include "app/program.h"
+#include "app/mail/mail_window.h"
+#include "app/mail/mailontvangen_window.h"
 #include "app/userfolders.h"
 #include "crypto/sealed.h"
 #include "platform/coredump.h"
@@ -148,6 +151,10 @@ void TfrmMemo::applyLockState()
         }
         toolRow_->setEnabled(false);
         if (Memo->isVisible() || !panel->isVisibleTo(this)) {
+            // The mail windows read and write the memo: they go too (their
+            // fields stay as they are for after the unlock).
+            program_.mail().hide();
+            program_.mailOntvangen().hide();
             const bool hadFocus = Memo->hasFocus();
             Memo->hide();
             panel->show();

@@ -6,6 +6,7 @@
 
 #include "app/lock/locked_panel.h"
 #include "app/memoview.h"
+#include "app/mail/mail_window.h"
 
 #include <QAction>
 #include <QApplication>
@@ -98,6 +99,7 @@ TEST_F(MemoLockTest, LocksOnEveryTriggerAndUnlocksOnlyWithThePassphraseGivingThe
         ASSERT_EQ(selLength, 5);
         ASSERT_TRUE(w.memoModified());
         w.txtZoekWoord->setText(QStringLiteral("typed"));
+        program().mail().show();
 
         t.fire(w);
         ASSERT_TRUE(QTest::qWaitFor([&w] { return w.Lock->locked(); }, 5000));
@@ -121,6 +123,13 @@ TEST_F(MemoLockTest, LocksOnEveryTriggerAndUnlocksOnlyWithThePassphraseGivingThe
         EXPECT_TRUE(w.Afsluiten1->isEnabled());
         EXPECT_TRUE(w.hasUnsavedChanges()) << "the close question still warns of the sealed changes";
         EXPECT_EQ(w.panel(1), QStringLiteral("Memo locked."));
+        // Nothing may write a new text under the lock (a received mail would be
+        // lost when the sealed one comes back).
+        EXPECT_FALSE(program().mail().isVisible()) << "the send window reads the memo";
+        EXPECT_FALSE(w.confirmDiscard());
+        ASSERT_EQ(errors.size(), 1u);
+        EXPECT_EQ(errors.back(), QStringLiteral("The memo is locked. Unlock it first."));
+        errors.clear();
 
         if (std::string(t.name) == "idle time-out" && !qEnvironmentVariableIsEmpty("TQ_SHOT_DIR")) {
             QApplication::processEvents();
