@@ -80,6 +80,16 @@ TEST_F(SecretClipboardTest, ClearedAfterTheTimeOutAndAtTheEndButNotWhenSomething
     EXPECT_EQ(readClipboard(QStringLiteral("x-kde-passwordManagerHint")), QByteArray());
     EXPECT_EQ(readClipboard(), QByteArray("open"));
 
+    // Locking clears it at once.
+    program_.reset();
+    tq::TfrmMemo& locking = startWithSealedMemo("one secret line", "pw");
+    locking.Memo->setSelection(4, 6);
+    locking.Kopieren1->trigger();
+    ASSERT_EQ(readClipboard(), QByteArray("secret"));
+    locking.Lock->requestLock();
+    ASSERT_TRUE(locking.Lock->locked());
+    EXPECT_EQ(readClipboard(), QByteArray());
+
     // The end of the program clears a secret copy that waits.
     program_.reset();
     tq::TfrmMemo& again = startWithSealedMemo("one secret line", "pw");
