@@ -2,6 +2,8 @@
 // encrypt and decrypt commands, and opening and saving .crp files.
 #include "app/mainwindow.h"
 
+#include "app/lock/memo_lock.h"
+
 #include "app/seams.h"
 #include "app/userfolders.h"
 #include "app/memoview.h"
@@ -426,6 +428,7 @@ void TfrmMemo::OpenTarnFile(const QString& path)
     Memo->setSelection(Memo->textLength(), 0);
     DecryptCommand();
     setMemoModified(false);
+    Lock->drop(); // the memo now belongs to this file, not to a sealed one
     setPanel(1, QStringLiteral("File opened."));
     imgBtnStop->hide();
     imgBtnStopBW->show();

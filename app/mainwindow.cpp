@@ -3,6 +3,8 @@
 #include "app/guard.h"
 #include "app/help_window.h"
 #include "app/info_window.h"
+#include "app/lock/locked_panel.h"
+#include "app/lock/memo_lock.h"
 #include "app/memoview.h"
 #include "app/printing.h"
 #include "app/program.h"
@@ -123,6 +125,11 @@ TfrmMemo::TfrmMemo(TProgram& program, const QString& argument)
     Memo = new MemoView(central);
     Memo->setObjectName(QStringLiteral("Memo"));
     layout->addWidget(Memo, 1);
+    // The locked panel takes the memo's place while it is locked; copies from a
+    // sealed memo go onto the clipboard as secret copies.
+    Lock = new MemoLock(*this, central);
+    layout->addWidget(Lock->panel(), 1);
+    Memo->setClipboardWriter([this](QMimeData* data) { Lock->copyToClipboard(data); });
     StatusBar = new TStatusBar({110, 144, 80, 80, 300, 50}, 19, central);
     StatusBar->setObjectName(QStringLiteral("StatusBar"));
     layout->addWidget(StatusBar);
@@ -184,6 +191,9 @@ TfrmMemo::TfrmMemo(TProgram& program, const QString& argument)
 
 TfrmMemo::~TfrmMemo()
 {
+    // A secret copy goes with the program (while the window still answers the
+    // clipboard's change notice).
+    Lock->clipboard().clearOwn();
     setGuardRecovery({});
 }
 
@@ -559,6 +569,7 @@ void TfrmMemo::buildMenus()
     addItem(Opties1, Ladentijdensopstarten1, "Ladentijdensopstarten1", QStringLiteral("&Load on windows start"), {},
             [this] { Ladentijdensopstarten1Click(); });
     Ladentijdensopstarten1->setCheckable(true);
+    Lock->addOptions(Opties1);
 
     Info1 = bar->addMenu(QStringLiteral("&Help"));
     Info1->setObjectName(QStringLiteral("Info1"));
@@ -752,6 +763,7 @@ void TfrmMemo::EnableAll()
     }
     Afsluiten1->setEnabled(true);
     CursorTimer->start();
+    applyLockState();
 }
 
 void TfrmMemo::beginBusy()
@@ -992,11 +1004,20 @@ void TfrmMemo::argumentHandedOver(const QString& path)
 
 bool TfrmMemo::hasUnsavedChanges() const
 {
+    if (Lock->lockedWithChanges()) {
+        return true;
+    }
     return memoModified_ && Memo->textLength() > 0;
 }
 
 bool TfrmMemo::confirmDiscard(QWidget* parent)
 {
+    if (Lock->locked()) {
+        // Its text would come back over whatever replaced it.
+        prompts::showError(parent != nullptr ? parent : this, QStringLiteral("Tarnquill"),
+                           QStringLiteral("The memo is locked. Unlock it first."));
+        return false;
+    }
     if (!hasUnsavedChanges()) {
         return true;
     }
@@ -1151,8 +1172,8 @@ void TfrmMemo::CursorTimerTimer()
         close();
         return;
     }
-    if (!ControlsEnabled) {
-        CursorTimer->rest(); // EnableAll starts it again
+    if (!ControlsEnabled || Lock->locked()) {
+        CursorTimer->rest(); // EnableAll (and unlocking) starts it again
         return;
     }
     const CaretView before = caretView();
@@ -1191,6 +1212,7 @@ void TfrmMemo::NewMemo(bool fromImage)
     AbortRequested = true;
     Memo->clear();
     memoModified_ = false;
+    Lock->drop(); // a new memo belongs to no sealed file
     if (fromImage) {
         Memo->setFocus();
     }

@@ -42,6 +42,7 @@ class QTimer;
 
 namespace tq {
 
+class MemoLock;
 class MemoView;
 class TCompress;
 class TProgram;
@@ -211,6 +212,18 @@ public:
     void UnsealTextCommand();
     // Key derivation parameters new sealed files get (tests lower them).
     sealed::Params SealParams = sealed::kDefaultParams;
+    // Work for the sealed engine: this window's event pump, abort flag and bar.
+    sealed::Work sealedWork();
+
+    // --- Locking (app/lock/memo_lock.h) ---------------------------------------------
+    // Holds the key of the sealed file the memo belongs to, locks and unlocks it.
+    MemoLock* Lock = nullptr;
+    // Shows the locked panel or the memo by the lock's state; while locked,
+    // every command that reads or changes the memo is disabled (EnableAll calls it).
+    void applyLockState();
+    // Wipes the copies of the memo's text the window keeps besides the memo
+    // (the encrypt and decrypt backups) and resets the search box.
+    void wipeMemoCopies();
 
     // The first command-line argument (empty when none).
     const QString& argument() const { return argument_; }

@@ -1,5 +1,6 @@
 #include "app/memoview.h"
 
+#include "crypto/sealed.h"
 #include "memo/memo_document.h"
 #include "memo/memo_layout.h"
 #include "platform/codepage.h"
@@ -122,6 +123,8 @@ struct MemoView::Impl {
     // start of the next one (after End, or a click past a row's end).
     bool caretAtRowEnd = false;
     double goalX = -1.0;
+
+    MemoView::ClipboardWriter clipboardWriter;
 
     QBasicTimer blinkTimer;
     QBasicTimer scrollTimer;
@@ -510,6 +513,24 @@ void MemoView::clear()
     d_->edit({}, MemoDocument::EditKind::Other);
 }
 
+void MemoView::wipe()
+{
+    d_->mouseSelecting = false;
+    d_->wordSelecting = false;
+    d_->scrollTimer.stop();
+    d_->doc.wipe();
+    d_->layout.invalidate();
+    d_->layout.layoutAll({});
+    d_->caretAtRowEnd = false;
+    d_->goalX = -1.0;
+    d_->wordAnchor = {0, 0};
+    verticalScrollBar()->setValue(0);
+    d_->updateScrollBar();
+    viewport()->update();
+    emit textChanged();
+    emit caretMoved();
+}
+
 int MemoView::textLength() const
 {
     return d_->doc.length();
@@ -631,11 +652,21 @@ void MemoView::copy()
     if (!d_->doc.hasSelection()) {
         return;
     }
-    const std::string bytes = d_->doc.selectedText();
+    std::string bytes = d_->doc.selectedText();
     auto* mime = new QMimeData;
     mime->setText(toClipboardText(bytes));
     mime->setData(QString::fromLatin1(kBytesMime), QByteArray(bytes.data(), static_cast<qsizetype>(bytes.size())));
-    QGuiApplication::clipboard()->setMimeData(mime);
+    sealed::Wipe(bytes);
+    if (d_->clipboardWriter) {
+        d_->clipboardWriter(mime);
+    } else {
+        QGuiApplication::clipboard()->setMimeData(mime);
+    }
+}
+
+void MemoView::setClipboardWriter(ClipboardWriter writer)
+{
+    d_->clipboardWriter = std::move(writer);
 }
 
 void MemoView::paste()

@@ -50,10 +50,13 @@
 
 #include <QAbstractScrollArea>
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
+
+class QMimeData;
 
 namespace tq {
 
@@ -75,6 +78,11 @@ public:
     void setText(std::string_view bytes);
     // Empties the memo (undoable once, see above).
     void clear();
+    // Empties the memo and overwrites with zeros every copy of the text the
+    // view holds: the document's text and spare capacity, the undo step and the
+    // row layout. Not undoable. Copies Qt made while painting or typing are
+    // freed memory, not the view's (see app/lock/freed_memory.h).
+    void wipe();
     // Length of text() in bytes (line breaks count 2).
     int textLength() const;
 
@@ -127,6 +135,11 @@ public:
     void replaceSelection(std::string_view bytes);
     // True when the clipboard holds text of length above 0.
     static bool clipboardHasText();
+    // Where copy() and cut() hand the clipboard data they made (the view's
+    // Unicode text and the exact bytes); the default puts it on the clipboard.
+    // The writer takes ownership of the data.
+    using ClipboardWriter = std::function<void(QMimeData* data)>;
+    void setClipboardWriter(ClipboardWriter writer);
 
     // Read-only: the caret, selection, copy and navigation still work; typing,
     // cut, paste, delete and undo do nothing.

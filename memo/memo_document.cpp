@@ -284,6 +284,35 @@ MemoEdit MemoDocument::undo()
     return edit;
 }
 
+namespace {
+
+// Zeros the whole buffer of `bytes`, spare capacity included, through a volatile
+// pointer so that the compiler cannot drop the stores, and frees it.
+void wipeString(std::string& bytes)
+{
+    bytes.resize(bytes.capacity());
+    volatile char* p = bytes.data();
+    for (std::size_t i = 0; i < bytes.size(); ++i) {
+        p[i] = 0;
+    }
+    bytes.clear();
+    bytes.shrink_to_fit();
+}
+
+} // namespace
+
+void MemoDocument::wipe()
+{
+    wipeString(text_);
+    wipeString(undo_.removed);
+    std::string().swap(text_);
+    lineStarts_.assign(1, 0);
+    lineStarts_.shrink_to_fit();
+    caret_ = 0;
+    anchor_ = 0;
+    forgetUndo();
+}
+
 void MemoDocument::forgetUndo()
 {
     undo_ = UndoStep{};

@@ -91,6 +91,11 @@ public:
     MemoEdit undo();
     void forgetUndo();
 
+    // Overwrites the text, its spare capacity and the undo step with zeros and
+    // empties the document (caret and anchor at 0), so that no copy of the old
+    // text stays behind in memory the document owns. Not undoable.
+    void wipe();
+
 private:
     struct UndoStep {
         bool valid = false;
