@@ -24,13 +24,9 @@ std::optional<std::string> sealAsArmour(QWidget* parent, std::string_view plain,
     ask.text = QStringLiteral("Choose a passphrase for this message. The recipient needs it to read the memo: "
                               "tell it to them in another way than by mail.");
     ask.confirm = true;
+    ask.whenEmpty = QStringLiteral("The passphrase must not be empty; the message was not sealed.");
     sealed::SecretBytes passphrase;
     if (!prompts::askPassphrase(parent, ask, passphrase)) {
-        return std::nullopt;
-    }
-    if (passphrase.empty()) {
-        prompts::showError(parent, kErrorTitle,
-                           QStringLiteral("The passphrase must not be empty; the message was not sealed."));
         return std::nullopt;
     }
     stopCoreDumps();
@@ -109,15 +105,8 @@ void TfrmMemo::UnsealTextCommand()
                                     QString::fromLatin1(armor::kEndLine.data(), armor::kEndLine.size())));
         return;
     }
-    sealed::Work work;
-    work.yield = &yieldPump().hook();
-    work.stop = &AbortRequested;
-    work.progress = [this](int percent) {
-        ProgressPercent = percent;
-        UpdateStatusBar();
-    };
     std::optional<armourcommands::Unsealed> unsealed =
-        armourcommands::unsealArmour(this, text, QStringLiteral("Unseal text"), work, [this](bool busy) {
+        armourcommands::unsealArmour(this, text, QStringLiteral("Unseal text"), sealedWork(), [this](bool busy) {
             if (busy) {
                 beginBusy();
                 startProgress();

@@ -135,10 +135,14 @@ namespace prompts {
 
 bool askPassphrase(QWidget* parent, const PassphraseRequest& request, sealed::SecretBytes& passphrase)
 {
-    if (const auto& handler = installedHandler<PassphraseSeam, PassphraseHandler>()) {
-        return handler(parent, request, passphrase);
+    const auto& handler = installedHandler<PassphraseSeam, PassphraseHandler>();
+    const bool given = handler ? handler(parent, request, passphrase)
+                               : runPassphraseDialog(dialogParent(parent), request, passphrase);
+    if (given && request.confirm && passphrase.empty()) {
+        showError(parent, request.title, request.whenEmpty);
+        return false;
     }
-    return runPassphraseDialog(dialogParent(parent), request, passphrase);
+    return given;
 }
 
 PassphraseHandler setPassphraseHandler(PassphraseHandler handler)

@@ -56,13 +56,9 @@ void TfrmMemo::SaveSealedCommand()
     ask.text = QStringLiteral("Choose a passphrase for \"%1\". Anyone who has the file needs it to read the memo.")
                    .arg(QFileInfo(path).fileName());
     ask.confirm = true;
+    ask.whenEmpty = QStringLiteral("The passphrase must not be empty; the memo was not saved.");
     sealed::SecretBytes passphrase;
     if (!prompts::askPassphrase(this, ask, passphrase)) {
-        return;
-    }
-    if (passphrase.empty()) {
-        prompts::showError(this, QStringLiteral("Tarnquill"),
-                           QStringLiteral("The passphrase must not be empty; the memo was not saved."));
         return;
     }
 

@@ -107,8 +107,11 @@ struct PassphraseRequest {
     QString title;
     QString text;
     bool confirm = false;
+    // For a new passphrase: the error shown when it comes back empty anyway
+    // (askPassphrase then returns false), saying what was not done.
+    QString whenEmpty;
 };
-// Returns false when cancelled; otherwise `passphrase` holds the typed text as
+// Returns false when cancelled or refused; otherwise `passphrase` holds the typed text as
 // UTF-8 in locked memory. (The dialog lives in passphrase_dialog.cpp.)
 using PassphraseHandler =
     std::function<bool(QWidget* parent, const PassphraseRequest& request, sealed::SecretBytes& passphrase)>;

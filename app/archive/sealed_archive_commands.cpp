@@ -101,13 +101,9 @@ void TfrmCompressie::saveSealedCommand()
                               "het archief te lezen, ook de namen van de bestanden niet.")
                    .arg(QFileInfo(path).fileName());
     ask.confirm = true;
+    ask.whenEmpty = QStringLiteral("De wachtwoordzin mag niet leeg zijn; het archief is niet opgeslagen.");
     sealed::SecretBytes passphrase;
     if (!prompts::askPassphrase(this, ask, passphrase)) {
-        return;
-    }
-    if (passphrase.empty()) {
-        prompts::showError(this, QStringLiteral("Compressie"),
-                           QStringLiteral("De wachtwoordzin mag niet leeg zijn; het archief is niet opgeslagen."));
         return;
     }
     beginSealedWork();
