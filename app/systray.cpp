@@ -22,7 +22,8 @@
 #ifdef TQ_HAVE_DBUS
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
-#include <QDBusInterface>
+#include <QDBusMessage>
+#include <QDBusVariant>
 #include <QDBusServiceWatcher>
 #endif
 
@@ -45,9 +46,16 @@ bool statusNotifierTray()
         !bus.interface()->isServiceRegistered(QString::fromLatin1(kWatcherService))) {
         return false;
     }
-    QDBusInterface watcher(QString::fromLatin1(kWatcherService), QStringLiteral("/StatusNotifierWatcher"),
-                           QString::fromLatin1(kWatcherService), bus);
-    return watcher.property("IsStatusNotifierHostRegistered").toBool();
+    // One property read with a short time-out (no introspection of the watcher
+    // first): a panel that hangs does not hold up the start.
+    QDBusMessage get = QDBusMessage::createMethodCall(QString::fromLatin1(kWatcherService),
+                                                      QStringLiteral("/StatusNotifierWatcher"),
+                                                      QStringLiteral("org.freedesktop.DBus.Properties"),
+                                                      QStringLiteral("Get"));
+    get << QString::fromLatin1(kWatcherService) << QStringLiteral("IsStatusNotifierHostRegistered");
+    const QDBusMessage reply = bus.call(get, QDBus::Block, 1000);
+    return reply.type() == QDBusMessage::ReplyMessage && !reply.arguments().isEmpty() &&
+           reply.arguments().first().value<QDBusVariant>().variant().toBool();
 #else
     return false;
 #endif
