@@ -264,6 +264,12 @@ void TfrmMemo::FormCreate()
     });
 }
 
+namespace {
+// After the first window has been shown and painted (a start takes well under
+// this); a one-off, so nothing wakes for it later.
+constexpr int kDatabaseUpdateDelayMs = 1000;
+} // namespace
+
 void TfrmMemo::registerFileTypes()
 {
     // A failed association ends the registration (the later type is skipped), is
@@ -276,9 +282,10 @@ void TfrmMemo::registerFileTypes()
     } catch (const std::exception& e) {
         reportRegistrationFailure(e.what());
     }
-    // The desktop's databases are updated in the background once the event loop
-    // runs, so the first window does not wait for them.
-    QTimer::singleShot(0, this, [this] {
+    // The desktop's databases are updated in the background a while after the
+    // event loop runs: the tools' processes and their work then never compete
+    // with showing and painting the first window.
+    QTimer::singleShot(kDatabaseUpdateDelayMs, this, [this] {
         desktop::startDatabaseUpdates(desktop::systemIntegration().takeDatabaseUpdates(),
                                       [self = QPointer<TfrmMemo>(this)](const std::string& error) {
                                           if (self && !error.empty()) {

@@ -1,16 +1,29 @@
 #include "app/systray.h"
 
+#include <QAbstractNativeEventFilter>
 #include <QApplication>
 #include <QEvent>
+#include <QGuiApplication>
 #include <QMenu>
+#include <QPointer>
 #include <QSystemTrayIcon>
 #include <QTimer>
 #include <QWidget>
 
+#include <cstring>
+#include <string>
+
+#ifdef TQ_HAVE_XCB
+#include <xcb/xcb.h>
+
+#include <cstdlib>
+#endif
+
 #ifdef TQ_HAVE_DBUS
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
-#include <QDBusInterface>
+#include <QDBusMessage>
+#include <QDBusVariant>
 #include <QDBusServiceWatcher>
 #endif
 
@@ -33,13 +46,128 @@ bool statusNotifierTray()
         !bus.interface()->isServiceRegistered(QString::fromLatin1(kWatcherService))) {
         return false;
     }
-    QDBusInterface watcher(QString::fromLatin1(kWatcherService), QStringLiteral("/StatusNotifierWatcher"),
-                           QString::fromLatin1(kWatcherService), bus);
-    return watcher.property("IsStatusNotifierHostRegistered").toBool();
+    // One property read with a short time-out (no introspection of the watcher
+    // first): a panel that hangs does not hold up the start.
+    QDBusMessage get = QDBusMessage::createMethodCall(QString::fromLatin1(kWatcherService),
+                                                      QStringLiteral("/StatusNotifierWatcher"),
+                                                      QStringLiteral("org.freedesktop.DBus.Properties"),
+                                                      QStringLiteral("Get"));
+    get << QString::fromLatin1(kWatcherService) << QStringLiteral("IsStatusNotifierHostRegistered");
+    const QDBusMessage reply = bus.call(get, QDBus::Block, 1000);
+    return reply.type() == QDBusMessage::ReplyMessage && !reply.arguments().isEmpty() &&
+           reply.arguments().first().value<QDBusVariant>().variant().toBool();
 #else
     return false;
 #endif
 }
+
+} // namespace
+
+#ifdef TQ_HAVE_XCB
+// The XEmbed tray host of the X screen, followed through the events the X server
+// sends anyway: a tray manager that takes the selection _NET_SYSTEM_TRAY_S<n>
+// announces itself by a MANAGER client message on the root window (which Qt
+// selects StructureNotify on), and its going away is the DestroyNotify of its
+// selection window (selected here). No polling: the program sleeps until one of
+// them comes. `changed` runs once the event loop has handled the event, so that
+// Qt's own tray code has seen it too.
+class XEmbedHostWatch : public QAbstractNativeEventFilter {
+public:
+    XEmbedHostWatch(xcb_connection_t* connection, int screen, std::function<void()> changed)
+        : connection_(connection)
+        , changed_(std::move(changed))
+    {
+        const std::string name = "_NET_SYSTEM_TRAY_S" + std::to_string(screen);
+        selection_ = internAtom(name.c_str());
+        manager_ = internAtom("MANAGER");
+        if (selection_ != XCB_NONE) {
+            xcb_get_selection_owner_reply_t* reply = xcb_get_selection_owner_reply(
+                connection_, xcb_get_selection_owner(connection_, selection_), nullptr);
+            if (reply != nullptr) {
+                watchOwner(reply->owner);
+                std::free(reply);
+            }
+        }
+        QCoreApplication::instance()->installNativeEventFilter(this);
+    }
+    ~XEmbedHostWatch() override
+    {
+        if (QCoreApplication::instance() != nullptr) {
+            QCoreApplication::instance()->removeNativeEventFilter(this);
+        }
+    }
+    XEmbedHostWatch(const XEmbedHostWatch&) = delete;
+    XEmbedHostWatch& operator=(const XEmbedHostWatch&) = delete;
+
+    bool nativeEventFilter(const QByteArray& eventType, void* message, qintptr*) override
+    {
+        if (selection_ == XCB_NONE || eventType != "xcb_generic_event_t") {
+            return false;
+        }
+        const auto* event = static_cast<const xcb_generic_event_t*>(message);
+        const uint8_t type = event->response_type & 0x7f;
+        if (type == XCB_CLIENT_MESSAGE) {
+            const auto* client = static_cast<const xcb_client_message_event_t*>(message);
+            if (client->type == manager_ && client->format == 32 && client->data.data32[1] == selection_) {
+                watchOwner(client->data.data32[2]);
+                announce();
+            }
+        } else if (type == XCB_DESTROY_NOTIFY) {
+            const auto* destroy = static_cast<const xcb_destroy_notify_event_t*>(message);
+            if (owner_ != XCB_NONE && destroy->window == owner_) {
+                owner_ = XCB_NONE;
+                announce();
+            }
+        }
+        return false; // Qt handles every event as before
+    }
+
+private:
+    xcb_atom_t internAtom(const char* name) const
+    {
+        xcb_intern_atom_reply_t* reply = xcb_intern_atom_reply(
+            connection_, xcb_intern_atom(connection_, 0, static_cast<uint16_t>(std::strlen(name)), name), nullptr);
+        const xcb_atom_t atom = reply != nullptr ? reply->atom : XCB_NONE;
+        std::free(reply);
+        return atom;
+    }
+    void watchOwner(xcb_window_t owner)
+    {
+        owner_ = owner;
+        if (owner_ != XCB_NONE) {
+            // The same mask Qt's tray code selects on this window.
+            const uint32_t mask = XCB_EVENT_MASK_STRUCTURE_NOTIFY;
+            xcb_change_window_attributes(connection_, owner_, XCB_CW_EVENT_MASK, &mask);
+            xcb_flush(connection_);
+        }
+    }
+    void announce()
+    {
+        QTimer::singleShot(0, QCoreApplication::instance(), changed_);
+    }
+
+    xcb_connection_t* connection_;
+    std::function<void()> changed_;
+    xcb_atom_t selection_ = XCB_NONE;
+    xcb_atom_t manager_ = XCB_NONE;
+    xcb_window_t owner_ = XCB_NONE;
+};
+#else
+class XEmbedHostWatch {};
+#endif
+
+namespace {
+
+#ifdef TQ_HAVE_XCB
+// The screen number of the display the program runs on (":0.1" is screen 1).
+int displayScreen()
+{
+    const QByteArray display = qgetenv("DISPLAY");
+    const int colon = display.lastIndexOf(':');
+    const int dot = display.indexOf('.', colon < 0 ? 0 : colon);
+    return dot < 0 ? 0 : display.mid(dot + 1).toInt();
+}
+#endif
 
 std::optional<bool>& availabilityOverride()
 {
@@ -54,18 +182,33 @@ TSystray::TSystray(QWidget* window)
     , window_(window)
     , tray_(new QSystemTrayIcon(this))
     , clickRestores_(statusNotifierTray())
-    , hostWatch_(new QTimer(this))
 {
     setObjectName(QStringLiteral("Systray"));
     window_->installEventFilter(this);
     // While the window is minimized the icon follows the tray host: it goes to
     // the taskbar when the host goes away and back into the tray when one comes.
-    hostWatch_->setInterval(1000);
-    connect(hostWatch_, &QTimer::timeout, this, [this] { followTrayHost(); });
+    // The hosts announce themselves, so nothing is polled: the XEmbed tray on the
+    // X server, the StatusNotifierItem watcher and its hosts on the session bus.
+#ifdef TQ_HAVE_XCB
+    if (QGuiApplication::platformName() == QLatin1String("xcb")) {
+        if (auto* x11 = qApp->nativeInterface<QNativeInterface::QX11Application>()) {
+            xembedWatch_ = std::make_unique<XEmbedHostWatch>(x11->connection(), displayScreen(),
+                                                             [self = QPointer<TSystray>(this)] {
+                                                                 if (self) {
+                                                                     self->followTrayHost();
+                                                                 }
+                                                             });
+        }
+    }
+#endif
 #ifdef TQ_HAVE_DBUS
-    // A panel that restarts registers a new watcher, which knows no items yet.
-    auto* watcher = new QDBusServiceWatcher(QString::fromLatin1(kWatcherService), QDBusConnection::sessionBus(),
-                                            QDBusServiceWatcher::WatchForRegistration, this);
+    QDBusConnection bus = QDBusConnection::sessionBus();
+    auto* watcher = new QDBusServiceWatcher(QString::fromLatin1(kWatcherService), bus,
+                                            QDBusServiceWatcher::WatchForRegistration |
+                                                QDBusServiceWatcher::WatchForUnregistration,
+                                            this);
+    // A panel that restarts registers a new watcher, which knows no items yet:
+    // the icon is shown to it afresh once its host has come up with it.
     connect(watcher, &QDBusServiceWatcher::serviceRegistered, this, [this] {
         QTimer::singleShot(500, this, [this] {
             if (shown_) {
@@ -75,6 +218,15 @@ TSystray::TSystray(QWidget* window)
             followTrayHost();
         });
     });
+    connect(watcher, &QDBusServiceWatcher::serviceUnregistered, this, [this] {
+        QTimer::singleShot(0, this, [this] { followTrayHost(); });
+    });
+    // A host that comes or goes while the watcher stays.
+    for (const char* signal : {"StatusNotifierHostRegistered", "StatusNotifierHostUnregistered"}) {
+        bus.connect(QString::fromLatin1(kWatcherService), QStringLiteral("/StatusNotifierWatcher"),
+                    QString::fromLatin1(kWatcherService), QString::fromLatin1(signal), this,
+                    SLOT(trayHostChanged()));
+    }
 #endif
     connect(tray_, &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason reason) {
         if (!enabled_) {
@@ -104,6 +256,11 @@ TSystray::~TSystray()
     if (shown_) {
         tray_->hide();
     }
+}
+
+void TSystray::trayHostChanged()
+{
+    QTimer::singleShot(0, this, [this] { followTrayHost(); });
 }
 
 bool TSystray::available()
@@ -182,7 +339,6 @@ void TSystray::ApplicationMinimized()
     if (!enabled_ || shown_) {
         return;
     }
-    hostWatch_->start();
     if (!available()) {
         return;
     }
@@ -204,7 +360,6 @@ void TSystray::startMinimized()
         tray_->setToolTip(tip());
         tray_->show();
         shown_ = true;
-        hostWatch_->start();
     } else {
         window_->showMinimized();
     }
@@ -213,11 +368,7 @@ void TSystray::startMinimized()
 void TSystray::followTrayHost()
 {
     const bool minimized = (window_->windowState() & Qt::WindowMinimized) != 0;
-    if (!shown_ && !minimized) {
-        hostWatch_->stop();
-        return;
-    }
-    if (!enabled_) {
+    if ((!shown_ && !minimized) || !enabled_) {
         return;
     }
     const bool trayThere = available();
@@ -235,7 +386,6 @@ void TSystray::ApplicationRestored()
     if (!enabled_ || !shown_) {
         return;
     }
-    hostWatch_->stop();
     window_->raise();
     window_->activateWindow();
     tray_->hide();

@@ -17,14 +17,16 @@
 #include <QString>
 
 #include <functional>
+#include <memory>
 #include <optional>
 
 class QMenu;
 class QSystemTrayIcon;
-class QTimer;
 class QWidget;
 
 namespace tq {
+
+class XEmbedHostWatch;
 
 class TSystray : public QObject {
     Q_OBJECT
@@ -82,6 +84,10 @@ public:
     // cannot tell a double click).
     bool clickRestores() const { return clickRestores_; }
 
+private slots:
+    // The session bus says a StatusNotifierItem host came or went.
+    void trayHostChanged();
+
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
@@ -98,7 +104,8 @@ private:
     QMenu* popupMenu_ = nullptr;
     bool shown_ = false;
     bool clickRestores_ = false;
-    QTimer* hostWatch_;
+    // Follows the XEmbed tray host (X11 only).
+    std::unique_ptr<XEmbedHostWatch> xembedWatch_;
 };
 
 } // namespace tq

@@ -1,19 +1,26 @@
 #!/usr/bin/env bash
-# Idle cost of tarnquill under a private Xvfb display: wake-ups (voluntary plus
-# involuntary context switches of all threads) per second and CPU share of one core,
-# for the idle main window, the idle archive window and the program in the tray,
-# beside the same figures for a minimal Qt window measured in the same run.
+# Idle cost of tarnquill under a private Xvfb display (with a private session bus):
+# wake-ups (voluntary plus involuntary context switches of all threads) per second
+# and CPU share of one core, for the idle main window, the idle archive window,
+# the program started minimized while no tray host runs, and the program in the
+# tray (an XEmbed tray, trayer), beside the same figures for a minimal Qt window
+# measured in the same run.
 #
-#   bench/idle.sh [-t SECONDS] [-b BUILD_DIR]     (30 s per state by default)
+#   bench/idle.sh [-t SECONDS] [-b BUILD_DIR] [-v]   (30 s per state by default)
+#
+# -v adds each thread's wake-ups (by thread name) under its state's line, to
+# find the thread that wakes.
 set -euo pipefail
 
 seconds=30
 build="$(cd "$(dirname "$0")/.." && pwd)/build"
-while getopts "t:b:" opt; do
+verbose=""
+while getopts "t:b:v" opt; do
     case "$opt" in
     t) seconds="$OPTARG" ;;
     b) build="$OPTARG" ;;
-    *) echo "usage: $0 [-t SECONDS] [-b BUILD_DIR]" >&2; exit 2 ;;
+    v) verbose=1 ;;
+    *) echo "usage: $0 [-t SECONDS] [-b BUILD_DIR] [-v]" >&2; exit 2 ;;
     esac
 done
 program="$build/app/tarnquill"
@@ -21,33 +28,19 @@ baseline="$build/bench/tarnquill-idle-window"
 for f in "$program" "$baseline"; do
     [[ -x "$f" ]] || { echo "missing $f (build the targets tarnquill and tarnquill-idle-window)" >&2; exit 1; }
 done
-command -v Xvfb >/dev/null || { echo "Xvfb is missing (apt-get install -y xvfb)" >&2; exit 1; }
+probe="$build/bench/tarnquill-first-window" # waits for the tray (xsession.sh)
 
 work="$(mktemp -d /tmp/tq-idle.XXXX)"
-xvfb_pid=""
 app_pid=""
+# shellcheck source=bench/xsession.sh
+source "$(dirname "$0")/xsession.sh"
 cleanup() {
     [[ -n "$app_pid" ]] && kill "$app_pid" 2>/dev/null || true
-    [[ -n "$xvfb_pid" ]] && kill "$xvfb_pid" 2>/dev/null || true
+    xsession_stop
     rm -rf "$work"
 }
 trap cleanup EXIT
-
-# A display number nobody uses.
-display=""
-for n in $(seq 140 199); do
-    if [[ ! -e /tmp/.X11-unix/X$n && ! -e /tmp/.X$n-lock ]]; then
-        display=":$n"
-        break
-    fi
-done
-[[ -n "$display" ]] || { echo "no free display number" >&2; exit 1; }
-Xvfb "$display" -screen 0 1280x1024x24 -nolisten tcp >"$work/xvfb.log" 2>&1 &
-xvfb_pid=$!
-for _ in $(seq 50); do
-    [[ -e /tmp/.X11-unix/X${display#:} ]] && break
-    sleep 0.1
-done
+xsession_start
 
 # An archive to open (made with the program's own command line tool when it is built).
 printf 'idle\n' >"$work/note.txt"
@@ -61,7 +54,8 @@ fi
 switches() {
     local t
     for t in /proc/"$1"/task/*; do
-        awk -v tid="${t##*/}" '/^(voluntary|nonvoluntary)_ctxt_switches/ { s += $2 } END { print tid, s + 0 }' \
+        awk -v tid="${t##*/}" '/^Name:/ { n = $2 } /^(voluntary|nonvoluntary)_ctxt_switches/ { s += $2 }
+            END { print tid, s + 0, n }' \
             "$t/status" 2>/dev/null || true
     done
 }
@@ -76,12 +70,8 @@ measure() {
     local name=$1 minimized=$2
     shift 2
     local home="$work/home-$name"
-    mkdir -p "$home/.config/Tarnquill" "$home/run"
-    chmod 700 "$home/run" # a private runtime folder: no running Tarnquill takes the start over
-    printf '[General]\nstartMinimized=%s\n' "$minimized" >"$home/.config/Tarnquill/tarnquill.ini"
-    HOME="$home" XDG_CONFIG_HOME="$home/.config" XDG_DATA_HOME="$home/.local/share" XDG_RUNTIME_DIR="$home/run" \
-        DISPLAY="$display" QT_QPA_PLATFORM=xcb DBUS_SESSION_BUS_ADDRESS=disabled: \
-        "$@" >"$work/$name.log" 2>&1 &
+    fresh_home "$home" "$minimized"
+    in_home "$home" "$@" >"$work/$name.log" 2>&1 &
     app_pid=$!
     sleep 3 # start-up settles
     if ! kill -0 "$app_pid" 2>/dev/null; then
@@ -99,6 +89,10 @@ measure() {
     cpu_b=$(cputicks "$app_pid")
     local c
     c=$(awk 'NR == FNR { a[$1] = $2; next } { d += $2 - a[$1] } END { print d + 0 }' "$work/$name.a" "$work/$name.b")
+    if [[ -n "$verbose" ]]; then
+        awk -v s="$seconds" 'NR == FNR { a[$1] = $2; next }
+            { printf "    thread %-16s %8.2f wakeups/s\n", $3, ($2 - a[$1]) / s }' "$work/$name.a" "$work/$name.b" >&2
+    fi
     kill "$app_pid" 2>/dev/null || true
     wait "$app_pid" 2>/dev/null || true
     app_pid=""
@@ -114,4 +108,12 @@ base=$(measure minimal-qt-window 0 "$baseline")
 echo "$base"
 measure main-window 0 "$program"
 measure archive-window 0 "$program" "$archive"
-measure tray 1 "$program"
+# Started minimized where no tray host runs: the window waits minimized for one.
+measure minimized-no-tray 1 "$program"
+# The program in the tray: its icon docked in an XEmbed tray (trayer).
+if [[ -x "$probe" ]] && xsession_tray_start; then
+    measure tray 1 "$program"
+    xsession_tray_stop
+else
+    echo "tray: skipped (needs trayer and tarnquill-first-window)"
+fi

@@ -129,6 +129,18 @@ bool writeIfDifferent(const QString& path, const std::string& text)
     return true;
 }
 
+// True when `file` exists and the database `cache` built from it is missing or
+// older than it.
+bool olderThan(const QString& cache, const QString& file)
+{
+    const QFileInfo source(file);
+    if (!source.exists()) {
+        return false;
+    }
+    const QFileInfo built(cache);
+    return !built.exists() || built.lastModified() < source.lastModified();
+}
+
 bool removeIfPresent(const QString& path)
 {
     QFile f(path);
@@ -194,12 +206,15 @@ public:
             mimeChanged = writeIfDifferent(packageFile, freedesktop::mimePackage(types));
         }
         // The databases are brought up to date later (startDatabaseUpdates), off
-        // the path to the first window.
-        if (mimeChanged) {
+        // the path to the first window: when a file changed now, or when a
+        // database is older than the file it lists (an earlier start ended before
+        // its update ran). Otherwise nothing is run.
+        const QString appsFolder = QFileInfo(desktopFile).absolutePath();
+        if (mimeChanged || olderThan(mimeFolder + QStringLiteral("/mime.cache"), packageFile)) {
             addUpdate({"update-mime-database", mimeFolder.toStdString()});
         }
-        if (appsChanged) {
-            addUpdate({"update-desktop-database", QFileInfo(desktopFile).absolutePath().toStdString()});
+        if (appsChanged || olderThan(appsFolder + QStringLiteral("/mimeinfo.cache"), desktopFile)) {
+            addUpdate({"update-desktop-database", appsFolder.toStdString()});
         }
 
         // The program becomes the default only where there is none: a default the

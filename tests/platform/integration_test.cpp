@@ -204,8 +204,35 @@ TEST_F(Freedesktop, RegistersDesktopEntryMimePackageAndDefaultsInTheUsersFolders
     const QDateTime written = QFileInfo(desktopFile()).lastModified();
     desktop->RegisterFileType("crp", program);
     EXPECT_EQ(QFileInfo(desktopFile()).lastModified(), written);
+    if (!QStandardPaths::findExecutable(QStringLiteral("update-mime-database")).isEmpty() &&
+        !QStandardPaths::findExecutable(QStringLiteral("update-desktop-database")).isEmpty()) {
+        // The databases are up to date too: no tool runs.
+        EXPECT_TRUE(desktop->takeDatabaseUpdates().empty());
+    }
     desktop->RegisterFileType("crp", "/opt/tarnquill/bin/tarnquill");
     EXPECT_TRUE(readAll(desktopFile()).contains("\nExec=/opt/tarnquill/bin/tarnquill %f\n"));
+}
+
+// A start that ended before its database updates ran leaves the files up to
+// date and the databases behind: the next start updates them all the same.
+TEST_F(Freedesktop, DatabasesOlderThanTheirFilesAreUpdatedThoughNoFileChanged)
+{
+    const std::string program = dir.filePath("tarnquill").toStdString();
+    auto ended = tq::desktop::makeFreedesktopIntegration();
+    ended->RegisterFileType("x", program);
+    ended->RegisterFileType("crp", program);
+    EXPECT_EQ(ended->takeDatabaseUpdates().size(), 2u);
+    const QDateTime written = QFileInfo(desktopFile()).lastModified();
+
+    auto next = tq::desktop::makeFreedesktopIntegration();
+    next->RegisterFileType("x", program);
+    next->RegisterFileType("crp", program);
+    EXPECT_EQ(QFileInfo(desktopFile()).lastModified(), written);
+    std::vector<std::string> tools;
+    for (const auto& update : next->takeDatabaseUpdates()) {
+        tools.push_back(update.tool);
+    }
+    EXPECT_EQ(tools, (std::vector<std::string>{"update-mime-database", "update-desktop-database"}));
 }
 
 TEST_F(Freedesktop, WithTheInstalledPackagesFilesOnlyTheDefaultsAreSet)
