@@ -61,7 +61,8 @@ tq::TfrmMemo& WindowTest::start(const QStringList& arguments)
     // machine that timer could otherwise fire in the middle of a test.
     auto* clear = program_->frmMemo().findChild<QTimer*>(QStringLiteral("delayedClear"));
     if (clear != nullptr) {
-        QTest::qWaitFor([clear] { return !clear->isActive(); }, 5000);
+        EXPECT_TRUE(QTest::qWaitFor([clear] { return !clear->isActive(); }, 5000))
+            << "the start-up clear of the memo never ran";
     }
     return program_->frmMemo();
 }
