@@ -133,7 +133,7 @@ protected:
     {
         w->show();
         w->activateWindow();
-        QTest::qWaitForWindowActive(w);
+        EXPECT_TRUE(QTest::qWaitForWindowActive(w)) << "the window never became active";
         QApplication::processEvents();
     }
 
@@ -974,7 +974,9 @@ TEST_F(MailWindows, CloseDuringWorkEndsTheSessionQuietly)
         tq::mailsettings::store("InServername", QStringLiteral("127.0.0.1"), tq::mailsettings::kReceiveKeys);
         tq::mailsettings::store("InUsername", QStringLiteral("piet"), tq::mailsettings::kReceiveKeys);
         tq::mailsettings::store("InPassword", QStringLiteral("pw"), tq::mailsettings::kReceiveKeys);
-        tq::mailsecurity::store(tq::mailsecurity::Direction::Receive, {tq::TSecurity::None, server.port()});
+        tq::mailsecurity::Choice plain;
+        plain.port = server.port();
+        tq::mailsecurity::store(tq::mailsecurity::Direction::Receive, plain);
         activate(recv);
         recv->FormActivate();
         recv->Pop3Client.TimeOut = 20000;
