@@ -22,8 +22,8 @@
 #if TQ_HAVE_SEALED
 #include "archive/sealed_archive.h"
 #include "crypto/armor.h"
-#include "crypto/sealed.h"
 #endif
+#include "crypto/sealed.h"
 #include "platform/atomicfile.h"
 #include "platform/codepage.h"
 #include "platform/coredump.h"
@@ -284,6 +284,11 @@ ArchiveFile loadArchive(tq::XFileFrame& frame, const std::string& path, const Ar
         tq::stopCoreDumps();
         file.key = tq::sealed_archive::Open(frame, path, readPassphrase(a, false));
         return file;
+    }
+#else
+    if (tq::sealed::IsSealedFile(fsPath(path))) {
+        throw CliError("\"" + path + "\" is sealed; sealed archives are not part of this build (it was made "
+                       "without libsodium)");
     }
 #endif
     if (withPassphrase) {

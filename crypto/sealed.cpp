@@ -284,24 +284,6 @@ void Wipe(std::string& bytes)
 
 // --- Format -----------------------------------------------------------------------
 
-bool IsSealed(std::string_view head)
-{
-    return head.size() >= kMagicSize && std::memcmp(head.data(), kMagic, kMagicSize) == 0;
-}
-
-bool IsSealedFile(const std::filesystem::path& path)
-{
-    try {
-        InputFile in(path);
-        char head[kMagicSize];
-        const auto n = static_cast<std::size_t>(std::min<std::uint64_t>(in.size(), sizeof head));
-        in.read(reinterpret_cast<std::uint8_t*>(head), n);
-        return IsSealed(std::string_view(head, n));
-    } catch (const FileError&) {
-        return false;
-    }
-}
-
 namespace {
 
 // The size of the header that begins at `h` (its first kHeaderSize bytes are

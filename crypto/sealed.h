@@ -21,8 +21,10 @@
 // Plain C++ (no Qt): the main window and tarnquill-cli share it.
 #pragma once
 
+#include "platform/fileio.h"
 #include "platform/yield.h"
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
@@ -193,10 +195,28 @@ private:
     Params params_;
 };
 
-// True when `head` begins with the magic.
-bool IsSealed(std::string_view head);
+// True when `head` begins with the magic. This and IsSealedFile are inline, so
+// that a build without libsodium still tells a sealed file from a damaged one.
+inline bool IsSealed(std::string_view head)
+{
+    return head.size() >= kMagicSize &&
+           std::equal(kMagic, kMagic + kMagicSize, head.begin(),
+                      [](unsigned char m, char c) { return m == static_cast<unsigned char>(c); });
+}
+
 // True when the file at `path` begins with the magic (false when it cannot be read).
-bool IsSealedFile(const std::filesystem::path& path);
+inline bool IsSealedFile(const std::filesystem::path& path)
+{
+    try {
+        InputFile in(path);
+        char head[kMagicSize];
+        const auto n = static_cast<std::size_t>(std::min<std::uint64_t>(in.size(), sizeof head));
+        in.read(reinterpret_cast<std::uint8_t*>(head), n);
+        return IsSealed(std::string_view(head, n));
+    } catch (const FileError&) {
+        return false;
+    }
+}
 
 // The file bytes for `plain`, sealed with `passphrase` and `params`; nullopt when
 // stopped. Throws SealedError (Failed) for parameters out of bounds or no memory.
