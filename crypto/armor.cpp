@@ -1,26 +1,12 @@
 #include "crypto/armor.h"
 
-#include <array>
+#include "platform/base64.h"
+
+#include <algorithm>
 #include <cstdint>
 
 namespace tq::armor {
 namespace {
-
-constexpr char kAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-
-// The value of each base64 character, -1 for every other byte.
-constexpr std::array<int, 256> makeValues()
-{
-    std::array<int, 256> values{};
-    for (int& v : values) {
-        v = -1;
-    }
-    for (int i = 0; i < 64; ++i) {
-        values[static_cast<unsigned char>(kAlphabet[i])] = i;
-    }
-    return values;
-}
-constexpr std::array<int, 256> kValues = makeValues();
 
 bool blank(char c)
 {
@@ -91,7 +77,7 @@ std::string decode(std::string_view chars)
         std::uint32_t group = 0;
         for (std::size_t k = 0; k < 4; ++k) {
             const char c = chars[i + k];
-            int value = kValues[static_cast<unsigned char>(c)];
+            int value = base64::value(c);
             if (k >= 4 - static_cast<std::size_t>(padding)) {
                 value = 0; // a padding character (checked above)
             } else if (value < 0) {
@@ -119,25 +105,10 @@ std::string Armor(std::string_view bytes, std::string_view lineBreak)
     out.reserve(kBeginLine.size() + kEndLine.size() + groups * 4 + (lines + 2) * lineBreak.size());
     out += kBeginLine;
     out += lineBreak;
-    std::size_t onLine = 0;
-    for (std::size_t i = 0; i < bytes.size(); i += 3) {
-        const std::size_t n = bytes.size() - i < 3 ? bytes.size() - i : 3;
-        std::uint32_t group = static_cast<std::uint32_t>(static_cast<unsigned char>(bytes[i])) << 16;
-        if (n > 1) {
-            group |= static_cast<std::uint32_t>(static_cast<unsigned char>(bytes[i + 1])) << 8;
-        }
-        if (n > 2) {
-            group |= static_cast<unsigned char>(bytes[i + 2]);
-        }
-        out += kAlphabet[group >> 18 & 63];
-        out += kAlphabet[group >> 12 & 63];
-        out += n > 1 ? kAlphabet[group >> 6 & 63] : '=';
-        out += n > 2 ? kAlphabet[group & 63] : '=';
-        onLine += 4;
-        if (onLine == kLineLength || i + 3 >= bytes.size()) {
-            out += lineBreak;
-            onLine = 0;
-        }
+    const auto* data = reinterpret_cast<const unsigned char*>(bytes.data());
+    for (std::size_t i = 0; i < bytes.size(); i += kBytesPerLine) {
+        base64::append(out, data + i, std::min(kBytesPerLine, bytes.size() - i));
+        out += lineBreak;
     }
     out += kEndLine;
     out += lineBreak;
@@ -187,7 +158,7 @@ std::optional<Found> Find(std::string_view text)
                 damaged(lineName(number) + " is longer than " + std::to_string(kLineLength) + " characters.");
             }
             for (const char c : content) {
-                if (kValues[static_cast<unsigned char>(c)] < 0 && c != '=') {
+                if (base64::value(c) < 0 && c != '=') {
                     damaged(lineName(number) + " holds a character base64 does not use.");
                 }
             }

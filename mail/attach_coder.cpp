@@ -1,6 +1,7 @@
 #include "mail/attach_coder.h"
 
-#include <array>
+#include "platform/base64.h"
+
 #include <istream>
 #include <ostream>
 #include <sstream>
@@ -9,23 +10,7 @@
 namespace tq {
 namespace {
 
-constexpr char kBase64Alphabet[] =
-    "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
 constexpr std::size_t kBlockSize = 45;
-
-// Value of a base64 character, -1 outside the alphabet.
-constexpr std::array<signed char, 256> makeBase64Values()
-{
-    std::array<signed char, 256> values{};
-    for (auto& v : values) {
-        v = -1;
-    }
-    for (int i = 0; i < 64; ++i) {
-        values[static_cast<unsigned char>(kBase64Alphabet[i])] = static_cast<signed char>(i);
-    }
-    return values;
-}
-constexpr std::array<signed char, 256> kBase64Values = makeBase64Values();
 
 // Uuencode writes value 0 as the grave accent and 1..63 as codes 33..95.
 char uuChar(unsigned value)
@@ -37,31 +22,6 @@ char uuChar(unsigned value)
 unsigned uuValue(char c)
 {
     return (static_cast<unsigned>(static_cast<unsigned char>(c)) - 32U) & 0x3FU;
-}
-
-void encodeBlockBase64(const unsigned char* data, std::size_t n, std::string& line)
-{
-    std::size_t i = 0;
-    for (; i + 3 <= n; i += 3) {
-        const unsigned v = (data[i] << 16) | (data[i + 1] << 8) | data[i + 2];
-        line += kBase64Alphabet[(v >> 18) & 63];
-        line += kBase64Alphabet[(v >> 12) & 63];
-        line += kBase64Alphabet[(v >> 6) & 63];
-        line += kBase64Alphabet[v & 63];
-    }
-    const std::size_t rest = n - i;
-    if (rest == 1) {
-        const unsigned v = data[i] << 16;
-        line += kBase64Alphabet[(v >> 18) & 63];
-        line += kBase64Alphabet[(v >> 12) & 63];
-        line += "==";
-    } else if (rest == 2) {
-        const unsigned v = (data[i] << 16) | (data[i + 1] << 8);
-        line += kBase64Alphabet[(v >> 18) & 63];
-        line += kBase64Alphabet[(v >> 12) & 63];
-        line += kBase64Alphabet[(v >> 6) & 63];
-        line += '=';
-    }
 }
 
 void encodeBlockUu(const unsigned char* data, std::size_t n, std::string& line)
@@ -112,7 +72,7 @@ public:
                     continue;
                 }
             } else {
-                const int v = kBase64Values[static_cast<unsigned char>(c)];
+                const int v = base64::value(c);
                 if (v < 0) {
                     continue;
                 }
@@ -208,7 +168,7 @@ void TAttachCoder::Encode()
         if (Method == MethodUUEncode) {
             encodeBlockUu(block, n, line);
         } else {
-            encodeBlockBase64(block, n, line);
+            base64::append(line, block, n);
         }
         line += "\r\n";
         out.write(line.data(), static_cast<std::streamsize>(line.size()));
