@@ -81,7 +81,7 @@ public:
     // Empties the memo and overwrites with zeros every copy of the text the
     // view holds: the document's text and spare capacity, the undo step and the
     // row layout. Not undoable. Copies Qt made while painting or typing are
-    // freed memory, not the view's (see app/lock/freed_memory.h).
+    // freed memory, not the view's (see platform/freed_memory.h).
     void wipe();
     // Length of text() in bytes (line breaks count 2).
     int textLength() const;

@@ -4,7 +4,7 @@
 // guards its clipboard copies.
 #include "app/mainwindow.h"
 
-#include "app/lock/freed_memory.h"
+#include "platform/freed_memory.h"
 #include "app/lock/locked_panel.h"
 #include "app/lock/memo_lock.h"
 #include "app/seams.h"

@@ -12,15 +12,6 @@
 #include <string>
 
 namespace tq {
-namespace {
-
-std::string utf8Path(const QString& path)
-{
-    return path.toUtf8().toStdString();
-}
-
-} // namespace
-
 sealed::Work TfrmCompressie::sealedWork()
 {
     sealed::Work work;
@@ -53,7 +44,7 @@ void TfrmCompressie::endSealedWork()
 bool TfrmCompressie::loadSealedArchive(const QString& path)
 {
     // A sealed memo is refused before its passphrase is asked.
-    sealed_archive::RequireArchive(utf8Path(path));
+    sealed_archive::RequireArchive(path.toStdString());
     prompts::PassphraseRequest ask;
     ask.title = QStringLiteral("Verzegeld archief openen");
     ask.text = QStringLiteral("Wachtwoordzin van \"%1\":").arg(QFileInfo(path).fileName());
@@ -64,7 +55,7 @@ bool TfrmCompressie::loadSealedArchive(const QString& path)
     beginSealedWork();
     // The whole file is authenticated before the container is touched; a refusal
     // is reported by the guard and leaves the archive that was open.
-    std::optional<sealed::SealKey> key = sealed_archive::Open(frame_, utf8Path(path), passphrase, sealedWork());
+    std::optional<sealed::SealKey> key = sealed_archive::Open(frame_, path.toStdString(), passphrase, sealedWork());
     endSealedWork();
     if (!key) {
         return false;
@@ -76,7 +67,7 @@ bool TfrmCompressie::loadSealedArchive(const QString& path)
 bool TfrmCompressie::saveSealedArchive(const QString& path, const sealed::SealKey& key)
 {
     beginSealedWork();
-    const bool written = sealed_archive::Save(frame_, utf8Path(path), key, sealedWork());
+    const bool written = sealed_archive::Save(frame_, path.toStdString(), key, sealedWork());
     endSealedWork();
     return written;
 }
@@ -114,7 +105,7 @@ void TfrmCompressie::saveSealedCommand()
         Progress = 90 + percent * 8 / 98;
         updateStatusBar();
     };
-    const bool written = key && sealed_archive::Save(frame_, utf8Path(path), *key, sealing);
+    const bool written = key && sealed_archive::Save(frame_, path.toStdString(), *key, sealing);
     endSealedWork();
     if (!written) {
         return;

@@ -1,6 +1,6 @@
 #include "app/lock/memo_lock.h"
 
-#include "app/lock/freed_memory.h"
+#include "platform/freed_memory.h"
 #include "app/lock/locked_panel.h"
 #include "app/mainwindow.h"
 #include "app/memoview.h"

@@ -1,4 +1,4 @@
-#include "app/lock/freed_memory.h"
+#include "platform/freed_memory.h"
 
 #include <cstddef>
 #include <cstdlib>
