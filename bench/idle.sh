@@ -28,12 +28,12 @@ baseline="$build/bench/tarnquill-idle-window"
 for f in "$program" "$baseline"; do
     [[ -x "$f" ]] || { echo "missing $f (build the targets tarnquill and tarnquill-idle-window)" >&2; exit 1; }
 done
-probe="$build/bench/tarnquill-first-window" # waits for the tray (xsession.sh)
+probe="$build/bench/tarnquill-first-window" # waits for the tray (scripts/xsession.sh)
 
 work="$(mktemp -d /tmp/tq-idle.XXXX)"
 app_pid=""
-# shellcheck source=bench/xsession.sh
-source "$(dirname "$0")/xsession.sh"
+# shellcheck source=scripts/xsession.sh
+source "$(dirname "$0")/../scripts/xsession.sh"
 cleanup() {
     [[ -n "$app_pid" ]] && kill "$app_pid" 2>/dev/null || true
     xsession_stop

@@ -30,8 +30,8 @@ for f in "$program" "$baseline" "$probe"; do
 done
 
 work="$(mktemp -d /tmp/tq-startup.XXXX)"
-# shellcheck source=bench/xsession.sh
-source "$(dirname "$0")/xsession.sh"
+# shellcheck source=scripts/xsession.sh
+source "$(dirname "$0")/../scripts/xsession.sh"
 trap 'xsession_stop; rm -rf "$work"' EXIT
 xsession_start
 

@@ -1,6 +1,6 @@
-# Shared by bench/idle.sh and bench/startup.sh (sourced, not run): a private
-# Xvfb display with a private session bus (as a desktop has one), an XEmbed tray
-# on it, and a fresh home for one program start. The caller sets $work (a scratch
+# Shared by bench/idle.sh, bench/startup.sh and tests/lock/lock-session.sh
+# (sourced, not run): a private Xvfb display with a private session bus (as a
+# desktop has one), an XEmbed tray on it, and a fresh home for one program start. The caller sets $work (a scratch
 # folder) and calls xsession_stop on exit.
 
 xvfb_pid=""
