@@ -70,12 +70,9 @@ void TfrmMemo::SaveSealedCommand()
     bool written = false;
     sealed::SealKey key;
     try {
-        // The key is derived once and kept: the lock seals the memo with it.
-        std::optional<sealed::SealKey> derived = sealed::DeriveKey(passphrase, SealParams, sealedWork());
-        if (derived) {
-            key = std::move(*derived);
-            written = sealed::SealWithKeyToFile(toFsPath(path), text, key, sealed::Content::Memo, sealedWork());
-        }
+        // The key the file is sealed with is kept: the lock seals the memo with it.
+        written = sealed::SealToFile(toFsPath(path), text, passphrase, SealParams, sealedWork(),
+                                     sealed::Content::Memo, &key);
     } catch (...) {
         sealed::Wipe(text);
         setPanel(1, QStringLiteral("File not saved."));

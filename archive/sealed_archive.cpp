@@ -49,21 +49,46 @@ std::optional<sealed::SealKey> Open(XFileFrame& frame, const std::string& path,
     return key;
 }
 
-bool Save(const XFileFrame& frame, const std::string& path, const sealed::SealKey& key, const sealed::Work& work)
+namespace {
+
+// Calls seal(the container's bytes); the clear bytes are wiped however it ends.
+template <typename Seal>
+bool sealContainer(const XFileFrame& frame, Seal&& seal)
 {
     std::vector<std::uint8_t> bytes = frame.ToBytes();
     bool written = false;
     try {
-        written = sealed::SealWithKeyToFile(
-            archive_io::toPath(path),
-            std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()), key,
-            sealed::Content::Archive, work);
+        written = seal(std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()));
     } catch (...) {
         sealed::Wipe(bytes.data(), bytes.size());
         throw;
     }
     sealed::Wipe(bytes.data(), bytes.size());
     return written;
+}
+
+} // namespace
+
+bool Save(const XFileFrame& frame, const std::string& path, const sealed::SealKey& key, const sealed::Work& work)
+{
+    return sealContainer(frame, [&](std::string_view bytes) {
+        return sealed::SealWithKeyToFile(archive_io::toPath(path), bytes, key, sealed::Content::Archive, work);
+    });
+}
+
+std::optional<sealed::SealKey> SaveNew(const XFileFrame& frame, const std::string& path,
+                                       const sealed::SecretBytes& passphrase, const sealed::Params& params,
+                                       const sealed::Work& work)
+{
+    sealed::SealKey key;
+    const bool written = sealContainer(frame, [&](std::string_view bytes) {
+        return sealed::SealToFile(archive_io::toPath(path), bytes, passphrase, params, work, sealed::Content::Archive,
+                                  &key);
+    });
+    if (!written) {
+        return std::nullopt;
+    }
+    return key;
 }
 
 } // namespace tq::sealed_archive

@@ -39,5 +39,11 @@ std::optional<sealed::SealKey> Open(XFileFrame& frame, const std::string& path,
 // Writes `frame` sealed with `key` to `path`. False when stopped (nothing written).
 bool Save(const XFileFrame& frame, const std::string& path, const sealed::SealKey& key,
           const sealed::Work& work = {});
+// Writes `frame` sealed under a new key derived from `passphrase` and `params`
+// to `path`, and returns that key, to save again without asking; nullopt when
+// stopped (nothing written).
+std::optional<sealed::SealKey> SaveNew(const XFileFrame& frame, const std::string& path,
+                                       const sealed::SecretBytes& passphrase, const sealed::Params& params,
+                                       const sealed::Work& work = {});
 
 } // namespace tq::sealed_archive

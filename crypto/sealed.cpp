@@ -582,16 +582,20 @@ std::optional<std::string> SealWithKey(std::string_view plain, const SealKey& ke
 }
 
 std::optional<std::string> Seal(std::string_view plain, const SecretBytes& passphrase, const Params& params,
-                                const Work& work)
+                                const Work& work, Content content, SealKey* kept)
 {
     initSodium();
-    sealedSize(plain, Content::Memo); // a memo too large is refused before the derivation
-    const std::optional<SealKey> key = DeriveKey(passphrase, params, work);
+    sealedSize(plain, content); // bytes too large are refused before the derivation
+    std::optional<SealKey> key = DeriveKey(passphrase, params, work);
     if (!key) {
         return std::nullopt;
     }
-    return sealWith(plain, SealKeyAccess::key(*key), SealKeyAccess::salt(*key), params, Content::Memo,
-                    kDerivationShare, work);
+    std::optional<std::string> file =
+        sealWith(plain, SealKeyAccess::key(*key), SealKeyAccess::salt(*key), params, content, kDerivationShare, work);
+    if (file && kept != nullptr) {
+        *kept = std::move(*key);
+    }
+    return file;
 }
 
 std::optional<std::string> Unseal(std::string_view file, const SecretBytes& passphrase, const Work& work,
@@ -610,13 +614,18 @@ std::optional<std::string> Unseal(std::string_view file, const SecretBytes& pass
 // --- Files ------------------------------------------------------------------------
 
 bool SealToFile(const std::filesystem::path& path, std::string_view plain, const SecretBytes& passphrase,
-                const Params& params, const Work& work)
+                const Params& params, const Work& work, Content content, SealKey* kept)
 {
-    const std::optional<std::string> bytes = Seal(plain, passphrase, params, work);
+    SealKey key;
+    const std::optional<std::string> bytes = Seal(plain, passphrase, params, work, content, &key);
     if (!bytes) {
         return false;
     }
     writeAtomically(path, *bytes);
+    // The key is handed over only once the file is written.
+    if (kept != nullptr) {
+        *kept = std::move(key);
+    }
     return true;
 }
 

@@ -218,10 +218,12 @@ inline bool IsSealedFile(const std::filesystem::path& path)
     }
 }
 
-// The file bytes for `plain`, sealed with `passphrase` and `params`; nullopt when
-// stopped. Throws SealedError (Failed) for parameters out of bounds or no memory.
+// The file bytes for `plain` (a memo, or an archive's bytes), sealed with
+// `passphrase` and `params` under a new key; nullopt when stopped. `kept`, when
+// given, receives that key, to seal again without a new derivation. Throws
+// SealedError (Failed) for parameters out of bounds or no memory.
 std::optional<std::string> Seal(std::string_view plain, const SecretBytes& passphrase, const Params& params,
-                                const Work& work = {});
+                                const Work& work = {}, Content content = Content::Memo, SealKey* kept = nullptr);
 
 // Derives a key with a fresh random salt; nullopt when stopped. Throws SealedError
 // (Failed) for parameters out of bounds or no memory.
@@ -259,7 +261,8 @@ Content StoredFileContent(const std::filesystem::path& path);
 // Seal() written atomically to `path` (the old file stays until the new one is
 // complete; a new file is made 0600). Returns false when stopped (nothing written). Throws FileError too.
 bool SealToFile(const std::filesystem::path& path, std::string_view plain, const SecretBytes& passphrase,
-                const Params& params, const Work& work = {});
+                const Params& params, const Work& work = {}, Content content = Content::Memo,
+                SealKey* kept = nullptr);
 // SealWithKey() written atomically to `path`, as SealToFile().
 bool SealWithKeyToFile(const std::filesystem::path& path, std::string_view plain, const SealKey& key,
                        Content content = Content::Memo, const Work& work = {});

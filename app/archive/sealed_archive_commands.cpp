@@ -98,16 +98,10 @@ void TfrmCompressie::saveSealedCommand()
         return;
     }
     beginSealedWork();
-    std::optional<sealed::SealKey> key = sealed::DeriveKey(passphrase, SealParams, sealedWork());
-    // The derivation fills the bar to 90 %; the sealing takes the rest.
-    sealed::Work sealing = sealedWork();
-    sealing.progress = [this](int percent) {
-        Progress = 90 + percent * 8 / 98;
-        updateStatusBar();
-    };
-    const bool written = key && sealed_archive::Save(frame_, path.toStdString(), *key, sealing);
+    std::optional<sealed::SealKey> key =
+        sealed_archive::SaveNew(frame_, path.toStdString(), passphrase, SealParams, sealedWork());
     endSealedWork();
-    if (!written) {
+    if (!key) {
         return;
     }
     // From now on Save writes the archive sealed with this key.
